@@ -1,0 +1,662 @@
+// logger.cpp: the logger record, its operations and its stream handling.
+//
+// Every line is built whole in memory first (tag, local time, prefix, message, newline) and then
+// written to the stream in one locked write followed by a flush, so that lines logged from several
+// request threads at once never interleave. Short lines are built on the stack; longer ones move
+// to the heap and are never cut.
+//
+// The stream itself is opened, swapped and closed only by the load and unload routines and by the
+// text commands they issue, never while requests are being served: writers read `stream` once and
+// do not guard against it being closed under them.
+#include "logger/logger.h"
+
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "logger/syslog_sink.h"
+#include "plugin/paths.h"
+
+namespace kel2cifs {
+
+// The longest log path the two owned buffers hold with their terminators.
+inline constexpr std::size_t kMaxLogPathLength = kLognameSize - 1;
+// Permission bits of the log file: the process that writes it must be able to reopen it.
+inline constexpr mode_t kLogFileMode = 0600;
+// Logger_SyslogAndFile formats into a buffer of this size; longer text is cut to fit.
+inline constexpr std::size_t kSyslogAndFileSize = 2048;
+
+void SyslogOpenDefault(const char *identity, int option, int facility) {
+    openlog(identity, option, facility);
+}
+void SyslogWriteDefault(int priority, const char *text) {
+    syslog(priority, "%s", text);
+}
+void SyslogCloseDefault() {
+    closelog();
+}
+
+constinit SyslogSink g_syslog_sink = kSyslogSinkDefault;
+
+namespace {
+
+// Room for a typical line without touching the heap.
+constexpr std::size_t kStackLineSize = 1024;
+
+// One unit of output (a line or a whole dump), always NUL-terminated. When memory for a longer
+// unit cannot be had the buffer is marked failed and the unit is dropped with a note on standard
+// error, never written cut.
+class LineBuffer {
+  public:
+    LineBuffer() { stack_[0] = '\0'; }
+    LineBuffer(const LineBuffer &) = delete;
+    LineBuffer &operator=(const LineBuffer &) = delete;
+    ~LineBuffer() { std::free(heap_); }
+
+    void Append(const char *data, std::size_t length) {
+        if (length == 0 || !Reserve(length)) {
+            return;
+        }
+        std::memcpy(Data() + size_, data, length);
+        size_ += length;
+        Data()[size_] = '\0';
+    }
+    void Append(const char *text) { Append(text, std::strlen(text)); }
+
+    void FormatV(const char *format, va_list args) {
+        if (failed_) {
+            return;
+        }
+        if (format == nullptr) {
+            format = "";
+        }
+        va_list first;
+        va_copy(first, args);
+        int needed = std::vsnprintf(Data() + size_, capacity_ - size_, format, first);
+        va_end(first);
+        if (needed < 0) {
+            failed_ = true;
+            return;
+        }
+        std::size_t length = static_cast<std::size_t>(needed);
+        if (length >= capacity_ - size_) {
+            if (!Reserve(length)) {
+                return;
+            }
+            std::vsnprintf(Data() + size_, capacity_ - size_, format, args);
+        }
+        size_ += length;
+    }
+
+    KEL2CIFS_PRINTF(2, 3) void Format(const char *format, ...) {
+        va_list args;
+        va_start(args, format);
+        FormatV(format, args);
+        va_end(args);
+    }
+
+    // "[<letter> <local time>] ", the local time as "%F %T".
+    void Tag(char letter) {
+        char stamp[32] = "";
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (localtime_r(&now, &local) != nullptr) {
+            std::strftime(stamp, sizeof(stamp), "%F %T", &local);
+        }
+        Format("[%c %s] ", letter, stamp);
+    }
+
+    bool failed() const { return failed_; }
+    const char *c_str() const { return heap_ != nullptr ? heap_ : stack_; }
+    std::size_t size() const { return size_; }
+
+  private:
+    char *Data() { return heap_ != nullptr ? heap_ : stack_; }
+
+    // Makes room for `extra` more bytes and the terminator.
+    bool Reserve(std::size_t extra) {
+        if (failed_) {
+            return false;
+        }
+        if (extra < capacity_ - size_) {
+            return true;
+        }
+        if (extra > SIZE_MAX / 2 - size_ - 1) {
+            failed_ = true;
+            return false;
+        }
+        std::size_t capacity = capacity_ * 2;
+        if (capacity < size_ + extra + 1) {
+            capacity = size_ + extra + 1;
+        }
+        char *grown = static_cast<char *>(std::realloc(heap_, capacity));
+        if (grown == nullptr) {
+            failed_ = true;
+            return false;
+        }
+        if (heap_ == nullptr) {
+            std::memcpy(grown, stack_, size_ + 1);
+        }
+        heap_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+
+    char stack_[kStackLineSize];
+    char *heap_ = nullptr;
+    std::size_t capacity_ = kStackLineSize;
+    std::size_t size_ = 0;
+    bool failed_ = false;
+};
+
+void ReportDropped() {
+    std::fputs("Logger: not enough memory for a log line; the line was dropped\n", stderr);
+}
+
+// Writes the unit as one piece and flushes it, holding the stream's lock throughout.
+void WriteUnit(FILE *stream, const LineBuffer &unit) {
+    if (unit.failed()) {
+        ReportDropped();
+        return;
+    }
+    flockfile(stream);
+    std::fwrite(unit.c_str(), 1, unit.size(), stream);
+    std::fflush(stream);
+    funlockfile(stream);
+}
+
+void SendToSyslog(int priority, const LineBuffer &text) {
+    if (text.failed()) {
+        ReportDropped();
+        return;
+    }
+    g_syslog_sink.write(priority, text.c_str());
+}
+
+int32_t ClampPosition(off_t position) {
+    if (position < 0) {
+        return 0;
+    }
+    return position > INT32_MAX ? INT32_MAX : static_cast<int32_t>(position);
+}
+
+// Copies at most size - 1 bytes of text (stopping at `stop` when it is not NUL) and terminates.
+void CopyBounded(char *target, std::size_t size, const char *text, char stop = '\0') {
+    std::size_t length = 0;
+    while (length + 1 < size && text[length] != '\0' && text[length] != stop) {
+        ++length;
+    }
+    std::memmove(target, text, length);
+    target[length] = '\0';
+}
+
+// Gives the freshly opened log file its permission bits; a failure is reported and ignored.
+void ProtectLogFile(FILE *stream, const char *path, const char *caller) {
+    if (fchmod(fileno(stream), kLogFileMode) != 0) {
+        int error = errno;
+        std::fprintf(stderr, "%s: chmod failed for %s.Error Code: %d(%s)\n", caller, path, error,
+                     std::strerror(error));
+    }
+}
+
+// The leveled writes, levels 1 to 4. In system-log mode the message goes out at LOG_DEBUG
+// whatever the level, without the prefix name.
+void LeveledWrite(int level, char letter, const char *name, const char *format, va_list args) {
+    Logger *self = Logger_getInstance();
+    if (self->level < level) {
+        return;
+    }
+    if (self->syslogActive != 0) {
+        LineBuffer text;
+        text.FormatV(format, args);
+        SendToSyslog(LOG_DEBUG, text);
+        return;
+    }
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer line;
+    line.Tag(letter);
+    if (name != nullptr) {
+        line.Format("%s: ", name);
+    }
+    line.FormatV(format, args);
+    line.Append("\n", 1);
+    WriteUnit(stream, line);
+}
+
+template <int kLevel, char kLetter>
+void LeveledOperation(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    LeveledWrite(kLevel, kLetter, nullptr, format, args);
+    va_end(args);
+}
+
+template <int kLevel, char kLetter>
+void PrefixedOperation(const char *name, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    LeveledWrite(kLevel, kLetter, name != nullptr ? name : "", format, args);
+    va_end(args);
+}
+
+void SetLevelOperation(int level) {
+    Logger_getInstance()->level = level;
+}
+
+void RaiseLevelOperation() {
+    Logger *self = Logger_getInstance();
+    if (self->level <= kLevelDump) {
+        ++self->level;
+    }
+}
+
+void LowerLevelOperation() {
+    Logger *self = Logger_getInstance();
+    if (self->level > kLevelNothing) {
+        --self->level;
+    }
+}
+
+void DumpOperation(const char *format, ...) {
+    Logger *self = Logger_getInstance();
+    if (self->level < kLevelDump) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    if (self->syslogActive != 0) {
+        LineBuffer text;
+        text.FormatV(format, args);
+        SendToSyslog(LOG_DEBUG, text);
+    } else if (FILE *stream = self->stream; stream != nullptr) {
+        LineBuffer unit;
+        unit.Tag('*');
+        unit.Append("<dump>\n");
+        unit.FormatV(format, args);
+        unit.Append("\n</dump>\n");
+        WriteUnit(stream, unit);
+    }
+    va_end(args);
+}
+
+void LdumpOperation(const char *bytes, int length) {
+    Logger *self = Logger_getInstance();
+    if (self->level < kLevelDump || length < 0 || (bytes == nullptr && length > 0)) {
+        return;
+    }
+    std::size_t count = static_cast<std::size_t>(length);
+    if (self->syslogActive != 0) {
+        // Sent as text: the system log sees the bytes up to the first NUL among them.
+        LineBuffer text;
+        text.Append(bytes, count);
+        SendToSyslog(LOG_DEBUG, text);
+        return;
+    }
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer unit;
+    unit.Tag('*');
+    unit.Format("<ldump len=\"%d\">\n", length);
+    unit.Append(bytes, count);
+    unit.Append("\n</ldump>\n");
+    WriteUnit(stream, unit);
+}
+
+void BdumpOperation(const unsigned char *bytes, int length) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    Logger *self = Logger_getInstance();
+    if (self->level < kLevelDump || bytes == nullptr || length <= 0 || self->syslogActive != 0) {
+        return;
+    }
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer unit;
+    unit.Tag('*');
+    unit.Format("\n<bdump len=\"%d\">\n", length);
+    unit.Format("[%08d]  ", 0);
+    for (int index = 0; index < length; ++index) {
+        const char pair[3] = {kHex[bytes[index] >> 4], kHex[bytes[index] & 0xf], ' '};
+        unit.Append(pair, sizeof(pair));
+        if ((index + 1) % 16 == 0) {
+            unit.Format("\n[%08d]  ", index + 1);
+        }
+    }
+    unit.Append("\n</bdump>\n");
+    WriteUnit(stream, unit);
+}
+
+void WriteAlwaysOperation(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    Logger_writeAlways(format, args);
+    va_end(args);
+}
+
+void SyslogAndFileOperation(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    Logger_SyslogAndFile(format, args);
+    va_end(args);
+}
+
+int ReservedOperation() {
+    return 0;
+}
+
+// The inert logger's operations.
+void InertWrite(const char *, ...) {}
+void InertPrefixed(const char *, const char *, ...) {}
+void InertSetLevel(int) {}
+void InertNoArguments() {}
+int InertOpen(const char *) {
+    return -1;
+}
+int InertFlush() {
+    return 0;
+}
+int64_t InertSize() {
+    return 0;
+}
+void InertLdump(const char *, int) {}
+void InertBdump(const unsigned char *, int) {}
+int InertSetMode(int) {
+    return -1;
+}
+int InertReserved() {
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+constinit Logger _my_local_instance{};
+constinit Logger _dummy_logger_instance{
+    .level = 0,
+    .maxFileSize = 0,
+    .fileSize = 0,
+    .initialized = 0,
+    .mode = 0,
+    .flags = 0,
+    .resetCount = 0,
+    .syslogActive = 0,
+    .streamOpen = 0,
+    .stream = nullptr,
+    .debug = InertWrite,
+    .debugPrefixed = InertPrefixed,
+    .info = InertWrite,
+    .infoPrefixed = InertPrefixed,
+    .warning = InertWrite,
+    .warningPrefixed = InertPrefixed,
+    .error = InertWrite,
+    .errorPrefixed = InertPrefixed,
+    .setLevel = InertSetLevel,
+    .raiseLevel = InertNoArguments,
+    .lowerLevel = InertNoArguments,
+    .openstream = InertOpen,
+    .closestream = InertNoArguments,
+    .flushstream = InertFlush,
+    .getStreamSize = InertSize,
+    .deinit = InertNoArguments,
+    .dump = InertWrite,
+    .ldump = InertLdump,
+    .bdump = InertBdump,
+    .writeAlways = InertWrite,
+    .syslogAndFile = InertWrite,
+    .setMode = InertSetMode,
+    .reserved = InertReserved,
+    .f_output_filename = nullptr,
+    .logname = nullptr,
+};
+constinit const char *logfilename = kLogFilePath;
+}
+
+constinit Logger *log = nullptr;
+
+Logger *Logger_getInstance() {
+    return &_my_local_instance;
+}
+
+Logger *Logger_init(const char *fileName, int level) {
+    Logger *self = Logger_getInstance();
+    if (self->initialized != 0) {
+        return self;
+    }
+    *self = Logger{};
+    self->initialized = kLoggerInitialized;
+    self->flags = kDefaultFlags;
+    self->level = level;
+    self->debug = LeveledOperation<kLevelDebug, 'D'>;
+    self->debugPrefixed = PrefixedOperation<kLevelDebug, 'D'>;
+    self->info = LeveledOperation<kLevelInfo, 'i'>;
+    self->infoPrefixed = PrefixedOperation<kLevelInfo, 'i'>;
+    self->warning = LeveledOperation<kLevelWarning, 'W'>;
+    self->warningPrefixed = PrefixedOperation<kLevelWarning, 'W'>;
+    self->error = LeveledOperation<kLevelError, '!'>;
+    self->errorPrefixed = PrefixedOperation<kLevelError, '!'>;
+    self->setLevel = SetLevelOperation;
+    self->raiseLevel = RaiseLevelOperation;
+    self->lowerLevel = LowerLevelOperation;
+    self->openstream = Logger_openstream;
+    self->closestream = Logger_closestream;
+    self->flushstream = Logger_flushstream;
+    self->getStreamSize = Logger_getStreamSize;
+    self->deinit = Logger_deinit;
+    self->dump = DumpOperation;
+    self->ldump = LdumpOperation;
+    self->bdump = BdumpOperation;
+    self->writeAlways = WriteAlwaysOperation;
+    self->syslogAndFile = SyslogAndFileOperation;
+    self->setMode = kel2cifs::setMode;
+    self->reserved = ReservedOperation;
+
+    self->logname = static_cast<char *>(std::calloc(kLognameSize, 1));
+    self->maxFileSize = kDefaultMaxFileSize;
+    self->fileSize = 0;
+    if (self->logname == nullptr) {
+        std::fputs("logname == NULL", stderr);
+    }
+    self->f_output_filename = static_cast<char *>(std::calloc(kOutputFilenameSize, 1));
+    if (self->f_output_filename == nullptr) {
+        std::fputs("f_output_filename == NULL", stderr);
+        return self;
+    }
+    if (fileName != nullptr) {
+        self->openstream(fileName);
+    }
+    return self;
+}
+
+int Logger_openstream(const char *path) {
+    Logger *self = Logger_getInstance();
+    if (self->f_output_filename == nullptr) {
+        std::fputs("*f_output_filename == NULL\n", stderr);
+        return 12;
+    }
+    if (path == nullptr) {
+        if (self->f_output_filename[0] == '\0') {
+            std::fputs("filename == NULL\n", stderr);
+            return 22;
+        }
+        path = self->f_output_filename;
+    }
+    // A longer path would not fit the owned buffers: refused before anything is touched.
+    if (strnlen(path, kMaxLogPathLength + 1) > kMaxLogPathLength) {
+        std::fprintf(stderr,
+                     "Logger_openstream: log file path longer than %zu characters refused\n",
+                     kMaxLogPathLength);
+        return 22;
+    }
+    FILE *stream = OpenFileStream(path, self->maxFileSize);
+    if (stream == nullptr) {
+        std::fprintf(stderr, "f_open(%s) == NULL\n", path);
+        return 2;
+    }
+    ProtectLogFile(stream, path, "Logger_openstream");
+    // The record holds one stream: one it opened before is closed, not leaked.
+    if (self->streamOpen != 0 && self->stream != nullptr) {
+        std::fclose(self->stream);
+    }
+    self->stream = stream;
+    if (path != self->f_output_filename) {
+        CopyBounded(self->f_output_filename, kOutputFilenameSize, path);
+    }
+    if (self->logname != nullptr) {
+        CopyBounded(self->logname, kLognameSize, path, '.');
+    }
+    self->streamOpen = 1;
+    self->fileSize = ClampPosition(ftello(stream));
+    return 0;
+}
+
+void Logger_reopenstream() {
+    Logger *self = Logger_getInstance();
+    if (self->f_output_filename == nullptr || self->f_output_filename[0] == '\0') {
+        return;
+    }
+    Logger_closestream();
+    FILE *stream = OpenFileStream(self->f_output_filename, self->maxFileSize);
+    if (stream == nullptr) {
+        return;
+    }
+    ProtectLogFile(stream, self->f_output_filename, "Logger_reopenstream");
+    self->stream = stream;
+    self->streamOpen = 1;
+    self->fileSize = ClampPosition(ftello(stream));
+}
+
+void Logger_closestream() {
+    Logger *self = Logger_getInstance();
+    if (self->streamOpen == 0) {
+        return;
+    }
+    if (self->stream != nullptr) {
+        std::fflush(self->stream);
+        std::fclose(self->stream);
+    }
+    self->stream = nullptr;
+    self->streamOpen = 0;
+}
+
+int Logger_flushstream() {
+    Logger *self = Logger_getInstance();
+    return self->stream != nullptr ? std::fflush(self->stream) : 0;
+}
+
+int64_t Logger_getStreamSize() {
+    Logger *self = Logger_getInstance();
+    return self->stream != nullptr ? static_cast<int64_t>(ftello(self->stream)) : 0;
+}
+
+void Logger_deinit() {
+    Logger *self = Logger_getInstance();
+    Logger_flushstream();
+    Logger_closestream();
+    self->stream = nullptr;
+    std::free(self->f_output_filename);
+    self->f_output_filename = nullptr;
+    std::free(self->logname);
+    self->logname = nullptr;
+    self->syslogActive = 0;
+    self->streamOpen = 0;
+    self->initialized = 0;
+}
+
+void Logger_errormessage(const char *text) {
+    Logger *self = Logger_getInstance();
+    if (text == nullptr) {
+        return;
+    }
+    if (self->syslogActive != 0) {
+        g_syslog_sink.write(LOG_DEBUG, text);
+        return;
+    }
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer line;
+    line.Tag('L');
+    line.Append(text);
+    line.Append("\n", 1);
+    WriteUnit(stream, line);
+}
+
+void Logger_writeAlways(const char *format, va_list args) {
+    Logger *self = Logger_getInstance();
+    if (self->syslogActive != 0) {
+        LineBuffer text;
+        text.FormatV(format, args);
+        SendToSyslog(LOG_DEBUG, text);
+        return;
+    }
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer line;
+    line.Tag('-');
+    line.FormatV(format, args);
+    line.Append("\n", 1);
+    WriteUnit(stream, line);
+}
+
+void Logger_SyslogAndFile(const char *format, va_list args) {
+    Logger *self = Logger_getInstance();
+    char text[kSyslogAndFileSize];
+    if (std::vsnprintf(text, sizeof(text), format != nullptr ? format : "", args) < 0) {
+        text[0] = '\0';
+    }
+    LineBuffer message;
+    message.Append("[Info]");
+    message.Append(text);
+    SendToSyslog(LOG_INFO, message);
+    FILE *stream = self->stream;
+    if (stream == nullptr) {
+        return;
+    }
+    LineBuffer line;
+    line.Tag('-');
+    line.Append(text);
+    line.Append("\n", 1);
+    WriteUnit(stream, line);
+}
+
+FILE *OpenFileStream(const char *path, int64_t sizeLimit) {
+    (void)sizeLimit;
+    return path != nullptr ? std::fopen(path, "a+") : nullptr;
+}
+
+int TruncateFileStream(FILE *stream) {
+    if (stream == nullptr) {
+        return EINVAL;
+    }
+    int result = 0;
+    flockfile(stream);
+    std::fflush(stream);
+    int descriptor = fileno(stream);
+    if (descriptor < 0) {
+        result = errno;
+    } else if (ftruncate(descriptor, 0) != 0) {
+        result = errno;
+    } else {
+        // Keeps the stream's idea of its position in step with the now empty file.
+        fseeko(stream, 0, SEEK_SET);
+    }
+    funlockfile(stream);
+    return result;
+}
+
+}  // namespace kel2cifs

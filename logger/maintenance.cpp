@@ -1,0 +1,108 @@
+// maintenance.cpp: directory chains and the log-rotation control file.
+//
+// These functions report through errno values only and write nothing to the log.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "logger/logger.h"
+
+namespace kel2cifs {
+namespace {
+
+constexpr unsigned kDefaultDirectoryMode = 0777;
+constexpr unsigned kLinuxPathMode = 0744;
+constexpr mode_t kControlFileMode = 0644;
+
+struct FreeDeleter {
+    void operator()(char *text) const { std::free(text); }
+};
+
+}  // namespace
+
+int make_path(const char *path, unsigned mode) {
+    if (path == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::unique_ptr<char, FreeDeleter> copy(strdup(path));
+    if (copy == nullptr) {
+        errno = ENOMEM;
+        return -1;
+    }
+    const mode_t directoryMode = mode != 0 ? mode : kDefaultDirectoryMode;
+    char *text = copy.get();
+    // The root itself is never created.
+    char *cursor = *text == '/' ? text + 1 : text;
+    for (;;) {
+        char *slash = std::strchr(cursor, '/');
+        const bool last = slash == nullptr || slash[1] == '\0';
+        if (slash != nullptr) {
+            *slash = '\0';
+        }
+        if (mkdir(text, directoryMode) != 0) {
+            if (errno != EEXIST && errno != EISDIR) {
+                return -1;
+            }
+            struct stat status;
+            if (stat(text, &status) != 0) {
+                return -1;
+            }
+            if (!S_ISDIR(status.st_mode)) {
+                errno = last ? EEXIST : ENOTDIR;
+                return -1;
+            }
+        }
+        if (last) {
+            return 0;
+        }
+        *slash = '/';
+        cursor = slash + 1;
+    }
+}
+
+int MakeLinuxPath(const char *path) {
+    return make_path(path, kLinuxPathMode) == 0 ? 0 : errno;
+}
+
+int SetupLogRotateControlFile(const char *directory, const char *controlPath, const char *linkPath,
+                              const char *content) {
+    if (directory == nullptr || controlPath == nullptr || linkPath == nullptr) {
+        return EINVAL;
+    }
+    MakeLinuxPath(directory);
+
+    struct stat status;
+    // An existing control file is the administrator's: it is never rewritten.
+    if (stat(controlPath, &status) != 0) {
+        FILE *file = std::fopen(controlPath, "w+");
+        if (file == nullptr) {
+            return errno;
+        }
+        int writeError = 0;
+        const std::size_t length = content != nullptr ? std::strlen(content) : 0;
+        if (std::fwrite(content != nullptr ? content : "", 1, length, file) != length ||
+            std::fflush(file) != 0) {
+            writeError = errno;
+        }
+        fchmod(fileno(file), kControlFileMode);
+        if (std::fclose(file) != 0 && writeError == 0) {
+            writeError = errno;
+        }
+        if (writeError != 0) {
+            return writeError;
+        }
+    }
+    // Anything at linkPath, a dangling link included, is left as it is.
+    if (lstat(linkPath, &status) != 0 && symlink(controlPath, linkPath) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+}  // namespace kel2cifs
