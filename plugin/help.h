@@ -6,11 +6,11 @@ namespace kel2cifs {
 
 // Help topics and the pages that show them.
 enum HelpTopic : int {
-    kHelpConnections = 18,       // "/cifscons/help"
-    kHelpConnectionInfo = 19,    // "/cifscons/help/_info_"
-    kHelpShowLogs = 36,          // "/cifslogs/help"
-    kHelpOpenFiles = 41,         // "/cifsofm/help"
-    kHelpOpenFileInfo = 42,      // "/cifsofm/help/help"
+    kHelpConnections = 18,     // "/cifscons/help"
+    kHelpConnectionInfo = 19,  // "/cifscons/help/_info_"
+    kHelpShowLogs = 36,        // "/cifslogs/help"
+    kHelpOpenFiles = 41,       // "/cifsofm/help"
+    kHelpOpenFileInfo = 42,    // "/cifsofm/help/help"
 };
 
 // Writes the help page of topic under title (localised by the caller). Returns 200, or 500 when

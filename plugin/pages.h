@@ -17,20 +17,20 @@ inline constexpr int kFormFieldCapacity = 63;
 // Kinds of generate_error_page that the plug-in's own pages raise; any other kind (400, say)
 // shows "Bad Http request".
 enum ErrorPageKind : int {
-    kErrorAccessDenied = 0,   // "Unauthorized access denied"
-    kErrorBadMethod = 1,      // "Bad Http method"
-    kErrorMissingData = 2,    // "Http request missing data"
-    kErrorBadRequest = 3,     // "Bad Http request"
-    kErrorOutOfResources = 4, // "Internal Resource failure"
+    kErrorAccessDenied = 0,    // "Unauthorized access denied"
+    kErrorBadMethod = 1,       // "Bad Http method"
+    kErrorMissingData = 2,     // "Http request missing data"
+    kErrorBadRequest = 3,      // "Bad Http request"
+    kErrorOutOfResources = 4,  // "Internal Resource failure"
 };
 
 extern "C" {
 // URL prefix of the console's images, "/opt/zantio/kel".
 extern char icon_folder[kIconFolderSize];
 // Attribute texts written inside a row's opening tag.
-extern const char *lpzheader;
-extern const char *lpzdark;   // "bgcolor=#efeee9"
-extern const char *lpzlight;  // "bgcolor=#ffffff"
+extern const char *lpzheader;  // "bgcolor=#dcdad5", the column-heading row
+extern const char *lpzdark;    // "bgcolor=#efeee9"
+extern const char *lpzlight;   // "bgcolor=#ffffff"
 
 extern const char *estr_page_access_denied;
 extern const char *estr_page_bad_method;
@@ -60,16 +60,20 @@ int ClosePage(void *request);
 
 // Writes a complete error page of the given kind (the extra arguments are read only by the kinds
 // that name them: 5 a text; 9 a number and two texts; 10 and 22 a number and a text; 34 two
-// texts). Returns 200, or 500 when the response could not be opened.
+// texts). Caller texts are HTML-escaped (a null one reads as "") and the message they make is cut
+// to kPageTitleSize - 1 bytes. Returns 200, or 500 when the response could not be opened.
 int generate_error_page(void *request, int code, ...);
 
 // Form readers over a "name=value&..." list, looked up with HttpFindNameAndValue.
 // POST_GET_STRING: decodes a found non-empty value into output (capacity bytes, terminator
-// included); returns the value's length, or 0 with an empty output when it is missing.
+// included); returns the decoded value's length, or 0 with an empty output when it is missing,
+// empty, or does not fit. Never writes more than capacity bytes.
 int POST_GET_STRING(const char *formData, const char *name, char *output, int capacity);
-// POST_GET_STRING with a capacity of 4095; output must hold 4096 bytes.
+// POST_GET_STRING with a capacity of 4095; output must hold 4095 bytes.
 int POST_GET_URL(const char *formData, const char *name, char *output);
-// *value = defaultValue, replaced by the decimal reading of a found non-empty value. Returns 0.
+// POST_GET_INT, POST_CHECKBOX and POST_RADIOBUTTON read a value as found, still encoded.
+// *value = defaultValue, replaced by the decimal reading of a found non-empty value (clamped to
+// the range of int). Returns 0.
 int POST_GET_INT(const char *formData, const char *name, int *value, int defaultValue);
 // *checked = defaultValue; a found non-empty value sets 1 when it equals compare (ignoring
 // case), else 0. Returns 0.

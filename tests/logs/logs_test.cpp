@@ -1,0 +1,322 @@
+#include "logs/logs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
+#include "logger/logger.h"
+#include "plugin/pages.h"
+#include "plugin/paths.h"
+#include "support/fake_host.h"
+#include "support/text_match.h"
+
+namespace kel2cifs {
+namespace {
+
+using fake::TextEq;
+using testing_support::TempDir;
+
+constexpr char kDark[] = "bgcolor=#efeee9";
+constexpr char kLight[] = "bgcolor=#ffffff";
+
+constexpr char kListHead[] =
+    "<p><dl><dd><table border=0>\n"
+    "<tr class=\"tablehead\"><td colspan=2 align=center>Logs</td></tr>\n"
+    "<tr class=\"tablesubhead\"><th align=center>Name</th><th align=center>Size</th></tr>\n";
+constexpr char kListTail[] = "</table></dd></dl></p>\n</BODY></HTML>";
+
+constexpr char kHelpBody[] =
+    "<p>Use this page to view messages logged by the CIFS server and CIFS KEL Plug-in.</p>\n"
+    "<dd><b>1. libkel2cifs.log: </b>This log file is associated with CIFS KEL Plug-in "
+    "logs.</dd>\n"
+    "<dd><b>2. cifs.log: </b>This file is associated with CIFS server logs.</dd><br>\n"
+    "</BODY></HTML>";
+
+std::string ErrorBody(const std::string &message) {
+    return "<table width=100% border=0 cellspacing=0 cellpadding=0>\n"
+           "<tr bgcolor=#efeee9><td>\n"
+           "<IMG src=\"/opt/zantio/kel/GRPstatus_critical.png\" align=absMiddle border=0>"
+           "&nbsp;<b>Error :</b>  " +
+           message +
+           "</td></tr></table>\n"
+           "<p><form method=POST action=\"/\">\n"
+           "<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<input type=\"submit\" NAME=\"button\" "
+           "value=\"OK\">\n"
+           "</form></p>\n"
+           "</BODY></HTML>";
+}
+
+std::string Row(const char *stripe, const std::string &path, const std::string &name,
+                const std::string &size) {
+    return std::string("<tr ") + stripe + "><td class=\"tablecol\" align=center><a href=\"" +
+           path + "?VIEW\">" + name + "</a></td><td  class=\"tablecol\" align=right>" + size +
+           "</td></tr>\n";
+}
+
+// A root with the log directory below it, the paths resolved there, and a logger without a
+// stream at the level the test sets.
+class LogsPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char resolved[PATH_MAX];
+        ASSERT_NE(realpath(temp_.str().c_str(), resolved), nullptr);
+        root_ = resolved;
+        ASSERT_EQ(setenv("KEL2CIFS_ROOT", root_.c_str(), 1), 0);
+        ResolvePaths();
+        logDir_ = LogDirectoryPath();
+        log = Logger_init(nullptr, kLevelDebug);
+    }
+    void TearDown() override {
+        Logger_deinit();
+        log = nullptr;
+        unsetenv("KEL2CIFS_ROOT");
+        ResolvePaths();
+    }
+
+    std::string MakeLog(const std::string &name, off_t size) {
+        std::filesystem::create_directories(logDir_);
+        std::string path = logDir_ + "/" + name;
+        temp_.Write(std::filesystem::relative(path, root_).string(), "");
+        EXPECT_EQ(truncate(path.c_str(), size), 0);
+        return path;
+    }
+
+    TempDir temp_;
+    std::string root_;
+    std::string logDir_;
+};
+
+TEST_F(LogsPage, DebugLevelListsAllThreeFilesWithAlternatingStripes) {
+    std::string server = MakeLog("cifstcp.log", 1023);
+    std::string plugin = MakeLog("libkel2cifs.log", 1536);
+    std::string cifs = MakeLog("cifs.log", 1572864);
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+
+    ASSERT_NE(request.header(), nullptr);
+    EXPECT_EQ(request.header()->title, "CIFS System Logs");
+    EXPECT_EQ(request.header()->heading, "CIFS System Logs");
+    EXPECT_EQ(request.header()->options, 0u);
+    EXPECT_FALSE(request.header()->hasScriptWriter);
+    EXPECT_EQ(request.header()->sectionText, std::nullopt);
+    EXPECT_EQ(request.header()->helpUrl, "/cifslogs/help");
+    EXPECT_THAT(request.body, TextEq(std::string(kListHead) +
+                                     Row(kDark, server, "cifstcp.log", "1023") +
+                                     Row(kLight, plugin, "libkel2cifs.log", "1 KB") +
+                                     Row(kDark, cifs, "cifs.log", "1.50 MB") + kListTail));
+    EXPECT_EQ(request.state, fake::Response::kEnded);
+    EXPECT_TRUE(request.violations.empty());
+}
+
+TEST_F(LogsPage, InfoLevelListsOnlyTheServerLog) {
+    std::string server = MakeLog("cifstcp.log", 2097152);
+    MakeLog("libkel2cifs.log", 1536);
+    MakeLog("cifs.log", 1536);
+    log->setLevel(kLevelInfo);
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body, TextEq(std::string(kListHead) +
+                                     Row(kDark, server, "cifstcp.log", "2 MB") + kListTail));
+}
+
+TEST_F(LogsPage, MissingAndEmptyFilesAreLeftOutAndKeepTheStripe) {
+    MakeLog("cifstcp.log", 0);
+    std::string cifs = MakeLog("cifs.log", 1048577);
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body,
+                TextEq(std::string(kListHead) + Row(kDark, cifs, "cifs.log", "1 MB") + kListTail));
+}
+
+TEST_F(LogsPage, FileBeyond32BitsShowsGigabytes) {
+    std::string server = MakeLog("cifstcp.log", 5LL << 30);  // sparse
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_NE(request.body.find(Row(kDark, server, "cifstcp.log", "5 GB")), std::string::npos)
+        << request.body;
+}
+
+TEST_F(LogsPage, SymbolicLinkInTheDirectoryPathHidesEveryRow) {
+    // root/var/opt -> root/elsewhere: the log directory exists, but not in canonical form.
+    std::filesystem::create_directories(root_ + "/elsewhere/zantio/log");
+    std::filesystem::create_directories(root_ + "/var");
+    std::filesystem::create_directory_symlink(root_ + "/elsewhere", root_ + "/var/opt");
+    temp_.Write("elsewhere/zantio/log/cifstcp.log", std::string(2000, 'x'));
+    temp_.Write("elsewhere/zantio/log/cifs.log", std::string(2000, 'x'));
+    ASSERT_TRUE(std::filesystem::exists(logDir_ + "/cifstcp.log"));
+
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+}
+
+TEST_F(LogsPage, FileNamesAreDataEscapedInTextAndEncodedInTheLink) {
+    std::string name = "a<b>&\"'c.log";
+    MakeLog(name, 2048);
+    fake::Request request = fake::Get("/cifslogs");
+    ASSERT_TRUE(OpenPage(request.handle()));
+    const char *next = BuildLogFileTableEntry(request.handle(), lpzdark, name.c_str(),
+                                              logDir_.c_str());
+    EXPECT_EQ(std::string(next), kLight);
+    EXPECT_THAT(request.body, TextEq(Row(kDark, logDir_ + "/a%3Cb%3E%26%22%27c.log",
+                                         "a&lt;b&gt;&amp;&quot;&#39;c.log", "2 KB")));
+}
+
+TEST_F(LogsPage, RowStripeAlternatesOnlyWhenARowIsWritten) {
+    MakeLog("cifstcp.log", 10);
+    fake::Request request = fake::Get("/cifslogs");
+    ASSERT_TRUE(OpenPage(request.handle()));
+    EXPECT_EQ(BuildLogFileTableEntry(request.handle(), lpzlight, "cifstcp.log", logDir_.c_str()),
+              lpzdark);
+    EXPECT_EQ(BuildLogFileTableEntry(request.handle(), lpzlight, "none.log", logDir_.c_str()),
+              lpzlight);
+    EXPECT_EQ(BuildLogFileTableEntry(request.handle(), lpzdark, "cifstcp.log",
+                                     (logDir_ + "/").c_str()),
+              lpzdark);
+}
+
+struct PathCase {
+    const char *path;
+    bool help;  // else the error page of kind 3
+};
+
+class LogsDispatch : public LogsPage, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(LogsDispatch, HelpPrefixesShowTheHelpTopicOthersTheErrorPage) {
+    fake::Request request = fake::Get(GetParam().path);
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    ASSERT_NE(request.header(), nullptr);
+    if (GetParam().help) {
+        EXPECT_EQ(request.header()->title, "CIFS System Logs ");
+        EXPECT_EQ(request.header()->helpUrl, std::nullopt);
+        EXPECT_THAT(request.body, TextEq(kHelpBody));
+    } else {
+        EXPECT_EQ(request.header()->title, "HTTP Failure");
+        EXPECT_THAT(request.body, TextEq(ErrorBody("Bad Http request")));
+    }
+    EXPECT_TRUE(request.violations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, LogsDispatch,
+    ::testing::Values(PathCase{"/cifslogs/help", true}, PathCase{"/cifslogs/HELP", true},
+                      PathCase{"/cifslogs/He", true}, PathCase{"/cifslogs/", true},
+                      PathCase{"/cifslogs//x", true}, PathCase{"/cifslogs/help/a/b/c", true},
+                      PathCase{"/cifslogs/x", false}, PathCase{"/cifslogs/helpme", false},
+                      PathCase{"/cifslogs/x/help", false}));
+
+TEST_F(LogsPage, PathWithoutSlashAfterTheKeywordIsTheListPage) {
+    for (const char *path : {"/cifslogs", "/cifslogsX", "/cifslogs?x"}) {
+        fake::Request request = fake::Get(path);
+        EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+        EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail)) << path;
+    }
+}
+
+TEST_F(LogsPage, OverLongComponentIsABadRequest) {
+    fake::Request request = fake::Get("/cifslogs/" + std::string(256, 'h'));
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body, TextEq(ErrorBody("Bad Http request")));
+}
+
+TEST_F(LogsPage, PostIsServedLikeGet) {
+    fake::Request request = fake::Post("/cifslogs", "a=1&b=2");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+}
+
+TEST_F(LogsPage, DeclineBitsAnswerNothingAtAll) {
+    for (unsigned access : {0x80000000u | 0xBu, 0x40000000u | 0xBu, 0xC0000000u}) {
+        fake::Request request = fake::Get("/cifslogs");
+        EXPECT_EQ(fake::Serve(cifsLogsMethod, request, access), 0);
+        EXPECT_TRUE(request.calls.empty()) << access;
+    }
+}
+
+TEST_F(LogsPage, AccessNeedsReadAndConsoleBits) {
+    for (unsigned access : {0x0u, 0x1u, 0x8u, 0x2u | 0x8u, 0x10000000u | 0x8u}) {
+        fake::Request request = fake::Get("/cifslogs");
+        EXPECT_EQ(fake::Serve(cifsLogsMethod, request, access), 200);
+        EXPECT_THAT(request.body, TextEq(ErrorBody("Unauthorized access denied"))) << access;
+    }
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, 0x9u), 200);
+    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+}
+
+TEST_F(LogsPage, UnreadableMethodPathAndUnknownMethodGiveTheirErrorPages) {
+    fake::Request noMethod = fake::Get("/cifslogs");
+    noMethod.methodSucceeds = false;
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, noMethod, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(noMethod.body, TextEq(ErrorBody("Http request missing data")));
+
+    fake::Request oddMethod = fake::Get("/cifslogs");
+    oddMethod.methodCode = 1;
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, oddMethod, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(oddMethod.body, TextEq(ErrorBody("Bad Http request")));
+
+    fake::Request noPath = fake::Get("/cifslogs");
+    noPath.pathSucceeds = false;
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, noPath, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(noPath.body, TextEq(ErrorBody("Bad Http request")));
+}
+
+TEST_F(LogsPage, ResponseThatCannotBeOpenedGives500AndNothingElse) {
+    fake::Request request = fake::Get("/cifslogs");
+    request.openSucceeds = false;
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 500);
+    EXPECT_EQ(request.errorResponses, std::vector<int>{500});
+    EXPECT_TRUE(request.headers.empty());
+    EXPECT_TRUE(request.body.empty());
+}
+
+struct SizeCase {
+    uint64_t blockSize;
+    uint64_t blocks;
+    const char *text;
+};
+
+class SizeText : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(SizeText, UnitsAndTruncatedHundredths) {
+    char out[kSizeTextSize];
+    int written = convert_blocks_to_string(GetParam().blockSize, GetParam().blocks, out);
+    EXPECT_STREQ(out, GetParam().text);
+    EXPECT_EQ(written, static_cast<int>(std::string(GetParam().text).size()));
+}
+
+constexpr uint64_t kMiB = 1ull << 20;
+constexpr uint64_t kGiB = 1ull << 30;
+constexpr uint64_t kTiB = 1ull << 40;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, SizeText,
+    ::testing::Values(SizeCase{1, 1024, "1 KB"}, SizeCase{1, 1536, "1 KB"},
+                      SizeCase{1, kMiB - 1, "1023 KB"}, SizeCase{1, kMiB, "1 MB"},
+                      SizeCase{1, kMiB + 1, "1 MB"}, SizeCase{1, 1572864, "1.50 MB"},
+                      SizeCase{1, kMiB + kMiB / 100 + 1, "1.01 MB"},
+                      SizeCase{1, 2097152, "2 MB"}, SizeCase{1, kGiB - 1, "1023.99 MB"},
+                      SizeCase{1, 5 * kGiB, "5 GB"}, SizeCase{1, kGiB + kGiB / 4, "1.25 GB"},
+                      SizeCase{512, 2048, "1 MB"}, SizeCase{1, kTiB, "1 TB"},
+                      SizeCase{1, kTiB + kTiB / 2, "1.50 TB"},
+                      // Terabytes count whole gigabytes: less than a gigabyte more is no more.
+                      SizeCase{1, kTiB + kGiB - 1, "1 TB"},
+                      SizeCase{1, UINT64_MAX, "16777215.99 TB"},
+                      // A product beyond 64 bits is taken as the largest count.
+                      SizeCase{UINT64_MAX, 2, "16777215.99 TB"}));
+
+TEST(SizeTextBuffer, IsCutToTheGivenSize) {
+    char out[4] = "zzz";
+    EXPECT_EQ(convert_blocks_to_string(1, 1572864, out, sizeof(out)), 3);
+    EXPECT_STREQ(out, "1.5");
+}
+
+}  // namespace
+}  // namespace kel2cifs
