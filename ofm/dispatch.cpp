@@ -1,0 +1,353 @@
+#include "ofm/dispatch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <strings.h>
+
+#include "kel/host.h"
+#include "ofm/close_files.h"
+#include "ofm/file_details.h"
+#include "ofm/main_page.h"
+#include "ofm/open_files.h"
+#include "ofm/sort.h"
+#include "ofm/trace.h"
+#include "plugin/config.h"
+#include "plugin/help.h"
+#include "plugin/pages.h"
+
+namespace kel2cifs {
+namespace {
+
+constexpr int kStatusOk = 200;
+constexpr int kStatusNotOpened = 500;
+constexpr int kStatusBadPath = 400;
+constexpr int kMethodGet = 0;
+constexpr int kMethodPost = 2;
+// The posted field holding the filter, and what precedes its value: "FILTER" and one character
+// (normally "=") that is skipped unexamined.
+constexpr char kFilterField[] = "FILTER";
+constexpr std::size_t kFilterValueOffset = sizeof(kFilterField);
+
+struct FreeDeleter {
+    void operator()(char *text) const { std::free(text); }
+};
+using HeapText = std::unique_ptr<char, FreeDeleter>;
+
+// One length-prefixed component of a converted path.
+struct Component {
+    char *lengthByte = nullptr;
+    char *text = nullptr;
+    std::size_t length = 0;
+    char *after() const { return text + length; }  // the next length byte, or the terminator
+};
+
+// The converted part of the request path after "/cifsofm": [base, end), end being its
+// terminator. Every component read is checked to lie inside it.
+struct ConvertedPath {
+    char *base = nullptr;
+    char *end = nullptr;
+
+    // The component whose length byte is at `at`; false when it does not lie inside the path.
+    bool At(char *at, Component &component) const {
+        if (at == nullptr || at < base || at >= end) {
+            return false;
+        }
+        std::size_t length = static_cast<unsigned char>(*at);
+        if (length > static_cast<std::size_t>(end - at - 1)) {
+            return false;
+        }
+        component.lengthByte = at;
+        component.text = at + 1;
+        component.length = length;
+        return true;
+    }
+    bool Next(const Component &current, Component &next) const { return At(current.after(), next); }
+};
+
+// State of one request's path as the parser leaves it.
+struct OfmPath {
+    int count = 0;
+    cifsSortType sortType = kSortByConnectionNumber;
+    char *position = nullptr;
+    ConvertedPath converted;
+    HeapText pathCopy;
+};
+
+// True when the first `length` characters of `text` equal those of `word`, which is at least
+// that long, without regard to case (a prefix of `word`, the empty text included).
+bool IsPrefixOf(const Component &component, const char *word) {
+    return component.length <= std::strlen(word) &&
+           strncasecmp(component.text, word, component.length) == 0;
+}
+
+// True when the component begins with `word` without regard to case.
+bool BeginsWith(const Component &component, const char *word) {
+    std::size_t length = std::strlen(word);
+    return component.length >= length && strncasecmp(component.text, word, length) == 0;
+}
+
+// Steps 2 to 8 of serving a request: see GetComponentCountAndSortType.
+int ParseOfmPath(void *request, OfmPath &path, char *sortKeyword) {
+    char *url = nullptr;
+    if (HttpReturnPathBuffers(request, nullptr, &url, nullptr) != 0 || url == nullptr ||
+        url[0] != '/') {
+        return kStatusBadPath;
+    }
+    KEL2CIFS_TRACE(debug, "URL = %s", url);
+
+    // The leading "/" and the keyword, which the host has matched already.
+    const std::size_t skip = 1 + std::strlen(keyword_cifsofm);
+    if (strnlen(url, skip) < skip || url[skip] != '/') {
+        path.count = 0;
+        return 0;
+    }
+    char *rest = url + skip;
+    const std::size_t restLength = std::strlen(rest);
+    path.pathCopy.reset(strndup(rest, restLength));
+    if (path.pathCopy == nullptr) {
+        KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetComponentCountAndSortType");
+        return kStatusBadPath;
+    }
+    // A component too long for its length byte leaves the path unconverted.
+    int count = ConvertToComponentPath(rest);
+    if (count < 1) {
+        return kStatusBadPath;
+    }
+    path.count = count;
+    path.converted = ConvertedPath{rest, rest + restLength};
+    path.position = rest;
+    KEL2CIFS_TRACE(debug, "count = %d check for help token", path.count);
+
+    Component first;
+    if (!path.converted.At(rest, first)) {
+        return kStatusBadPath;
+    }
+    if (IsPrefixOf(first, keyword_help)) {
+        KEL2CIFS_TRACE(debug, "count = %d FOUND help token", path.count);
+        Component second;
+        if (path.count > 1 && path.converted.Next(first, second)) {
+            return generate_cifs_ofm_help(request, path.count - 1, second.text,
+                                          static_cast<int>(second.length));
+        }
+        return generate_cifs_ofm_help(request, 0, "", 0);
+    }
+
+    KEL2CIFS_TRACE(debug, "count = %d look for sort method", path.count);
+    static constexpr struct {
+        const char *keyword;
+        cifsSortType sortType;
+    } kSortKeywords[] = {
+        {kSortKeywordConnectionNumber, kSortByConnectionNumber},
+        {kSortKeywordUserName, kSortByUserName},
+        {kSortKeywordFileName, kSortByFileName},
+    };
+    for (const auto &entry : kSortKeywords) {
+        if (BeginsWith(first, entry.keyword)) {
+            path.sortType = entry.sortType;
+            if (sortKeyword != nullptr) {
+                std::snprintf(sortKeyword, kSortKeywordSize, "%s", entry.keyword);
+            }
+            // The whole component is consumed, also when it continues past the keyword
+            // ("UserNameX"), so the next one begins at its own length byte.
+            --path.count;
+            path.position = first.after();
+            break;
+        }
+    }
+    return 0;
+}
+
+// The posted filter: the text after "FILTER" and one more character, to the end of the decoded
+// data. Empty when the data ends sooner.
+const char *PostedFilter(const char *decoded) {
+    const char *field = std::strstr(decoded, kFilterField);
+    if (field == nullptr) {
+        return nullptr;
+    }
+    const char *value = field + sizeof(kFilterField) - 1;
+    return *value == '\0' ? value : field + kFilterValueOffset;
+}
+
+}  // namespace
+
+int generate_cifs_ofm_help(void *request, int remaining, const char *next, int nextLength) {
+    if (remaining <= 0 || next == nullptr || nextLength <= 0) {
+        return generate_cifs_help_page(request, kHelpOpenFiles,
+                                       lnxMSG("CIFS Open File Management"));
+    }
+    if (static_cast<std::size_t>(nextLength) <= std::strlen(keyword_help) &&
+        strncasecmp(next, keyword_help, static_cast<std::size_t>(nextLength)) == 0) {
+        return generate_cifs_help_page(request, kHelpOpenFileInfo,
+                                       lnxMSG("CIFS Open File Information"));
+    }
+    return generate_error_page(request, kErrorBadRequest);
+}
+
+int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortType,
+                                 char * /*filter*/, char *sortKeyword, char **position,
+                                 char **pathCopy) {
+    OfmPath path;
+    int status = ParseOfmPath(request, path, sortKeyword);
+    if (count != nullptr) {
+        *count = path.count;
+    }
+    if (sortType != nullptr) {
+        *sortType = path.sortType;
+    }
+    if (position != nullptr) {
+        *position = path.position;
+    }
+    if (pathCopy != nullptr) {
+        *pathCopy = path.pathCopy.release();
+    }
+    return status;
+}
+
+int GetComponentCount(void *request, int *count) {
+    *count = 0;
+    char *url = nullptr;
+    if (HttpReturnPathBuffers(request, nullptr, &url, nullptr) != 0 || url == nullptr ||
+        url[0] != '/') {
+        return kStatusBadPath;
+    }
+    KEL2CIFS_TRACE(debug, "URL = %s", url);
+    const std::size_t skip = 1 + std::strlen(keyword_cifsofm);
+    if (strnlen(url, skip) < skip || url[skip] != '/') {
+        return 0;
+    }
+    // Counted on a copy, so that the request's own path stays as the host gave it.
+    HeapText copy(strdup(url + skip));
+    if (copy == nullptr) {
+        KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetComponentCount");
+        return kStatusBadPath;
+    }
+    int components = ConvertToComponentPath(copy.get());
+    if (components < 1) {
+        return kStatusBadPath;
+    }
+    *count = components;
+    KEL2CIFS_TRACE(debug, "count = %d check for help token toke= %s", components, copy.get() + 1);
+    return 0;
+}
+
+int cifsofmMethod(void *request, int, int, unsigned int access) {
+    if ((access & kAccessOfmAny) == 0 || (access & kAccessPage) == 0) {
+        return generate_error_page(request, kErrorAccessDenied);
+    }
+
+    OfmPath path;
+    char sortKeyword[30] = "";
+    int status = ParseOfmPath(request, path, sortKeyword);
+    if (status != 0) {
+        path.pathCopy.reset();
+        // A help page (or the error page it chose) was served; a page that could not be opened
+        // has had its 500 response already.
+        if (status == kStatusOk || status == kStatusNotOpened) {
+            return status;
+        }
+        return generate_error_page(request, status);
+    }
+
+    int method = 0;
+    if (HttpReturnRequestMethod(request, &method) == 0) {
+        return generate_error_page(request, kErrorMissingData);
+    }
+    if (method != kMethodGet && method != kMethodPost) {
+        return generate_error_page(request, kErrorBadRequest);
+    }
+
+    const char *raw = "";
+    unsigned long rawLength = 0;
+    HeapText decoded;
+    if (method == kMethodPost) {
+        char *data = nullptr;
+        unsigned long length = 0;
+        if (HttpReturnPostDataBuffer(request, &data, &length) == 0 && data != nullptr) {
+            data[length] = '\0';
+            raw = data;
+            rawLength = length;
+            char *text = nullptr;
+            int decodeStatus = decodePostDataString(data, length, &text);
+            decoded.reset(text);
+            if (decodeStatus != 0) {
+                return generate_error_page(request, kErrorOutOfResources);
+            }
+        }
+    }
+
+    char filter[kFilterSize] = "";
+    Component action;
+    if (path.count != 0 && path.converted.At(path.position, action)) {
+        if (BeginsWith(action, kActionBrowseFile)) {
+            // The converted path and its copy have the same layout, so the "/" that follows the
+            // volume in the copy sits where the volume's successor begins in the converted path.
+            const char *filePath = "";
+            Component volume;
+            if (path.converted.Next(action, volume)) {
+                filePath = path.pathCopy.get() + (volume.after() - path.converted.base);
+            }
+            KEL2CIFS_TRACE(debug, "file name = %s", filePath);
+            return displayCIFSFileDetails(request, filePath);
+        }
+        if (BeginsWith(action, kActionCloseFiles)) {
+            Component volume;
+            if (path.converted.Next(action, volume)) {
+                // Ends the volume's text where the next length byte (or the terminator) was.
+                *volume.after() = '\0';
+                path.position = volume.lengthByte;
+                path.count = 1;
+            } else {
+                // No volume named: the files are closed and the page without a volume follows.
+                path.position = nullptr;
+                path.count = 0;
+            }
+            KEL2CIFS_TRACE(debug, "Set of file names to close = %s",
+                           decoded != nullptr ? decoded.get() : "");
+            if (decoded != nullptr) {
+                parseDataToCloseCIFSFiles(decoded.get());
+            }
+        } else if (decoded != nullptr) {
+            const char *value = PostedFilter(decoded.get());
+            if (value != nullptr) {
+                std::size_t length = std::strlen(value);
+                KEL2CIFS_TRACE(debug, "filter string len[%d] string [%s]", static_cast<int>(length),
+                               value);
+                if (length == 0 || length > kFilterSize - 1) {
+                    KEL2CIFS_TRACE(debug, "filter value len is greater than 255 or equal to zero");
+                } else {
+                    std::memcpy(filter, value, length + 1);
+                }
+            }
+        }
+    }
+    path.pathCopy.reset();
+    decoded.reset();
+
+    if (rawLength != 0) {
+        KEL2CIFS_TRACE(error, "post count = %d content=%s", static_cast<int>(rawLength), raw);
+    }
+    KEL2CIFS_TRACE(debug, "Connection clearing power is = %d",
+                   (access & kAccessClearConnLimited) == 0 || AllowClearConn == 1 ? 1 : 0);
+    if (path.position != nullptr) {
+        const char *after = path.position < path.converted.end ? path.position + 1 : "";
+        KEL2CIFS_TRACE(error, "Component count = %d path=%s %s", path.count, path.position, after);
+    } else {
+        KEL2CIFS_TRACE(error, "Component count = %d path=null", path.count);
+    }
+
+    if (path.count == 0) {
+        return generate_main_ofm_page(request);
+    }
+    if (path.count == 1) {
+        return generate_main_ofm_page(request, path.position, path.sortType, filter);
+    }
+    if (method == kMethodGet) {
+        return generate_main_ofm_page(request);
+    }
+    return generate_error_page(request, kErrorBadRequest);
+}
+
+}  // namespace kel2cifs

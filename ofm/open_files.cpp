@@ -1,0 +1,201 @@
+#include "ofm/open_files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cifsmonitoring/monitoring.h"
+#include "ofm/trace.h"
+#include "plugin/html.h"
+
+namespace kel2cifs {
+namespace {
+
+// The filters that keep every file: the prefixes of this text, its terminator included.
+constexpr char kMatchAllFilter[] = "*.*";
+
+// Copies at most N - 1 characters of text into field and terminates it.
+template <std::size_t N>
+void CopyField(char (&field)[N], std::string_view text) {
+    std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
+bool IsFilterActive(const char *filter) {
+    std::size_t length = strnlen(filter, sizeof(kMatchAllFilter));
+    return length >= sizeof(kMatchAllFilter) || std::strncmp(filter, kMatchAllFilter, length) != 0;
+}
+
+// Frees the monitoring library's list on every way out of GetOpenFileList.
+class VolFileListGuard {
+  public:
+    VolFileListGuard() = default;
+    ~VolFileListGuard() {
+        if (head != nullptr) {
+            FreeVolFileListNodes(&head);
+        }
+    }
+    VolFileListGuard(const VolFileListGuard &) = delete;
+    VolFileListGuard &operator=(const VolFileListGuard &) = delete;
+
+    VolFileListNode *head = nullptr;
+};
+
+}  // namespace
+
+int NameCompare(const char *fileName, const char *filter) {
+    if (fileName == nullptr) {
+        fileName = "";
+    }
+    if (filter == nullptr) {
+        filter = "";
+    }
+    KEL2CIFS_TRACE(debug, "\n ###Start retVal at NameCompare is %d for fileName:%s -- filter:%s",
+                   -1, fileName, filter);
+
+    const char *extension = fileName;
+    for (const char *dot = std::strchr(extension, '.'); dot != nullptr;
+         dot = std::strchr(extension, '.')) {
+        extension = dot + 1;
+    }
+    // The first two characters of a filter (normally "*.") are skipped unexamined; a shorter
+    // filter has nothing after them.
+    const char *filterExtension = strnlen(filter, 2) < 2 ? "" : filter + 2;
+
+    int result = std::strcmp(extension, filterExtension);
+    std::printf("\n ###End retVal at NameCompare is %d for fileName:%s -- filter:%s", result,
+                extension, filter);
+    return result;
+}
+
+int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *filter) {
+    if (filter == nullptr) {
+        filter = "";
+    }
+    VolFileListGuard files;
+    int count = 0;
+    int status = Ext_ListVolFileDetails(volumeName, &files.head, &count);
+    if (status != 0) {
+        KEL2CIFS_TRACE(debug, "Ext_ListVolFileDetails() has failed with error = %d", status);
+        return -1;
+    }
+
+    const bool active = IsFilterActive(filter);
+    OpenFileInfo *result = nullptr;
+    OpenFileInfo **tail = &result;
+
+    const VolFileListNode *record = files.head;
+    for (int i = 0; i < count && record != nullptr; ++i, record = record->next) {
+        if (record->fileCount == 0 || record->fileNames == nullptr ||
+            record->fileNames[0] == nullptr) {
+            continue;
+        }
+        for (int j = 0; j < record->fileCount && record->fileNames[j] != nullptr; ++j) {
+            const char *entry = record->fileNames[j];
+            if (active && NameCompare(entry, filter) != 0) {
+                KEL2CIFS_TRACE(debug, "\n ### Skiping file:%s--%d", entry, j);
+                continue;
+            }
+            auto *node = static_cast<OpenFileInfo *>(std::calloc(1, sizeof(OpenFileInfo)));
+            if (node == nullptr) {
+                KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetOpenFileList");
+                FreeOpenFileList(result);
+                return -1;
+            }
+            node->connNumberAlt = record->connNumber;
+            node->connNumber = record->connNumber;
+            CopyField(node->userName, FieldText(record->userName));
+            CopyField(node->fileName, std::string_view(entry, strnlen(entry, kFileNameSize)));
+            node->next = nullptr;
+            *tail = node;
+            tail = &node->next;
+        }
+    }
+
+    *list = result;
+    return 0;
+}
+
+void FreeOpenFileList(OpenFileInfo *list) {
+    while (list != nullptr) {
+        OpenFileInfo *next = list->next;
+        std::free(list);
+        list = next;
+    }
+}
+
+int path_check(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) {
+        return 0;
+    }
+    std::size_t i = 0;
+    while (a[i] != '\0' && a[i] == b[i]) {
+        ++i;
+    }
+    if (a[i] == b[i]) {
+        return 1;
+    }
+    // One text ends here (the other one continues): the longer must go on with a "/".
+    if (a[i] == '\0') {
+        return b[i] == '/' ? 1 : 0;
+    }
+    if (b[i] == '\0') {
+        return a[i] == '/' ? 1 : 0;
+    }
+    return 0;
+}
+
+CIFSVolumeNode *getVolumeNode(const char *name, const char *description) {
+    auto *node = static_cast<CIFSVolumeNode *>(std::calloc(1, sizeof(CIFSVolumeNode)));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    CopyField(node->name, TextOf(name));
+    CopyField(node->description, TextOf(description));
+    node->next = nullptr;
+    return node;
+}
+
+int GetVolumeList(CIFSVolumeList **list) {
+    if (list == nullptr) {
+        return 0;
+    }
+    auto *header = static_cast<CIFSVolumeList *>(std::calloc(1, sizeof(CIFSVolumeList)));
+    *list = header;
+    if (header == nullptr) {
+        return 0;
+    }
+    static constexpr const char *kSamples[][2] = {
+        {"SYS", "SYS Volume"},
+        {"VOLA", "VOLUMEA"},
+        {"VOLBVOLAVOLAVADASDDS", "VOLUMEB"},
+    };
+    header->count = 2;
+    CIFSVolumeNode **tail = &header->first;
+    for (const auto &sample : kSamples) {
+        CIFSVolumeNode *node = getVolumeNode(sample[0], sample[1]);
+        if (node == nullptr) {
+            break;
+        }
+        *tail = node;
+        tail = &node->next;
+    }
+    return 0;
+}
+
+void FreeCIFSVolumeList(CIFSVolumeList *list) {
+    if (list == nullptr) {
+        return;
+    }
+    CIFSVolumeNode *node = list->first;
+    while (node != nullptr) {
+        CIFSVolumeNode *next = node->next;
+        std::free(node);
+        node = next;
+    }
+    std::free(list);
+}
+
+}  // namespace kel2cifs

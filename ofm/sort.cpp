@@ -1,0 +1,151 @@
+#include "ofm/sort.h"
+
+#include <string_view>
+
+#include "kel/host.h"
+#include "ofm/trace.h"
+#include "plugin/html.h"
+#include "plugin/pages.h"
+
+namespace kel2cifs {
+namespace {
+
+// True when a's key is strictly less than b's.
+bool KeyLess(const OpenFileInfo *a, const OpenFileInfo *b, cifsSortType sortType) {
+    switch (sortType) {
+        case kSortByConnectionNumber:
+            return a->connNumber < b->connNumber;
+        case kSortByUserName:
+            // char_traits<char> compares as unsigned bytes, like strcmp.
+            return FieldText(a->userName).compare(FieldText(b->userName)) < 0;
+        case kSortByFileName: {
+            bool less = FieldText(a->fileName).compare(FieldText(b->fileName)) < 0;
+            KEL2CIFS_TRACE(debug, "les = %d , left = %s\n , right = %s\n", less ? 1 : 0,
+                           a->fileName, b->fileName);
+            return less;
+        }
+        default:
+            return false;
+    }
+}
+
+constexpr char kSortedImage[] = "sorted.png";
+constexpr char kUnsortedImage[] = "sortdown.png";
+
+}  // namespace
+
+OpenFileInfo *SortOpenFilesTable(OpenFileInfo **list, cifsSortType sortType) {
+    KEL2CIFS_TRACE(debug, "calling mergesort");
+    mergesortFile(list, sortType);
+    return *list;
+}
+
+void mergesortFile(OpenFileInfo **list, cifsSortType sortType) {
+    OpenFileInfo *head = *list;
+    if (head == nullptr || head->next == nullptr) {
+        return;
+    }
+    OpenFileInfo *front = nullptr;
+    OpenFileInfo *back = nullptr;
+    split_the_File_list(head, &front, &back);
+    // Each level halves the list, so the nesting is log2(n) deep.
+    mergesortFile(&front, sortType);
+    mergesortFile(&back, sortType);
+    *list = mergeFile(front, back, sortType);
+}
+
+void split_the_File_list(OpenFileInfo *list, OpenFileInfo **front, OpenFileInfo **back) {
+    if (list == nullptr || list->next == nullptr) {
+        *front = list;
+        *back = nullptr;
+        return;
+    }
+    OpenFileInfo *slow = list;
+    OpenFileInfo *fast = list->next;
+    while (fast != nullptr) {
+        fast = fast->next;
+        if (fast != nullptr) {
+            slow = slow->next;
+            fast = fast->next;
+        }
+    }
+    *front = list;
+    *back = slow->next;
+    slow->next = nullptr;
+}
+
+OpenFileInfo *mergeFile(OpenFileInfo *a, OpenFileInfo *b, cifsSortType sortType) {
+    OpenFileInfo *head = nullptr;
+    OpenFileInfo **tail = &head;
+    while (a != nullptr && b != nullptr) {
+        if (KeyLess(a, b, sortType)) {
+            *tail = a;
+            a = a->next;
+        } else {
+            *tail = b;
+            b = b->next;
+        }
+        tail = &(*tail)->next;
+    }
+    *tail = a != nullptr ? a : b;
+    return head;
+}
+
+const char *getSortTypeString(cifsSortType sortType) {
+    switch (sortType) {
+        case kSortByUserName:
+            return kSortKeywordUserName;
+        case kSortByFileName:
+            return kSortKeywordFileName;
+        default:
+            return kSortKeywordConnectionNumber;
+    }
+}
+
+void setSortImage(void *request, cifsSortType sortType, const char *volumeName) {
+    if (sortType < kSortByConnectionNumber || sortType > kSortByFileName) {
+        return;
+    }
+    auto image = [sortType](cifsSortType column) {
+        return column == sortType ? kSortedImage : kUnsortedImage;
+    };
+    UrlPathText volume(volumeName);
+    HttpSendDataSprintf(
+        request,
+        "<TD align=center>%s<A HREF=/cifsofm/ConnectionNumber/%s onclick=\"return "
+        "sortedFilterFormSubmit(this);\"><img border=0 alt='%s' "
+        "src='/opt/zantio/kel/%s'></a></TD><TD align=center>%s <A HREF=/cifsofm/UserName/%s "
+        "onclick=\"return sortedFilterFormSubmit(this);\"><img border=0 alt='%s'   "
+        "src='/opt/zantio/kel/%s'></a></TD><TD align=center>%s <A HREF=/cifsofm/FileName/%s "
+        "onclick=\"return sortedFilterFormSubmit(this);\"><img border=0 alt='%s' "
+        "src='/opt/zantio/kel/%s'></a></TD></TR>",
+        lnxMSG("Connection"), volume.c_str(), lnxMSG("Sort By Connection"),
+        image(kSortByConnectionNumber), lnxMSG("Username"), volume.c_str(),
+        lnxMSG("Sort By Username"), image(kSortByUserName), lnxMSG("File Path"), volume.c_str(),
+        lnxMSG("Sort By File Path"), image(kSortByFileName));
+}
+
+OpenFileInfo *SortOpenFileList(OpenFileInfo *list, cifsSortType sortType) {
+    if (list == nullptr || list->next == nullptr) {
+        return list;
+    }
+    if (sortType < kSortByConnectionNumber || sortType > kSortByFileName) {
+        return list;
+    }
+    OpenFileInfo *result = list;
+    OpenFileInfo *rest = list->next;
+    result->next = nullptr;
+    while (rest != nullptr) {
+        OpenFileInfo *node = rest;
+        rest = rest->next;
+        OpenFileInfo **place = &result;
+        while (*place != nullptr && (*place)->connNumber < node->connNumber) {
+            place = &(*place)->next;
+        }
+        node->next = *place;
+        *place = node;
+    }
+    return result;
+}
+
+}  // namespace kel2cifs
