@@ -17,6 +17,10 @@ namespace {
 
 // 1 from the start of _init until _fini (or a failed start) clears it.
 constinit int g_started = 0;
+// Set by _fini: the logger record stays initialised with its stream closed, so a later _init in
+// the same mapping must reopen the stream itself (Logger_init leaves an initialised record as it
+// is, and every line would be lost).
+constinit bool g_stoppedBefore = false;
 
 // Room for every command the configuration produces ("LIMIT=" and a number, or a value).
 constexpr std::size_t kCommandSize = 128;
@@ -94,6 +98,10 @@ void _init() {
 
     ResolvePaths();
     kel2cifs::log = Logger_init(logfilename, kLevelDebug);
+    if (g_stoppedBefore && kel2cifs::log->streamOpen == 0 && kel2cifs::log->syslogActive == 0) {
+        kel2cifs::log->setLevel(kLevelDebug);
+        kel2cifs::log->openstream(logfilename);
+    }
 
     int exists = 0;
     if (ConfigFileExists(ConfigFilePath(), &exists) == kConfigOk) {
@@ -112,6 +120,7 @@ void _fini() {
         return;
     }
     g_started = 0;
+    g_stoppedBefore = true;
 
     DeregisterServiceMethods();
     if (kel2cifs::log != nullptr) {
