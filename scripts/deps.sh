@@ -7,6 +7,8 @@ KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
     gettext
+    nlohmann-json3-dev
+    libmicrohttpd-dev libcrypt-dev libcurl4-openssl-dev
 )
 
 kel2cifs_install_missing() {

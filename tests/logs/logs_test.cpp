@@ -135,6 +135,46 @@ TEST_F(LogsPage, MissingAndEmptyFilesAreLeftOutAndKeepTheStripe) {
                 TextEq(std::string(kListHead) + Row(kDark, cifs, "cifs.log", "1 MB") + kListTail));
 }
 
+TEST_F(LogsPage, ByteCountsStopAt1023) {
+    std::string server = MakeLog("cifstcp.log", 1024);
+    std::string plugin = MakeLog("libkel2cifs.log", 1);
+    fake::Request request = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(request.body,
+                TextEq(std::string(kListHead) + Row(kDark, server, "cifstcp.log", "1 KB") +
+                       Row(kLight, plugin, "libkel2cifs.log", "1") + kListTail));
+}
+
+// The request is logged before its path is taken apart, and posted data reaches the log as
+// plain text, never as a format.
+TEST_F(LogsPage, LogsTheUrlAndDumpsPostedDataVerbatim) {
+    const std::string file = (temp_.path() / "plugin.log").string();
+    ASSERT_EQ(log->openstream(file.c_str()), 0);
+    log->setLevel(kLevelDump);
+    fake::Request post = fake::Post("/cifslogs/help", "x=%s%n%d");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, post, fake::kAdministratorAccess), 200);
+    fake::Request failed = fake::Post("/cifslogs", "lost=1");
+    failed.postDataSucceeds = false;
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, failed, fake::kAdministratorAccess), 200);
+    EXPECT_THAT(failed.body, TextEq(std::string(kListHead) + kListTail));
+
+    std::string text = testing_support::ReadFile(file);
+    const std::size_t url = text.find("] URL = /cifslogs/help\n");
+    const std::size_t dump = text.find("] <dump>\nx=%s%n%d\n</dump>\n");
+    const std::size_t second = text.find("] URL = /cifslogs\n");
+    const std::size_t empty = text.find("] <dump>\n\n</dump>\n");
+    ASSERT_NE(url, std::string::npos) << text;
+    ASSERT_NE(dump, std::string::npos) << text;
+    ASSERT_NE(second, std::string::npos) << text;
+    ASSERT_NE(empty, std::string::npos) << text;
+    EXPECT_EQ(text.substr(url - 22, 3), "[D ");
+    EXPECT_EQ(text.substr(dump - 22, 3), "[* ");
+    EXPECT_LT(url, dump);
+    EXPECT_LT(dump, second);
+    EXPECT_LT(second, empty);
+    EXPECT_EQ(text.find("lost"), std::string::npos);
+}
+
 TEST_F(LogsPage, FileBeyond32BitsShowsGigabytes) {
     std::string server = MakeLog("cifstcp.log", 5LL << 30);  // sparse
     fake::Request request = fake::Get("/cifslogs");

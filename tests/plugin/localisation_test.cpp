@@ -1,10 +1,15 @@
-// The error and help pages under a catalogue that translates every text they localise, and also
-// the texts they must not localise (error messages, the code-6 title, data).
+// The error, help and View Logs pages under a catalogue that translates every text they localise,
+// and also the texts they must not localise (error messages, the code-6 title, data).
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/temp_dir.h"
+#include "logger/logger.h"
+#include "logs/logs.h"
 #include "plugin/expected_pages.h"
 #include "plugin/help.h"
 #include "plugin/pages.h"
@@ -59,6 +64,49 @@ TEST(Localisation, HelpPageLocalisesEveryTextButTheGivenTitle) {
         expected::ExpectPageFrame(request, "Help Title");
         EXPECT_THAT(request.body, fake::TextEq(expected::HelpBody(topic, Pseudo)));
     }
+}
+
+// The View Logs page localises its title, its two heading rows and its help title; the help URL,
+// the file names, the directory and the size texts are written as they are.
+TEST(Localisation, ViewLogsPageLocalisesItsTitleAndHeadingsOnly) {
+    Logger *previous = log;
+    log = Logger_init(nullptr, kLevelDebug);
+
+    fake::Request list = fake::Get("/cifslogs");
+    EXPECT_EQ(fake::Serve(cifsLogsMethod, list, fake::kAdministratorAccess), 200);
+    ASSERT_NE(list.header(), nullptr);
+    EXPECT_EQ(list.header()->title, Pseudo("CIFS System Logs"));
+    EXPECT_EQ(list.header()->heading, Pseudo("CIFS System Logs"));
+    EXPECT_EQ(list.header()->helpUrl, "/cifslogs/help");
+    EXPECT_THAT(list.body, fake::TextEq("<p><dl><dd><table border=0>\n"
+                                        "<tr class=\"tablehead\"><td colspan=2 align=center>" +
+                                        Pseudo("Logs") +
+                                        "</td></tr>\n"
+                                        "<tr class=\"tablesubhead\"><th align=center>" +
+                                        Pseudo("Name") + "</th><th align=center>" + Pseudo("Size") +
+                                        "</th></tr>\n"
+                                        "</table></dd></dl></p>\n</BODY></HTML>"));
+
+    fake::Request help;
+    EXPECT_EQ(generate_showlogs_help(help.handle(), 0, "", 0), 200);
+    expected::ExpectPageFrame(help, Pseudo("CIFS System Logs "));
+    EXPECT_THAT(help.body, fake::TextEq(expected::HelpBody(36, Pseudo)));
+
+    testing_support::TempDir dir;
+    char directory[PATH_MAX];
+    ASSERT_NE(realpath(dir.str().c_str(), directory), nullptr);
+    dir.Write("cifstcp.log", std::string(2048, 'x'));
+    fake::Request row;
+    ASSERT_TRUE(OpenPage(row.handle()));
+    EXPECT_EQ(BuildLogFileTableEntry(row.handle(), lpzdark, "cifstcp.log", directory), lpzlight);
+    EXPECT_THAT(row.body, fake::TextEq("<tr bgcolor=#efeee9><td class=\"tablecol\" align=center>"
+                                       "<a href=\"" +
+                                       std::string(directory) +
+                                       "/cifstcp.log?VIEW\">cifstcp.log</a></td>"
+                                       "<td  class=\"tablecol\" align=right>2 KB</td></tr>\n"));
+
+    Logger_deinit();
+    log = previous;
 }
 
 }  // namespace

@@ -152,4 +152,37 @@ TEST_F(Registration, RefusedSecondRegistrationStopsThePlugin) {
     EXPECT_EQ(fake::Registrations().size(), 5u);
 }
 
+// The failure lines are error lines, written even at the lowest level that writes anything, and
+// a refused first registration names the Connections method.
+TEST_F(Registration, RefusedFirstRegistrationIsLoggedAsAnErrorAtErrorLevel) {
+    root_.Write("opt/zantio/lib/libkel2cifs.conf", "LOG_LEVEL ERROR\n");
+    fake::RefuseRegistration(1, 5);
+    Load();
+    std::vector<fake::Registration> calls = fake::Registrations();
+    ASSERT_EQ(calls.size(), 4u);
+    ExpectEntry(calls[0], fake::Registration::kRegister, kConnections);
+    EXPECT_EQ(calls[0].result, 0);
+    ExpectEntry(calls[1], fake::Registration::kDeregister, kConnections);
+    ExpectEntry(calls[2], fake::Registration::kDeregister, kOpenFiles);
+    ExpectEntry(calls[3], fake::Registration::kDeregister, kLogs);
+
+    // Line by line, without the time: "[! " is followed by 19 characters of time.
+    std::vector<std::string> lines;
+    std::string text = LogText();
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        ASSERT_GE(line.size(), 24u) << line;
+        lines.push_back(line.substr(0, 3) + line.substr(22));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "[L ] ProcessLogLevel changed to \"error\"",
+                         "[L ] ProcessLogLevel set file size = 4194304",
+                         "[! ] Going to initialize cifs plugin",
+                         "[! ] RegisterServiceMethodEx(Connections) failed rc=5",
+                         "[! ] Failed to initalize cifs plugin",
+                     }));
+    Unload();
+}
+
 }  // namespace

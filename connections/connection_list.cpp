@@ -1,0 +1,212 @@
+#include "connections/connection_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ofm/time_text.h"
+#include "ofm/trace.h"
+#include "plugin/html.h"
+
+namespace kel2cifs {
+namespace {
+
+// Copies the text of a monitoring field into a field of the plug-in's records: never more than
+// the source array holds, never more than the destination can hold with its terminator.
+template <std::size_t N, std::size_t M>
+void CopyField(char (&destination)[N], const char (&source)[M]) {
+    static_assert(N > 0);
+    const std::size_t length = strnlen(source, M < N - 1 ? M : N - 1);
+    std::memcpy(destination, source, length);
+    destination[length] = '\0';
+}
+
+// The login time as text, or 80 blanks when it cannot be converted.
+void FillLoginTimeText(uint64_t loginTime, char (&text)[kLoginTimeTextSize]) {
+    const unsigned long long time = loginTime;
+    if (convertToTimeString(&time, text) != 0) {
+        KEL2CIFS_TRACE(debug, "convertToTimeString, Error in getting Time string");
+        std::memset(text, ' ', kLoginTimeTextSize - 1);
+    }
+    text[kLoginTimeTextSize - 1] = '\0';
+}
+
+// True when a's key is strictly less than b's.
+bool KeyLess(const ConnectionSortStruct *a, const ConnectionSortStruct *b, cifsSortType sortType) {
+    // Switched as int: the enum names only the open-file pages' values.
+    switch (static_cast<int>(sortType)) {
+        case kSortByConnectionNumber:
+            return a->connNumber < b->connNumber;
+        case kSortByConnectionName:
+        case kSortByConnectionType:
+            // char_traits<char> compares as unsigned bytes, like strcmp.
+            return FieldText(a->userName).compare(FieldText(b->userName)) < 0;
+        case kSortByLoginTime:
+            return a->loginTime < b->loginTime;
+        case kSortByFSActivity:
+            return a->bytesReadWritten < b->bytesReadWritten;
+        case kSortByZupRequest:
+            return a->requestCount < b->requestCount;
+        default:
+            return false;
+    }
+}
+
+// Gives the monitoring library's connection list back on every way out.
+class ConnListGuard {
+  public:
+    ConnListGuard() = default;
+    ~ConnListGuard() {
+        if (head != nullptr) {
+            FreeConnListNodes(&head);
+        }
+    }
+    ConnListGuard(const ConnListGuard &) = delete;
+    ConnListGuard &operator=(const ConnListGuard &) = delete;
+
+    ConnListNode *head = nullptr;
+};
+
+ConnectionSortStruct *NewNode(const ConnListNode &source) {
+    auto *node = static_cast<ConnectionSortStruct *>(std::calloc(1, sizeof(ConnectionSortStruct)));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    node->next = nullptr;
+    node->connNumber = source.connNumber;
+    node->requestCount = source.requestCount;
+    // Wraps only past 2^64 bytes moved.
+    node->bytesReadWritten = source.bytesRead + source.bytesWritten;
+    node->loginTime = source.loginTime;
+    FillLoginTimeText(source.loginTime, node->loginTimeText);
+    CopyField(node->connType, source.connType);
+    CopyField(node->userName, source.userName);
+    CopyField(node->netAddress, source.netAddress);
+    std::snprintf(node->loggedInMark, sizeof(node->loggedInMark), "%s",
+                  node->userName[0] != '\0' ? kLoggedInMark : kNotLoggedInMark);
+    return node;
+}
+
+}  // namespace
+
+int GetSortedConnectionList(ConnectionSortStruct **list, cifsSortType sortType) {
+    KEL2CIFS_TRACE(debug, "Enter GetSortedConnectionList");
+    int count = 0;
+    ConnListGuard monitored;
+    const int status = Ext_ListConnDetails(&count, &monitored.head);
+    if (status != 0) {
+        KEL2CIFS_TRACE(debug, "Ext_ListConnDetails() has failed with error = %d", status);
+    }
+    if (monitored.head == nullptr) {
+        KEL2CIFS_TRACE(debug, "GetSortedConnectionList, Connection list is Empty");
+        return kNoConnectionList;
+    }
+
+    ConnectionSortStruct *head = nullptr;
+    ConnectionSortStruct **tail = &head;
+    const ConnListNode *source = monitored.head;
+    for (int i = 0; i < count && source != nullptr; ++i, source = source->next) {
+        ConnectionSortStruct *node = NewNode(*source);
+        if (node == nullptr) {
+            KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetSortedConnectionList");
+            FreeConnectionList(head);
+            return kConnOutOfMemory;
+        }
+        *tail = node;
+        tail = &node->next;
+    }
+    *list = head;
+    mergesort(list, sortType);
+    return 0;
+}
+
+ConnectionSortStruct *mergesort(ConnectionSortStruct **list, cifsSortType sortType) {
+    ConnectionSortStruct *head = *list;
+    if (head == nullptr || head->next == nullptr) {
+        return head;
+    }
+    ConnectionSortStruct *front = nullptr;
+    ConnectionSortStruct *back = nullptr;
+    split_the_list(head, &front, &back);
+    // Each level halves the list, so the nesting is log2(n) deep.
+    mergesort(&front, sortType);
+    mergesort(&back, sortType);
+    *list = merge(front, back, sortType);
+    return *list;
+}
+
+void split_the_list(ConnectionSortStruct *list, ConnectionSortStruct **front,
+                    ConnectionSortStruct **back) {
+    if (list == nullptr || list->next == nullptr) {
+        *front = list;
+        *back = nullptr;
+        return;
+    }
+    // slow ends on node ceil(n/2): fast takes two steps for each of slow's.
+    ConnectionSortStruct *slow = list;
+    ConnectionSortStruct *fast = list->next;
+    while (fast != nullptr) {
+        fast = fast->next;
+        if (fast != nullptr) {
+            slow = slow->next;
+            fast = fast->next;
+        }
+    }
+    *front = list;
+    *back = slow->next;
+    slow->next = nullptr;
+}
+
+ConnectionSortStruct *merge(ConnectionSortStruct *a, ConnectionSortStruct *b,
+                            cifsSortType sortType) {
+    ConnectionSortStruct *head = nullptr;
+    ConnectionSortStruct **tail = &head;
+    while (a != nullptr && b != nullptr) {
+        if (KeyLess(a, b, sortType)) {
+            *tail = a;
+            a = a->next;
+        } else {
+            *tail = b;
+            b = b->next;
+        }
+        tail = &(*tail)->next;
+    }
+    *tail = a != nullptr ? a : b;
+    return head;
+}
+
+void FreeConnectionList(ConnectionSortStruct *list) {
+    while (list != nullptr) {
+        ConnectionSortStruct *next = list->next;
+        std::free(list);
+        list = next;
+    }
+}
+
+int GetConnInfo(unsigned long /*connNumber*/, const UserInfo_s *info,
+                CIFSConnectionDetails **details) {
+    KEL2CIFS_TRACE(debug, "Enter GetCoonInfo");
+    if (info == nullptr) {
+        KEL2CIFS_TRACE(debug, "GetCoonInfo, UserInfo is NULL");
+        return kNoConnectionList;
+    }
+    auto *record =
+        static_cast<CIFSConnectionDetails *>(std::calloc(1, sizeof(CIFSConnectionDetails)));
+    if (record == nullptr) {
+        KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetCoonInfo");
+        return kConnOutOfMemory;
+    }
+    CopyField(record->userName, info->userName);
+    record->connNumber = info->connNumber;
+    record->openFileCount = info->openFileCount;
+    CopyField(record->netAddress, info->netAddress);
+    record->loginTime = info->loginTime;
+    FillLoginTimeText(info->loginTime, record->loginTimeText);
+    CopyField(record->loginStatus, info->loginStatus);
+    CopyField(record->privileges, info->privileges);
+    CopyField(record->connType, info->connType);
+    *details = record;
+    return 0;
+}
+
+}  // namespace kel2cifs

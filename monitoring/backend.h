@@ -1,0 +1,31 @@
+// backend.h: what a source of CIFS server data provides to the library's entry points.
+//
+// A backend reports the whole server as one State snapshot per listing, and carries out the
+// two close actions. Implementations are safe to call from several threads at once.
+#ifndef CIFSMONITORING_BACKEND_H
+#define CIFSMONITORING_BACKEND_H
+
+#include <memory>
+#include <string_view>
+
+#include "monitoring/state.h"
+
+namespace cifsmon {
+
+class Backend {
+  public:
+    virtual ~Backend() = default;
+
+    // The server as it is now. kStatusOk, or a nonzero status and no snapshot.
+    virtual int Snapshot(std::shared_ptr<const State> *state) = 0;
+    // Closes the open file with this full server path on every connection holding it.
+    // kStatusNotFound when no connection holds it.
+    virtual int CloseFileByPath(std::string_view path) = 0;
+    // Closes every file the connection(s) carrying the number hold open; they stay connected.
+    // kStatusNotFound when no connection carries it.
+    virtual int CloseFilesOfConnection(unsigned int number) = 0;
+};
+
+}  // namespace cifsmon
+
+#endif  // CIFSMONITORING_BACKEND_H

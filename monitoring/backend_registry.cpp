@@ -1,0 +1,46 @@
+#include "monitoring/backend_registry.h"
+
+#include <mutex>
+
+#include "monitoring/demo_backend.h"
+#include "monitoring/diagnostics.h"
+#include "monitoring/settings.h"
+#include "monitoring/status.h"
+
+namespace cifsmon {
+
+namespace {
+
+// Builds the backend the settings name; null (after reporting why) when there is none.
+std::shared_ptr<Backend> MakeBackend(const Settings &settings) {
+    if (settings.backend == kDemoBackendName) {
+        return std::make_shared<DemoBackend>(settings.statePath);
+    }
+    if (settings.backend == kSambaBackendName) {
+        ReportOnce(std::string(kBackendVariable) + "=" + kSambaBackendName +
+                   ": the Samba backend is not part of this build of the library");
+        return nullptr;
+    }
+    ReportOnce(std::string(kBackendVariable) + "=" + settings.backend +
+               ": unknown backend (known: " + kDemoBackendName + ", " + kSambaBackendName + ")");
+    return nullptr;
+}
+
+}  // namespace
+
+int AcquireBackend(std::shared_ptr<Backend> *backend) {
+    static std::mutex mutex;
+    static Settings keptSettings;
+    static std::shared_ptr<Backend> kept;
+
+    Settings settings = ReadSettings();
+    std::lock_guard<std::mutex> guard(mutex);
+    if (kept == nullptr || settings != keptSettings) {
+        kept = MakeBackend(settings);
+        keptSettings = settings;
+    }
+    *backend = kept;
+    return kept != nullptr ? kStatusOk : kStatusBackendUnavailable;
+}
+
+}  // namespace cifsmon

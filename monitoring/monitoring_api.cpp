@@ -1,0 +1,166 @@
+// The entry points of cifsmonitoring/monitoring.h: argument checks, the current backend's
+// snapshot, and the records built from it (records.h). No exception leaves an entry point.
+#include <new>
+
+#include "cifsmonitoring/monitoring.h"
+#include "monitoring/backend_registry.h"
+#include "monitoring/records.h"
+#include "monitoring/status.h"
+
+namespace cifsmon {
+
+namespace {
+
+int Snapshot(std::shared_ptr<const State> *state) {
+    std::shared_ptr<Backend> backend;
+    int status = AcquireBackend(&backend);
+    if (status != kStatusOk) {
+        return status;
+    }
+    return backend->Snapshot(state);
+}
+
+// Runs an entry point's body, turning an exception into a status.
+template <typename Body>
+int Guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return kStatusNoMemory;
+    } catch (...) {
+        return kStatusIoError;
+    }
+}
+
+}  // namespace
+
+}  // namespace cifsmon
+
+using cifsmon::Guarded;
+using cifsmon::kStatusInvalidArgument;
+using cifsmon::kStatusOk;
+using cifsmon::State;
+
+extern "C" {
+
+int Ext_ListVolumeDetails(int *count, VolumeDetailsNode **list) {
+    if (count != nullptr) {
+        *count = 0;
+    }
+    if (list != nullptr) {
+        *list = nullptr;
+    }
+    if (count == nullptr || list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    return Guarded([&] {
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status : cifsmon::BuildVolumeList(*state, count, list);
+    });
+}
+
+int Ext_ListVolFileDetails(const char *volumeName, VolFileListNode **list, int *count) {
+    if (count != nullptr) {
+        *count = 0;
+    }
+    if (list != nullptr) {
+        *list = nullptr;
+    }
+    if (volumeName == nullptr || *volumeName == '\0' || count == nullptr || list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    return Guarded([&] {
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status
+                                   : cifsmon::BuildVolumeFileList(*state, volumeName, list, count);
+    });
+}
+
+int Ext_ListConnDetails(int *count, ConnListNode **list) {
+    if (count != nullptr) {
+        *count = 0;
+    }
+    if (list != nullptr) {
+        *list = nullptr;
+    }
+    if (count == nullptr || list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    return Guarded([&] {
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status : cifsmon::BuildConnectionList(*state, count, list);
+    });
+}
+
+int Ext_GetConnInfo(unsigned int connNumber, UserInfo_s **info) {
+    if (info == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    *info = nullptr;
+    return Guarded([&] {
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status
+                                   : cifsmon::BuildConnectionInfo(*state, connNumber, info);
+    });
+}
+
+int Ext_CloseFileByFileName(const char *path) {
+    if (path == nullptr || *path == '\0') {
+        return kStatusInvalidArgument;
+    }
+    return Guarded([&] {
+        std::shared_ptr<cifsmon::Backend> backend;
+        int status = cifsmon::AcquireBackend(&backend);
+        return status != kStatusOk ? status : backend->CloseFileByPath(path);
+    });
+}
+
+int Ext_CloseFileByID(unsigned int connNumber) {
+    return Guarded([&] {
+        std::shared_ptr<cifsmon::Backend> backend;
+        int status = cifsmon::AcquireBackend(&backend);
+        return status != kStatusOk ? status : backend->CloseFilesOfConnection(connNumber);
+    });
+}
+
+int FreeVolsDetailsNode(VolumeDetailsNode **list) {
+    if (list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    cifsmon::FreeVolumeList(*list);
+    *list = nullptr;
+    return kStatusOk;
+}
+
+int FreeVolFileListNodes(VolFileListNode **list) {
+    if (list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    cifsmon::FreeVolumeFileList(*list);
+    *list = nullptr;
+    return kStatusOk;
+}
+
+int FreeConnListNodes(ConnListNode **list) {
+    if (list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    cifsmon::FreeConnectionList(*list);
+    *list = nullptr;
+    return kStatusOk;
+}
+
+int FreeUserDetailsNode(UserInfo_s **info) {
+    if (info == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    cifsmon::FreeConnectionInfo(*info);
+    *info = nullptr;
+    return kStatusOk;
+}
+
+}  // extern "C"

@@ -1,0 +1,256 @@
+#include "monitoring/records.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "monitoring/state_ops.h"
+#include "monitoring/status.h"
+#include "monitoring/text.h"
+
+namespace cifsmon {
+
+namespace {
+
+template <typename Node>
+Node *NewNode() {
+    return static_cast<Node *>(std::calloc(1, sizeof(Node)));
+}
+
+// A null-terminated array of copies of texts[0, count); null when an allocation fails (then
+// nothing stays allocated). Text: std::string or std::string_view.
+template <typename Text>
+char **NewTextArray(const Text *texts, std::size_t count) {
+    char **array = static_cast<char **>(std::calloc(count + 1, sizeof(char *)));
+    if (array == nullptr) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        array[i] = DuplicateText(texts[i]);
+        if (array[i] == nullptr) {
+            for (std::size_t j = 0; j < i; ++j) {
+                std::free(array[j]);
+            }
+            std::free(array);
+            return nullptr;
+        }
+    }
+    return array;
+}
+
+void FreeTextArray(char **array, std::size_t count) {
+    if (array == nullptr) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::free(array[i]);
+    }
+    std::free(array);
+}
+
+// Appends nodes at the tail of a list and counts them; a count past INT_MAX is refused as an
+// allocation failure would be, since the interface's counts are int.
+template <typename Node>
+class ListBuilder {
+  public:
+    explicit ListBuilder(void (*free)(Node *)) : free_(free) {}
+    ~ListBuilder() {
+        if (head_ != nullptr) {
+            free_(head_);
+        }
+    }
+    ListBuilder(const ListBuilder &) = delete;
+    ListBuilder &operator=(const ListBuilder &) = delete;
+
+    Node *Append() {
+        if (count_ == INT_MAX) {
+            return nullptr;
+        }
+        Node *node = NewNode<Node>();
+        if (node == nullptr) {
+            return nullptr;
+        }
+        if (tail_ == nullptr) {
+            head_ = node;
+        } else {
+            tail_->next = node;
+        }
+        tail_ = node;
+        ++count_;
+        return node;
+    }
+
+    // Hands the list over; the builder no longer frees it.
+    void Release(Node **list, int *count) {
+        *list = head_;
+        *count = count_;
+        head_ = nullptr;
+    }
+
+  private:
+    void (*free_)(Node *);
+    Node *head_ = nullptr;
+    Node *tail_ = nullptr;
+    int count_ = 0;
+};
+
+}  // namespace
+
+int BuildVolumeList(const State &state, int *count, VolumeDetailsNode **list) {
+    *list = nullptr;
+    *count = 0;
+    ListBuilder<VolumeDetailsNode> builder(FreeVolumeList);
+    for (const Volume &volume : state.volumes) {
+        VolumeDetailsNode *node = builder.Append();
+        if (node == nullptr) {
+            return kStatusNoMemory;
+        }
+        CopyText(node->volumeName, sizeof node->volumeName, volume.name);
+    }
+    builder.Release(list, count);
+    return kStatusOk;
+}
+
+int BuildVolumeFileList(const State &state, std::string_view volumeName, VolFileListNode **list,
+                        int *count) {
+    *list = nullptr;
+    *count = 0;
+    const Volume *volume = FindVolume(state, volumeName);
+    if (volume == nullptr) {
+        return kStatusNotFound;
+    }
+    ListBuilder<VolFileListNode> builder(FreeVolumeFileList);
+    for (const Connection &connection : state.connections) {
+        for (const OpenFileGroup &group : connection.openFiles) {
+            if (group.volume != volume->name) {
+                continue;
+            }
+            for (std::size_t first = 0; first < group.paths.size(); first += kMaxFilesPerNode) {
+                std::size_t files = std::min(kMaxFilesPerNode, group.paths.size() - first);
+                VolFileListNode *node = builder.Append();
+                if (node == nullptr) {
+                    return kStatusNoMemory;
+                }
+                node->connNumber = connection.number;
+                CopyText(node->userName, sizeof node->userName, connection.user);
+                char **names = NewTextArray(group.paths.data() + first, files);
+                if (names == nullptr) {
+                    return kStatusNoMemory;
+                }
+                node->fileNames = names;
+                node->fileCount = static_cast<uint16_t>(files);
+            }
+        }
+    }
+    builder.Release(list, count);
+    return kStatusOk;
+}
+
+int BuildConnectionList(const State &state, int *count, ConnListNode **list) {
+    *list = nullptr;
+    *count = 0;
+    ListBuilder<ConnListNode> builder(FreeConnectionList);
+    for (const Connection &connection : state.connections) {
+        ConnListNode *node = builder.Append();
+        if (node == nullptr) {
+            return kStatusNoMemory;
+        }
+        node->connNumber = connection.number;
+        CopyText(node->netAddress, sizeof node->netAddress, connection.address);
+        CopyText(node->userName, sizeof node->userName, connection.user);
+        CopyText(node->connType, sizeof node->connType, connection.type);
+        node->requestCount = connection.requestCount;
+        node->bytesRead = connection.bytesRead;
+        node->bytesWritten = connection.bytesWritten;
+        node->loginTime = connection.loginTime;
+    }
+    builder.Release(list, count);
+    return kStatusOk;
+}
+
+int BuildConnectionInfo(const State &state, unsigned int number, UserInfo_s **info) {
+    *info = nullptr;
+    std::vector<std::size_t> found = FindConnections(state, number);
+    if (found.empty()) {
+        return kStatusNotFound;
+    }
+    const Connection &connection = state.connections[found.front()];
+    std::vector<std::string_view> files;
+    for (const OpenFileGroup &group : connection.openFiles) {
+        for (const std::string &path : group.paths) {
+            if (files.size() < kMaxFilesPerConnectionInfo) {
+                files.push_back(path);
+            }
+        }
+    }
+    UserInfo_s *record = NewNode<UserInfo_s>();
+    if (record == nullptr) {
+        return kStatusNoMemory;
+    }
+    record->connNumber = connection.number;
+    CopyText(record->netAddress, sizeof record->netAddress, connection.address);
+    CopyText(record->privileges, sizeof record->privileges, connection.privileges);
+    CopyText(record->loginStatus, sizeof record->loginStatus, connection.loginStatus);
+    CopyText(record->userName, sizeof record->userName, connection.user);
+    CopyText(record->connType, sizeof record->connType, connection.type);
+    record->loginTime = connection.loginTime;
+    if (!files.empty()) {
+        char **names = NewTextArray(files.data(), files.size());
+        if (names == nullptr) {
+            FreeConnectionInfo(record);
+            return kStatusNoMemory;
+        }
+        record->openFileNames = names;
+        record->openFileCount = static_cast<uint16_t>(files.size());
+    }
+    const std::vector<std::string> &equivalences = connection.securityEquivalences;
+    if (!equivalences.empty()) {
+        char **names = NewTextArray(equivalences.data(), equivalences.size());
+        if (names == nullptr) {
+            FreeConnectionInfo(record);
+            return kStatusNoMemory;
+        }
+        record->sevDNs = names;
+        record->secEquivCount = static_cast<uint32_t>(equivalences.size());
+    }
+    *info = record;
+    return kStatusOk;
+}
+
+void FreeVolumeList(VolumeDetailsNode *list) {
+    while (list != nullptr) {
+        VolumeDetailsNode *next = list->next;
+        std::free(list);
+        list = next;
+    }
+}
+
+void FreeVolumeFileList(VolFileListNode *list) {
+    while (list != nullptr) {
+        VolFileListNode *next = list->next;
+        FreeTextArray(list->fileNames, list->fileCount);
+        std::free(list);
+        list = next;
+    }
+}
+
+void FreeConnectionList(ConnListNode *list) {
+    while (list != nullptr) {
+        ConnListNode *next = list->next;
+        std::free(list);
+        list = next;
+    }
+}
+
+void FreeConnectionInfo(UserInfo_s *info) {
+    if (info == nullptr) {
+        return;
+    }
+    FreeTextArray(info->openFileNames, info->openFileCount);
+    FreeTextArray(info->sevDNs, info->secEquivCount);
+    std::free(info);
+}
+
+}  // namespace cifsmon

@@ -1,0 +1,47 @@
+#include "monitoring/text.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace cifsmon {
+
+namespace {
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+std::string_view CutToFit(std::string_view text, std::size_t size) {
+    if (text.size() < size) {
+        return text;
+    }
+    // text[cut] is the first byte left out; while it continues a sequence, the sequence began
+    // inside the kept part and goes too. A sequence has at most three continuation bytes: past
+    // that the text is not UTF-8 and is cut at the size alone.
+    const std::size_t length = size - 1;
+    for (std::size_t cut = length; cut > 0 && length - cut < 4; --cut) {
+        if (!IsContinuationByte(text[cut])) {
+            return text.substr(0, cut);
+        }
+    }
+    return text.substr(0, length);
+}
+
+void CopyText(char *destination, std::size_t size, std::string_view text) {
+    std::string_view kept = CutToFit(text, size);
+    std::memcpy(destination, kept.data(), kept.size());
+    std::memset(destination + kept.size(), 0, size - kept.size());
+}
+
+char *DuplicateText(std::string_view text) {
+    char *copy = static_cast<char *>(std::malloc(text.size() + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+    }
+    return copy;
+}
+
+}  // namespace cifsmon

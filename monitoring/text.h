@@ -1,0 +1,24 @@
+// text.h: bounded copies of texts into the records' fixed arrays.
+#ifndef CIFSMONITORING_TEXT_H
+#define CIFSMONITORING_TEXT_H
+
+#include <cstddef>
+#include <string_view>
+
+namespace cifsmon {
+
+// The longest prefix of text that fits an array of `size` bytes with its terminator, shortened
+// further so that it never ends inside a UTF-8 sequence (a page shows a shorter name rather than
+// a broken character). REQUIRES: size >= 1.
+std::string_view CutToFit(std::string_view text, std::size_t size);
+
+// Copies CutToFit(text, size) into destination and zero-fills the rest of the array, so that it
+// is terminated and holds no stale bytes.
+void CopyText(char *destination, std::size_t size, std::string_view text);
+
+// A malloc'ed, terminated copy of text; null when the allocation fails.
+char *DuplicateText(std::string_view text);
+
+}  // namespace cifsmon
+
+#endif  // CIFSMONITORING_TEXT_H
