@@ -174,12 +174,15 @@ const char *PostedFilter(const char *decoded) {
 }  // namespace
 
 int generate_cifs_ofm_help(void *request, int remaining, const char *next, int nextLength) {
-    if (remaining <= 0 || next == nullptr || nextLength <= 0) {
+    // Only an empty last component gives the general topic. An empty one with more after it
+    // ("/help//x") does not end the text at next, and as the empty prefix of "help" it gives the
+    // detail topic.
+    if (remaining <= 0 || next == nullptr || next[0] == '\0') {
         return generate_cifs_help_page(request, kHelpOpenFiles,
                                        lnxMSG("CIFS Open File Management"));
     }
-    if (static_cast<std::size_t>(nextLength) <= std::strlen(keyword_help) &&
-        strncasecmp(next, keyword_help, static_cast<std::size_t>(nextLength)) == 0) {
+    const std::size_t length = nextLength > 0 ? static_cast<std::size_t>(nextLength) : 0;
+    if (length <= std::strlen(keyword_help) && strncasecmp(next, keyword_help, length) == 0) {
         return generate_cifs_help_page(request, kHelpOpenFileInfo,
                                        lnxMSG("CIFS Open File Information"));
     }

@@ -43,8 +43,11 @@ int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortTy
                                  char *sortKeyword, char **position, char **pathCopy);
 
 // The help entry of the open-file pages: topic 41 when no further component follows ("remaining"
-// is 0) or it is empty, topic 42 when next (nextLength characters, not necessarily terminated)
-// is a prefix of "help" without regard to case, else the error page of kind 3.
+// is 0) or the text at next is empty (an empty last component), topic 42 when next (nextLength
+// characters, not necessarily terminated) is a prefix of "help" without regard to case (an empty
+// component followed by more is one), else the error page of kind 3. next must be readable for at
+// least one byte: within a converted path an empty component is followed by the next length byte
+// or by the terminator.
 int generate_cifs_ofm_help(void *request, int remaining, const char *next, int nextLength);
 
 // Counts the components of the request path without changing it (no page uses it). Returns 0,

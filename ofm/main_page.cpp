@@ -44,8 +44,7 @@ class OpenFileListGuard {
     OpenFileInfo *head = nullptr;
 };
 
-// The filter form's label and input (shared by the page without a volume and the details page,
-// which differ in what follows "</form>").
+// The filter form's label and input of the page without a volume, up to "</form>".
 void WriteFilterInput(void *request) {
     HttpSendDataSprintf(request,
                         "<label>%s : </label></td><td><input name=\"%s\" id=\"filter\" "

@@ -97,6 +97,10 @@ TEST_F(Dispatch, ShowsHelpForEveryPrefixOfHelp) {
          {"/cifsofm/help/help", "/cifsofm/help/H", "/cifsofm/He/hElP", "/cifsofm/help/hel/more"}) {
         ExpectHelp(path, fake::kGet, true);
     }
+    // An empty second component is the general topic only at the end of the path; with more
+    // after it, it is the empty prefix of "help".
+    ExpectHelp("/cifsofm/help//x", fake::kGet, true);
+    ExpectHelp("/cifsofm//", fake::kGet, false);
     EXPECT_THAT(fake::Calls(), IsEmpty());
 }
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,12 +37,37 @@ class TestLog {
     std::string Since(std::size_t offset) const {
         std::string text = testing_support::ReadFile(file_);
         text = offset <= text.size() ? text.substr(offset) : std::string();
-        static const std::regex kTag(
-            R"(\[([!WiD*])( [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})?\] )");
-        return std::regex_replace(text, kTag, "[$1] ");
+        std::string reduced;
+        for (std::size_t at = 0; at < text.size();) {
+            std::size_t length = TimeTagLength(text, at);
+            if (length != 0) {
+                reduced += text.substr(at, 2) + "] ";
+                at += length;
+            } else {
+                reduced += text[at++];
+            }
+        }
+        return reduced;
     }
 
   private:
+    // The length of a tag "[D 2024-01-31 12:00:00] " at `at` (any level letter), else 0.
+    static std::size_t TimeTagLength(const std::string &text, std::size_t at) {
+        static constexpr std::string_view kShape = "[L 0000-00-00 00:00:00] ";
+        if (text.compare(at, 1, "[") != 0 || at + kShape.size() > text.size() ||
+            std::string_view("!WiD*").find(text[at + 1]) == std::string_view::npos) {
+            return 0;
+        }
+        for (std::size_t i = 2; i < kShape.size(); ++i) {
+            char expected = kShape[i];
+            char c = text[at + i];
+            if (expected == '0' ? (c < '0' || c > '9') : c != expected) {
+                return 0;
+            }
+        }
+        return kShape.size();
+    }
+
     TestLog() : file_((directory_.path() / "libkel2cifs.log").string()) {
         kel2cifs::log = Logger_init(file_.c_str(), kLevelEverything);
         kel2cifs::log->setLevel(kLevelEverything);
