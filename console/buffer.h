@@ -1,0 +1,59 @@
+// buffer.h: the growing byte buffer a response body is written into.
+//
+// The block is one malloc'd allocation, so that a finished body can be handed to the HTTP server
+// without a copy (Release, then free() by the new owner). Formatted writes go straight into the
+// free space with vsnprintf; only when the text does not fit is the block grown and the text
+// formatted a second time. The buffer refuses to grow past its limit, so a runaway page fails its
+// writes instead of exhausting memory.
+#ifndef KEL_CONSOLE_BUFFER_H
+#define KEL_CONSOLE_BUFFER_H
+
+#include <cstdarg>
+#include <cstddef>
+#include <string_view>
+
+namespace kel::console {
+
+class ResponseBuffer {
+  public:
+    // The first allocation; later ones double the capacity.
+    static constexpr std::size_t kInitialCapacity = 16 * 1024;
+    // The largest body a buffer holds unless a limit is given.
+    static constexpr std::size_t kDefaultLimit = 64 * 1024 * 1024;
+
+    explicit ResponseBuffer(std::size_t limit = kDefaultLimit) : limit_(limit) {}
+    ~ResponseBuffer();
+    ResponseBuffer(const ResponseBuffer &) = delete;
+    ResponseBuffer &operator=(const ResponseBuffer &) = delete;
+
+    // Appends the formatted text. Returns the number of bytes appended, or -1 (nothing appended)
+    // when the format fails or the text would take the buffer past its limit.
+    int AppendV(const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+    int Append(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    // Appends the bytes as they are; false (nothing appended) past the limit.
+    bool AppendBytes(std::string_view bytes);
+
+    // The bytes written so far; data() is null until the first write, and is always followed by
+    // a terminator when it is not.
+    const char *data() const { return data_; }
+    std::size_t size() const { return size_; }
+    std::string_view view() const { return {data_ != nullptr ? data_ : "", size_}; }
+
+    // Hands the block over (to be released with free()) and leaves the buffer empty. *size is
+    // the number of bytes written; the result may be null when nothing was.
+    char *Release(std::size_t *size);
+    void Clear();
+
+  private:
+    // Makes room for `more` bytes plus a terminator after the current contents.
+    bool Reserve(std::size_t more);
+
+    char *data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t limit_;
+};
+
+}  // namespace kel::console
+
+#endif  // KEL_CONSOLE_BUFFER_H

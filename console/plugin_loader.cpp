@@ -1,0 +1,59 @@
+// plugin_loader.cpp: PluginSet.
+#include "console/plugin_loader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <dlfcn.h>
+
+namespace kel::console {
+
+bool PluginSet::LoadDirectory(const std::string &directory, std::FILE *messages,
+                              std::string *error) {
+    std::error_code failure;
+    std::vector<std::string> paths;
+    for (std::filesystem::directory_iterator it(directory, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const std::filesystem::path &path = it->path();
+        std::error_code ignored;
+        if (path.extension() == ".so" && std::filesystem::is_regular_file(path, ignored)) {
+            paths.push_back(path.string());
+        }
+    }
+    if (failure) {
+        *error = "cannot read plug-in directory " + directory + ": " + failure.message();
+        return false;
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const std::string &path : paths) {
+        void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char *reason = dlerror();
+            std::fprintf(messages, "kelconsole: cannot load %s: %s\n", path.c_str(),
+                         reason != nullptr ? reason : "unknown error");
+            continue;
+        }
+        std::fprintf(messages, "kelconsole: loaded %s\n", path.c_str());
+        handles_.emplace_back(path, handle);
+    }
+    return true;
+}
+
+void PluginSet::UnloadAll(std::FILE *messages) {
+    while (!handles_.empty()) {
+        auto [path, handle] = handles_.back();
+        handles_.pop_back();
+        if (dlclose(handle) != 0 && messages != nullptr) {
+            const char *reason = dlerror();
+            std::fprintf(messages, "kelconsole: cannot unload %s: %s\n", path.c_str(),
+                         reason != nullptr ? reason : "unknown error");
+        } else if (messages != nullptr) {
+            std::fprintf(messages, "kelconsole: unloaded %s\n", path.c_str());
+        }
+    }
+}
+
+}  // namespace kel::console

@@ -1,0 +1,321 @@
+// router.cpp: Router.
+#include "console/router.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "console/assets.h"
+#include "console/file_viewer.h"
+#include "console/html.h"
+#include "console/registry.h"
+#include "kel/host.h"
+
+namespace kel::console {
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// The host name of a Host header, without its port and lower-cased ("[::1]:8080" gives "::1").
+std::string HostName(std::string_view host) {
+    if (!host.empty() && host.front() == '[') {
+        const std::size_t close = host.find(']');
+        return close == std::string_view::npos ? std::string() : Lower(host.substr(1, close - 1));
+    }
+    const std::size_t colon = host.find(':');
+    if (colon != std::string_view::npos && host.find(':', colon + 1) == std::string_view::npos) {
+        host = host.substr(0, colon);
+    }
+    return Lower(host);
+}
+
+// The decoded value of form field `name`, or empty.
+std::string FormValue(const std::string &form, const char *name) {
+    std::vector<char> raw(form.size() + 1);
+    int length = static_cast<int>(raw.size());
+    if (HttpFindNameAndValue(form.c_str(), name, raw.data(), &length) != 0 || length <= 0) {
+        return {};
+    }
+    std::vector<char> decoded(static_cast<std::size_t>(length) + 1);
+    const int size = HttpUnConvertName(raw.data(), decoded.data(), length);
+    return std::string(decoded.data(), static_cast<std::size_t>(size));
+}
+
+bool IsPost(const Incoming &incoming) {
+    return incoming.method == "POST";
+}
+
+// The first component of a decoded path ("/cifsofm/VOL1" gives "cifsofm").
+std::string_view FirstComponent(std::string_view path) {
+    path.remove_prefix(1);
+    return path.substr(0, path.find('/'));
+}
+
+}  // namespace
+
+Router::Router(RouterSettings settings, const Registry &registry, AccountStore &accounts,
+               SessionStore &sessions, LoginThrottle &throttle)
+    : settings_(std::move(settings)),
+      registry_(registry),
+      accounts_(accounts),
+      sessions_(sessions),
+      throttle_(throttle) {}
+
+bool Router::IsAllowedHost(std::string_view host) const {
+    if (settings_.hostNames.empty() || host.empty()) {
+        return true;  // no list, or a client too old to say (it gets no POST through either)
+    }
+    return settings_.hostNames.count(HostName(host)) != 0;
+}
+
+bool Router::IsSameOrigin(const Incoming &incoming) const {
+    if (incoming.host.empty()) {
+        return false;
+    }
+    const std::string own =
+        std::string(settings_.secure ? "https://" : "http://") + Lower(incoming.host);
+    if (!incoming.origin.empty()) {
+        return Lower(incoming.origin) == own;
+    }
+    if (!incoming.referer.empty()) {
+        const std::string referer = Lower(incoming.referer);
+        return referer == own || referer.starts_with(own + "/") || referer.starts_with(own + "?");
+    }
+    return false;
+}
+
+int Router::Preflight(Incoming &incoming, Request &request) const {
+    request.frame.productName = settings_.productName;
+    if (incoming.method != "GET" && incoming.method != "HEAD" && incoming.method != "POST") {
+        WriteStatusPage(request, 405, "This method is not served here.");
+        request.AddHeader("Allow", "GET, HEAD, POST");
+        return 405;
+    }
+    if (!IsAllowedHost(incoming.host)) {
+        WriteStatusPage(request, 421, "This console does not answer to that host name.");
+        return 421;
+    }
+    const int decoded = DecodePath(incoming.target.path, &incoming.decodedPath);
+    if (decoded == kComponentTooLong) {
+        WriteStatusPage(request, 414, "A part of the address is longer than 255 bytes.");
+        return 414;
+    }
+    if (decoded != 0) {
+        WriteStatusPage(request, 400, "The address is malformed.");
+        return 400;
+    }
+    return 0;
+}
+
+std::string Router::SessionCookie(std::string_view id) const {
+    std::string cookie = std::string(cookieName()) + "=" + std::string(id) + "; Path=/";
+    if (id.empty()) {
+        cookie += "; Max-Age=0";
+    }
+    cookie += "; HttpOnly; SameSite=Strict";
+    if (settings_.secure) {
+        cookie += "; Secure";
+    }
+    return cookie;
+}
+
+void Router::Redirect(Request &request, std::string_view location) const {
+    request.Complete(303, kHtmlContentType,
+                     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>See "
+                     "Other</title></head><body><p>Continue at <a href=\"" +
+                         EscapeHtml(location) + "\">" + EscapeHtml(location) +
+                         "</a>.</p></body></html>\n");
+    request.AddHeader("Location", location);
+}
+
+void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
+    request.frame.productName = settings_.productName;
+    const std::string &path = incoming.decodedPath;
+
+    if (const Asset *asset = FindAsset(path); asset != nullptr && !incoming.target.hasQuery) {
+        if (IsPost(incoming)) {
+            WriteStatusPage(request, 405, "This address cannot be posted to.");
+            request.AddHeader("Allow", "GET, HEAD");
+            return;
+        }
+        request.Complete(200, asset->contentType, asset->bytes);
+        request.AddHeader("Cache-Control", "public, max-age=3600");
+        return;
+    }
+    if (IsPost(incoming) && !IsSameOrigin(incoming)) {
+        WriteStatusPage(request, 403, "A form of another site cannot be posted to this console.");
+        return;
+    }
+    if (path == kLoginUrl) {
+        ServeLogin(incoming, request, outcome);
+        return;
+    }
+    if (path == kLogoutUrl) {
+        ServeLogout(incoming, request);
+        return;
+    }
+
+    // A request started by another site, even one on this host under another port, carries no
+    // session: SameSite=Strict keeps the cookie from cross-site requests, and the browser's
+    // Sec-Fetch-Site header (where sent) covers same-site ones as well.
+    std::optional<Session> session;
+    if (incoming.fetchSite != "cross-site" && incoming.fetchSite != "same-site") {
+        session = sessions_.Use(incoming.session);
+    }
+    if (!session) {
+        if (IsPost(incoming)) {
+            Redirect(request, kLoginUrl);
+            return;
+        }
+        std::string target = incoming.target.path;
+        if (incoming.target.hasQuery) {
+            target += "?" + incoming.target.query;
+        }
+        Redirect(request, target == "/"
+                              ? std::string(kLoginUrl)
+                              : std::string(kLoginUrl) + "?next=" + PercentEncode(target));
+        return;
+    }
+    outcome.account = session->account;
+    request.frame.account = session->account;
+    request.frame.registry = &registry_;
+
+    if (incoming.target.hasQuery && incoming.target.query == kViewQuery) {
+        ServeFile(incoming, *session, request, outcome);
+        return;
+    }
+    if (path == "/") {
+        WriteHomePage(request);
+        return;
+    }
+    ServeMethod(incoming, *session, request);
+}
+
+void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) {
+    if (!IsPost(incoming)) {
+        if (sessions_.Use(incoming.session)) {
+            Redirect(request, "/");
+            return;
+        }
+        std::string next;
+        if (incoming.target.hasQuery) {
+            next = FormValue(incoming.target.query, "next");
+        }
+        WriteLoginPage(request, 200, {}, {}, IsLocalTarget(next) ? next : std::string());
+        return;
+    }
+    const std::string name = FormValue(incoming.body, "name");
+    const std::string password = FormValue(incoming.body, "password");
+    std::string next = FormValue(incoming.body, "next");
+    if (!IsLocalTarget(next)) {
+        next.clear();
+    }
+    const auto wait = throttle_.Wait(incoming.client);
+    if (wait.count() > 0) {
+        const long long seconds = (wait.count() + 999) / 1000;
+        char message[128];
+        std::snprintf(message, sizeof(message),
+                      "Too many failed logins. Try again in %lld second%s.", seconds,
+                      seconds == 1 ? "" : "s");
+        WriteLoginPage(request, 429, message, name, next);
+        request.AddHeader("Retry-After", std::to_string(seconds));
+        return;
+    }
+    std::optional<Account> account;
+    if (IsValidAccountName(name)) {
+        account = accounts_.Authenticate(name, password);
+    }
+    if (!account) {
+        throttle_.Failed(incoming.client);
+        WriteLoginPage(request, 401, "Wrong name or password.", name, next);
+        return;
+    }
+    throttle_.Succeeded(incoming.client);
+    sessions_.Remove(incoming.session);  // a new id for every login
+    const std::string id = sessions_.Create(account->name, account->access);
+    if (id.empty()) {
+        WriteStatusPage(request, 503, "No session could be started. Try again.");
+        return;
+    }
+    outcome.account = account->name;
+    Redirect(request, next.empty() ? "/" : next);
+    request.AddHeader("Set-Cookie", SessionCookie(id));
+}
+
+void Router::ServeLogout(Incoming &incoming, Request &request) {
+    sessions_.Remove(incoming.session);
+    Redirect(request, kLoginUrl);
+    request.AddHeader("Set-Cookie", SessionCookie({}));
+}
+
+void Router::ServeFile(Incoming &incoming, const Session &session, Request &request,
+                       Outcome &outcome) const {
+    if (IsPost(incoming)) {
+        WriteStatusPage(request, 405, "Files cannot be posted to.");
+        request.AddHeader("Allow", "GET, HEAD");
+        return;
+    }
+    if (session.access == kNoAccess) {
+        WriteStatusPage(request, 403, "This account may not view files.");
+        return;
+    }
+    std::uint64_t size = 0;
+    const int fd = OpenViewableFile(settings_.logDirectory, incoming.decodedPath, &size);
+    if (fd < 0) {
+        WriteStatusPage(request, 404, "There is no such file to view.");
+        return;
+    }
+    request.Complete(200, kTextContentType, {});
+    outcome.fileDescriptor = fd;
+    outcome.fileSize = size;
+}
+
+void Router::ServeMethod(Incoming &incoming, const Session &session, Request &request) const {
+    const std::string_view keyword = FirstComponent(incoming.decodedPath);
+    std::optional<ServiceEntry> entry = registry_.Find(keyword);
+    if (!entry) {
+        WriteStatusPage(request, 404, "There is no page at this address.");
+        return;
+    }
+    request.frame.currentKeyword = entry->keyword;
+    request.methodCode = IsPost(incoming) ? kMethodPost : kMethodGet;
+    request.SetPath(incoming.decodedPath);
+    request.SetBody(incoming.body);
+    int result = 0;
+    try {
+        result = entry->method(request.handle(), 0, 0, session.access);
+    } catch (...) {
+        request.state = ResponseState::kNone;  // whatever it wrote is incomplete
+        request.content.Clear();
+        request.headers.clear();
+        result = 500;
+    }
+    switch (request.state) {
+        case ResponseState::kNone:
+            if (result == 0) {
+                WriteStatusPage(request, 404, "There is no page at this address.");
+            } else {
+                WriteStatusPage(request, 500, "The page failed to produce a response.");
+            }
+            return;
+        case ResponseState::kOpen:
+        case ResponseState::kHandBuiltOpen:
+        case ResponseState::kHandBuiltSent:
+            // Not ended by the page: sent as it stands, which is all the page wrote.
+            request.state = ResponseState::kEnded;
+            break;
+        case ResponseState::kEnded:
+        case ResponseState::kComplete:
+            break;
+    }
+    request.AddHeader("Cache-Control", "no-store");
+}
+
+}  // namespace kel::console

@@ -1,0 +1,100 @@
+// router.h: what the console answers to a request: its own pages, the login, the sessions, the
+// file viewer and the service methods of the plug-ins.
+//
+// The server hands every request over twice. Preflight sees the request line and headers before
+// any body is read and refuses what must never reach a page (a method the console does not serve,
+// a host name that is not the console's, a path holding a NUL byte or an over-long component).
+// Handle then answers the complete request:
+//   - "/console/..." and the image prefix: the console's own static files, without login;
+//   - "/login", "/logout";
+//   - anything else needs a live session (else a redirect to the login page), and every POST
+//     must come from a page of the console itself (its Origin, or else its Referer);
+//   - "/": the home page; a path followed by "?VIEW": the file viewer;
+//   - "/" + keyword, followed by the end or "/": that keyword's service method, with the access
+//     word of the session's account. A method that declines (0 and no response) gets 404.
+#ifndef KEL_CONSOLE_ROUTER_H
+#define KEL_CONSOLE_ROUTER_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "console/accounts.h"
+#include "console/request.h"
+#include "console/sessions.h"
+#include "console/url.h"
+
+namespace kel::console {
+
+class Registry;
+
+// The session cookie; under TLS its name carries the "__Host-" prefix, which browsers accept
+// only from a secure origin, for the whole host and without a Domain.
+inline constexpr char kSessionCookie[] = "kelsession";
+inline constexpr char kSecureSessionCookie[] = "__Host-kelsession";
+
+// What a request brings, as the server read it.
+struct Incoming {
+    std::string method;  // as sent: "GET", "POST", ...
+    Target target;
+    std::string decodedPath;  // set by Preflight
+    std::string host;         // the Host header
+    std::string origin;       // the Origin header
+    std::string referer;      // the Referer header
+    std::string session;      // the session cookie's value
+    std::string fetchSite;    // the Sec-Fetch-Site header
+    std::string client;       // the client's address
+    std::string body;
+};
+
+// What the server needs besides the Request to send the answer and to log it.
+struct Outcome {
+    int fileDescriptor = -1;  // the file viewer's file, sent as the body; the server closes it
+    std::uint64_t fileSize = 0;
+    std::string account;  // the account the request ran as, for the access log
+};
+
+struct RouterSettings {
+    std::string productName;
+    std::string logDirectory;
+    bool secure = false;  // served over TLS
+    // Host names (without port) the console answers to; empty: any.
+    std::set<std::string> hostNames;
+};
+
+class Router {
+  public:
+    Router(RouterSettings settings, const Registry &registry, AccountStore &accounts,
+           SessionStore &sessions, LoginThrottle &throttle);
+
+    // 0 when the request may go on; otherwise the request holds the complete refusal.
+    int Preflight(Incoming &incoming, Request &request) const;
+    // Answers the complete request into `request` (and `outcome`).
+    void Handle(Incoming &incoming, Request &request, Outcome &outcome);
+
+    const char *cookieName() const {
+        return settings_.secure ? kSecureSessionCookie : kSessionCookie;
+    }
+
+  private:
+    bool IsAllowedHost(std::string_view host) const;
+    bool IsSameOrigin(const Incoming &incoming) const;
+    void ServeLogin(Incoming &incoming, Request &request, Outcome &outcome);
+    void ServeLogout(Incoming &incoming, Request &request);
+    void ServeFile(Incoming &incoming, const Session &session, Request &request,
+                   Outcome &outcome) const;
+    void ServeMethod(Incoming &incoming, const Session &session, Request &request) const;
+    void Redirect(Request &request, std::string_view location) const;
+    std::string SessionCookie(std::string_view id) const;
+
+    RouterSettings settings_;
+    const Registry &registry_;
+    AccountStore &accounts_;
+    SessionStore &sessions_;
+    LoginThrottle &throttle_;
+};
+
+}  // namespace kel::console
+
+#endif  // KEL_CONSOLE_ROUTER_H

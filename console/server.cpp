@@ -1,0 +1,489 @@
+// server.cpp: the HTTP server on libmicrohttpd.
+//
+// The daemon hands the console the request target exactly as sent (its own unescaping is
+// switched off), so that the path is decoded once, by the console's rules, and a %00 is seen.
+// Each request gets an Exchange, made when the request line arrives and freed when the request
+// is done; the access log line is written then.
+#include "console/server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "console/access_log.h"
+#include "console/accounts.h"
+#include "console/html.h"
+#include "console/registry.h"
+#include "console/router.h"
+
+namespace kel::console {
+namespace {
+
+// An oversized chunked body is read to its end so that 413 can be answered (the daemon cannot
+// answer in the middle of a body); past this many times the limit the connection is dropped.
+constexpr std::uint64_t kDiscardFactor = 16;
+
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'self'; script-src 'self' 'unsafe-inline'; style-src 'self' 'unsafe-inline'; "
+    "img-src 'self' data:; object-src 'none'; base-uri 'none'; frame-ancestors 'none'; "
+    "form-action 'self'";
+
+struct Exchange {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::time_t when = std::time(nullptr);
+    std::string target;  // as received
+    Incoming incoming;
+    Request request;
+    Outcome outcome;
+    bool started = false;  // the handler has seen the headers
+    bool queued = false;   // a response is queued
+    bool tooLarge = false;
+    std::uint64_t discarded = 0;
+    int status = 0;
+    std::uint64_t bytes = 0;
+};
+
+struct Address {
+    sockaddr_storage storage{};
+    bool v6 = false;
+    std::string text;  // without brackets
+};
+
+bool ParseAddress(std::string_view text, std::uint16_t port, Address *out) {
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+        text = text.substr(1, text.size() - 2);
+    }
+    const std::string plain(text);
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&out->storage);
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&out->storage);
+    if (inet_pton(AF_INET, plain.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        out->v6 = false;
+    } else if (inet_pton(AF_INET6, plain.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        out->v6 = true;
+    } else {
+        return false;
+    }
+    out->text = plain;
+    return true;
+}
+
+bool IsWildcard(const Address &address) {
+    if (address.v6) {
+        const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&address.storage);
+        return IN6_IS_ADDR_UNSPECIFIED(&v6->sin6_addr);
+    }
+    const auto *v4 = reinterpret_cast<const sockaddr_in *>(&address.storage);
+    return v4->sin_addr.s_addr == htonl(INADDR_ANY);
+}
+
+bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+std::string Lower(std::string text) {
+    for (char &c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string HeaderValue(MHD_Connection *connection, MHD_ValueKind kind, const char *name) {
+    const char *value = MHD_lookup_connection_value(connection, kind, name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string ClientAddress(MHD_Connection *connection) {
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (info == nullptr || info->client_addr == nullptr) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN] = "";
+    const sockaddr *address = info->client_addr;
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(address)->sin_addr, text,
+                  sizeof(text));
+    } else if (address->sa_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr, text,
+                  sizeof(text));
+    }
+    return text;
+}
+
+// The daemon's own unescaping, switched off: the target stays as it was sent.
+size_t KeepEscapes(void * /*cls*/, MHD_Connection * /*connection*/, char *text) {
+    return std::strlen(text);
+}
+
+void LogDaemonMessage(void * /*cls*/, const char *format, va_list args) {
+    char line[1024];
+    int length = std::snprintf(line, sizeof(line), "kelconsole: http: ");
+    if (length < 0) {
+        return;
+    }
+    int more = std::vsnprintf(line + length, sizeof(line) - static_cast<std::size_t>(length),
+                              format, args);
+    if (more < 0) {
+        return;
+    }
+    std::size_t size = std::min(sizeof(line) - 1, static_cast<std::size_t>(length + more));
+    if (size > 0 && line[size - 1] != '\n' && size < sizeof(line) - 1) {
+        line[size++] = '\n';
+    }
+    [[maybe_unused]] ssize_t ignored = write(2, line, size);
+}
+
+}  // namespace
+
+bool IsLoopbackAddress(std::string_view text) {
+    Address address;
+    if (!ParseAddress(text, 0, &address)) {
+        return false;
+    }
+    if (!address.v6) {
+        const auto *v4 = reinterpret_cast<const sockaddr_in *>(&address.storage);
+        return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
+    }
+    const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&address.storage);
+    if (IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr)) {
+        return true;
+    }
+    return IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr) && v6->sin6_addr.s6_addr[12] == 127;
+}
+
+class Server::Impl {
+  public:
+    Impl(const ServerOptions &opts, RouterSettings settings)
+        : options(opts),
+          accounts(opts.accountFile),
+          sessions(opts.sessionIdle, opts.maxSessions, opts.clock),
+          throttle(opts.loginDelay, opts.longestLoginDelay, opts.clock),
+          router(std::move(settings), Registry::Global(), accounts, sessions, throttle) {}
+
+    ~Impl() { Stop(); }
+
+    void Stop() {
+        if (daemon != nullptr) {
+            MHD_stop_daemon(daemon);
+            daemon = nullptr;
+        }
+    }
+
+    static void *OnTarget(void *cls, const char *target, MHD_Connection *connection);
+    static MHD_Result OnRequest(void *cls, MHD_Connection *connection, const char *url,
+                                const char *method, const char *version, const char *upload,
+                                size_t *uploadSize, void **context);
+    static void OnCompleted(void *cls, MHD_Connection *connection, void **context,
+                            MHD_RequestTerminationCode code);
+
+    MHD_Result Queue(MHD_Connection *connection, Exchange &exchange);
+    bool Expired(const Exchange &exchange) const {
+        return std::chrono::steady_clock::now() - exchange.start > options.requestTimeout;
+    }
+
+    ServerOptions options;
+    AccountStore accounts;
+    SessionStore sessions;
+    LoginThrottle throttle;
+    Router router;
+    std::string certificate;
+    std::string key;
+    Address address;
+    bool secure = false;
+    MHD_Daemon *daemon = nullptr;
+    std::uint16_t port = 0;
+};
+
+void *Server::Impl::OnTarget(void * /*cls*/, const char *target, MHD_Connection *connection) {
+    auto *exchange = new Exchange;
+    exchange->target = target != nullptr ? target : "";
+    exchange->incoming.client = ClientAddress(connection);
+    return exchange;
+}
+
+MHD_Result Server::Impl::Queue(MHD_Connection *connection, Exchange &exchange) {
+    Request &request = exchange.request;
+    MHD_Response *response = nullptr;
+    std::uint64_t bytes = 0;
+    if (exchange.outcome.fileDescriptor >= 0) {
+        bytes = exchange.outcome.fileSize;
+        response = MHD_create_response_from_fd64(bytes, exchange.outcome.fileDescriptor);
+        if (response == nullptr) {
+            close(exchange.outcome.fileDescriptor);
+        }
+        exchange.outcome.fileDescriptor = -1;  // the response owns it now
+    } else {
+        std::size_t size = 0;
+        char *data = request.content.Release(&size);
+        bytes = size;
+        if (data != nullptr) {
+            response = MHD_create_response_from_buffer_with_free_callback(size, data, &std::free);
+            if (response == nullptr) {
+                std::free(data);
+            }
+        } else {
+            response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+        }
+    }
+    if (response == nullptr) {
+        return MHD_NO;
+    }
+    bool cacheControl = false;
+    if (!request.contentType.empty()) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                                request.contentType.c_str());
+    }
+    for (const HeaderField &field : request.headers) {
+        cacheControl = cacheControl || Lower(field.name) == "cache-control";
+        MHD_add_response_header(response, field.name.c_str(), field.value.c_str());
+    }
+    if (!cacheControl) {
+        MHD_add_response_header(response, "Cache-Control", "no-store");
+    }
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "Referrer-Policy", "same-origin");
+    if (request.contentType.starts_with("text/html")) {
+        MHD_add_response_header(response, "Content-Security-Policy", kContentSecurityPolicy);
+    }
+    const int status = IsSendableStatus(request.status) ? request.status : 500;
+    const MHD_Result queued =
+        MHD_queue_response(connection, static_cast<unsigned>(status), response);
+    MHD_destroy_response(response);
+    exchange.queued = queued == MHD_YES;
+    exchange.status = status;
+    exchange.bytes = bytes;
+    return queued;
+}
+
+MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const char *url,
+                                   const char *method, const char * /*version*/, const char *upload,
+                                   size_t *uploadSize, void **context) {
+    auto *impl = static_cast<Impl *>(cls);
+    auto *exchange = static_cast<Exchange *>(*context);
+    if (exchange == nullptr) {
+        exchange = static_cast<Exchange *>(OnTarget(nullptr, url, connection));
+        *context = exchange;
+    }
+    if (exchange->queued) {
+        *uploadSize = 0;  // an answered request's body is not read
+        return MHD_YES;
+    }
+    Incoming &incoming = exchange->incoming;
+    if (!exchange->started) {
+        exchange->started = true;
+        incoming.method = method != nullptr ? method : "";
+        incoming.host = HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+        incoming.origin = HeaderValue(connection, MHD_HEADER_KIND, "Origin");
+        incoming.referer = HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
+        incoming.fetchSite = HeaderValue(connection, MHD_HEADER_KIND, "Sec-Fetch-Site");
+        incoming.session = HeaderValue(connection, MHD_COOKIE_KIND, impl->router.cookieName());
+        exchange->request.frame.productName = impl->options.productName;
+        if (!SplitTarget(exchange->target, &incoming.target)) {
+            WriteStatusPage(exchange->request, 400, "The address is malformed.");
+            return impl->Queue(connection, *exchange);
+        }
+        if (impl->router.Preflight(incoming, exchange->request) != 0) {
+            return impl->Queue(connection, *exchange);
+        }
+        const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                         MHD_HTTP_HEADER_CONTENT_LENGTH);
+        if (length != nullptr) {
+            errno = 0;
+            char *end = nullptr;
+            const unsigned long long declared = std::strtoull(length, &end, 10);
+            if (errno == ERANGE || declared > impl->options.maxBodySize) {
+                WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+                return impl->Queue(connection, *exchange);
+            }
+        }
+        return MHD_YES;
+    }
+    if (impl->Expired(*exchange)) {
+        return MHD_NO;  // too slow: the connection is closed
+    }
+    if (*uploadSize > 0) {
+        const std::size_t size = *uploadSize;
+        *uploadSize = 0;
+        if (!exchange->tooLarge && incoming.body.size() + size <= impl->options.maxBodySize) {
+            incoming.body.append(upload, size);
+            return MHD_YES;
+        }
+        exchange->tooLarge = true;
+        incoming.body.clear();
+        exchange->discarded += size;
+        return exchange->discarded > kDiscardFactor * impl->options.maxBodySize ? MHD_NO : MHD_YES;
+    }
+    if (exchange->tooLarge) {
+        WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+        return impl->Queue(connection, *exchange);
+    }
+    impl->router.Handle(incoming, exchange->request, exchange->outcome);
+    return impl->Queue(connection, *exchange);
+}
+
+void Server::Impl::OnCompleted(void *cls, MHD_Connection * /*connection*/, void **context,
+                               MHD_RequestTerminationCode /*code*/) {
+    auto *impl = static_cast<Impl *>(cls);
+    auto *exchange = static_cast<Exchange *>(*context);
+    if (exchange == nullptr) {
+        return;
+    }
+    *context = nullptr;
+    if (impl->options.accessLogFd >= 0) {
+        AccessRecord record;
+        record.when = exchange->when;
+        record.client = exchange->incoming.client;
+        record.method = exchange->incoming.method;
+        record.path =
+            exchange->started
+                ? std::string_view(exchange->incoming.target.path)
+                : std::string_view(exchange->target).substr(0, exchange->target.find('?'));
+        record.status = exchange->queued ? exchange->status : 0;
+        record.bytes = exchange->queued ? exchange->bytes : 0;
+        record.milliseconds =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - exchange->start)
+                                           .count());
+        record.account = exchange->outcome.account;
+        WriteAccessLine(impl->options.accessLogFd, record);
+    }
+    if (exchange->outcome.fileDescriptor >= 0) {
+        close(exchange->outcome.fileDescriptor);
+    }
+    delete exchange;
+}
+
+Server::Server(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Server::~Server() {
+    Stop();
+}
+
+void Server::Stop() {
+    impl_->Stop();
+}
+
+std::uint16_t Server::port() const {
+    return impl_->port;
+}
+
+std::string Server::url() const {
+    std::string host = impl_->address.v6 ? "[" + impl_->address.text + "]" : impl_->address.text;
+    return std::string(impl_->secure ? "https://" : "http://") + host + ":" +
+           std::to_string(impl_->port);
+}
+
+std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string *error) {
+    Address address;
+    if (!ParseAddress(options.address, options.port, &address)) {
+        *error = "not an IP address: " + options.address;
+        return nullptr;
+    }
+    if (options.accountFile.empty()) {
+        *error = "no account file";
+        return nullptr;
+    }
+    if (options.certificateFile.empty() != options.keyFile.empty()) {
+        *error = "TLS needs both a certificate and a key";
+        return nullptr;
+    }
+    const bool secure = !options.certificateFile.empty();
+    const bool loopback = IsLoopbackAddress(options.address);
+    if (!secure && !loopback && !options.allowInsecureRemote) {
+        *error = "refusing to listen on " + options.address +
+                 " without TLS: give a certificate and a key, or allow it explicitly";
+        return nullptr;
+    }
+
+    RouterSettings settings;
+    settings.productName = options.productName;
+    settings.logDirectory = options.logDirectory;
+    settings.secure = secure;
+    if (!IsWildcard(address) || !options.serverNames.empty()) {
+        settings.hostNames.insert(Lower(address.text));
+        if (loopback) {
+            settings.hostNames.insert("localhost");
+        }
+        for (const std::string &name : options.serverNames) {
+            settings.hostNames.insert(Lower(name));
+        }
+    }
+
+    auto impl = std::make_unique<Impl>(options, std::move(settings));
+    impl->address = address;
+    impl->secure = secure;
+    if (!impl->accounts.Load(error)) {
+        return nullptr;
+    }
+    if (secure) {
+        if (!ReadWholeFile(options.certificateFile, &impl->certificate, error) ||
+            !ReadWholeFile(options.keyFile, &impl->key, error)) {
+            return nullptr;
+        }
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+            *error = "the HTTP library was built without TLS";
+            return nullptr;
+        }
+    }
+
+    unsigned int flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
+    if (address.v6) {
+        flags |= MHD_USE_IPv6;
+    }
+    if (secure) {
+        flags |= MHD_USE_TLS;
+    }
+    const unsigned int threads = options.threads > 0 ? options.threads : 1;
+    const unsigned int limit = options.connectionLimit > 0 ? options.connectionLimit : 1;
+    const auto idle = static_cast<unsigned int>(options.idleTimeout.count());
+
+    MHD_OptionItem tls[] = {
+        {secure ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0,
+         const_cast<char *>(impl->certificate.c_str())},
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(impl->key.c_str())},
+        {MHD_OPTION_END, 0, nullptr},
+    };
+    impl->daemon = MHD_start_daemon(
+        flags, options.port, nullptr, nullptr, &Impl::OnRequest, impl.get(),
+        MHD_OPTION_EXTERNAL_LOGGER, &LogDaemonMessage, nullptr, MHD_OPTION_SOCK_ADDR,
+        reinterpret_cast<sockaddr *>(&address.storage), MHD_OPTION_THREAD_POOL_SIZE, threads,
+        MHD_OPTION_CONNECTION_LIMIT, limit, MHD_OPTION_CONNECTION_TIMEOUT, idle,
+        MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_URI_LOG_CALLBACK,
+        &Impl::OnTarget, impl.get(), MHD_OPTION_NOTIFY_COMPLETED, &Impl::OnCompleted, impl.get(),
+        MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
+    if (impl->daemon == nullptr) {
+        *error = "cannot listen on " + options.address + " port " + std::to_string(options.port);
+        return nullptr;
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(impl->daemon, MHD_DAEMON_INFO_BIND_PORT);
+    impl->port = info != nullptr && info->port != 0 ? info->port : options.port;
+    return std::unique_ptr<Server>(new Server(std::move(impl)));
+}
+
+}  // namespace kel::console

@@ -1,0 +1,158 @@
+// sessions.cpp: SessionStore and LoginThrottle.
+#include "console/sessions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <iterator>
+
+#include <sys/random.h>
+
+namespace kel::console {
+namespace {
+
+// Throttle records are kept this long after their wait ended.
+constexpr std::chrono::minutes kThrottleMemory{15};
+// The store forgets throttle records beyond this many addresses, oldest wait first.
+constexpr std::size_t kThrottleCapacity = 4096;
+
+Clock OrSteady(Clock clock) {
+    if (clock) {
+        return clock;
+    }
+    return [] { return std::chrono::steady_clock::now(); };
+}
+
+}  // namespace
+
+SessionStore::SessionStore(std::chrono::seconds idle, std::size_t capacity, Clock clock)
+    : idle_(idle), capacity_(capacity > 0 ? capacity : 1), clock_(OrSteady(std::move(clock))) {}
+
+bool SessionStore::IsWellFormedId(std::string_view id) {
+    if (id.size() != kSessionIdLength) {
+        return false;
+    }
+    for (char c : id) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SessionStore::DropExpired(std::chrono::steady_clock::time_point now) {
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        it = now - it->second.lastUsed >= idle_ ? sessions_.erase(it) : std::next(it);
+    }
+}
+
+std::string SessionStore::Create(const std::string &account, unsigned int access) {
+    unsigned char random[kSessionIdBytes];
+    std::size_t have = 0;
+    while (have < sizeof(random)) {
+        const ssize_t got = getrandom(random + have, sizeof(random) - have, 0);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {};
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id;
+    id.reserve(kSessionIdLength);
+    for (unsigned char byte : random) {
+        id += kHex[byte >> 4];
+        id += kHex[byte & 0xF];
+    }
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    DropExpired(now);
+    while (sessions_.size() >= capacity_) {
+        auto oldest = sessions_.begin();
+        for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+            if (it->second.lastUsed < oldest->second.lastUsed) {
+                oldest = it;
+            }
+        }
+        sessions_.erase(oldest);
+    }
+    sessions_[id] = {account, access, now};
+    return id;
+}
+
+std::optional<Session> SessionStore::Use(std::string_view id) {
+    if (!IsWellFormedId(id)) {
+        return std::nullopt;
+    }
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    auto found = sessions_.find(std::string(id));
+    if (found == sessions_.end()) {
+        return std::nullopt;
+    }
+    if (now - found->second.lastUsed >= idle_) {
+        sessions_.erase(found);
+        return std::nullopt;
+    }
+    found->second.lastUsed = now;
+    return found->second;
+}
+
+void SessionStore::Remove(std::string_view id) {
+    std::lock_guard lock(mutex_);
+    sessions_.erase(std::string(id));
+}
+
+std::size_t SessionStore::size() const {
+    std::lock_guard lock(mutex_);
+    return sessions_.size();
+}
+
+LoginThrottle::LoginThrottle(std::chrono::milliseconds base, std::chrono::milliseconds longest,
+                             Clock clock)
+    : base_(base), longest_(longest), clock_(OrSteady(std::move(clock))) {}
+
+std::chrono::milliseconds LoginThrottle::Wait(const std::string &address) {
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    auto found = records_.find(address);
+    if (found == records_.end() || found->second.until <= now) {
+        return std::chrono::milliseconds(0);
+    }
+    // Rounded up, so that a caller told to wait never comes back a moment too early.
+    return std::chrono::ceil<std::chrono::milliseconds>(found->second.until - now);
+}
+
+void LoginThrottle::Failed(const std::string &address) {
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    for (auto it = records_.begin(); it != records_.end();) {
+        it = now - it->second.until > kThrottleMemory ? records_.erase(it) : std::next(it);
+    }
+    if (records_.size() >= kThrottleCapacity && records_.find(address) == records_.end()) {
+        auto oldest = records_.begin();
+        for (auto it = records_.begin(); it != records_.end(); ++it) {
+            if (it->second.until < oldest->second.until) {
+                oldest = it;
+            }
+        }
+        records_.erase(oldest);
+    }
+    Record &record = records_[address];
+    if (record.failures < 31) {
+        ++record.failures;
+    }
+    auto wait = base_;
+    for (unsigned i = 1; i < record.failures && wait < longest_; ++i) {
+        wait *= 2;
+    }
+    record.until = now + std::min(wait, longest_);
+}
+
+void LoginThrottle::Succeeded(const std::string &address) {
+    std::lock_guard lock(mutex_);
+    records_.erase(address);
+}
+
+}  // namespace kel::console

@@ -1,0 +1,200 @@
+// Tests of the kelconsole program: it is run as a child process with a plug-in directory that
+// holds the test plug-in, talked to over HTTP and stopped with SIGTERM.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/temp_dir.h"
+#include "http_client.h"
+
+extern char **environ;
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// A kelconsole child process; killed (if still running) and reaped when the object goes.
+class Child {
+  public:
+    Child(const std::vector<std::string> &arguments, const testing_support::TempDir &dir,
+          const std::string &name, const std::string &input = {}) {
+        out_ = dir.str() + "/" + name + ".out";
+        err_ = dir.str() + "/" + name + ".err";
+        const std::string in = dir.str() + "/" + name + ".in";
+        dir.Write(name + ".in", input);
+        std::vector<std::string> args{KELCONSOLE_BINARY};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char *> argv;
+        for (std::string &arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> env{"KELCONSOLE_TEST_MARKER=" + dir.str() + "/marker",
+                                     "KEL2CIFS_ROOT=" + dir.str() + "/root"};
+        for (char **e = environ; *e != nullptr; ++e) {
+            if (!std::string(*e).starts_with("KEL2CIFS_ROOT=")) {
+                env.push_back(*e);
+            }
+        }
+        std::vector<char *> envp;
+        for (std::string &entry : env) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+
+    // The exit status, or -1 when the child did not exit normally.
+    int Wait() {
+        int status = 0;
+        if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) {
+            return -1;
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int number) const { kill(pid_, number); }
+    std::string Out() const { return testing_support::ReadFile(out_); }
+    std::string Err() const { return testing_support::ReadFile(err_); }
+
+    // Waits (at most 30 s) for the "serving URL/" line and returns the URL, or empty.
+    std::string WaitForUrl() const {
+        const std::regex serving("serving (http://[0-9.]+:[0-9]+)/");
+        for (int i = 0; i < 3000; ++i) {
+            std::smatch match;
+            const std::string out = Out();
+            if (std::regex_search(out, match, serving)) {
+                return match[1];
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return {};
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::string out_;
+    std::string err_;
+};
+
+std::string Login(const std::string &url, const std::string &name, const std::string &password) {
+    auto response =
+        console_test::Post(url + "/login", "name=" + name + "&password=" + password, {}, url);
+    const std::string cookie = response.Header("Set-Cookie");
+    return cookie.substr(0, cookie.find(';'));
+}
+
+class Kelconsole : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plugins_ = dir_.MakeDir("plugins").string();
+        std::filesystem::copy_file(KELCONSOLE_TEST_PLUGIN, plugins_ + "/test_plugin.so");
+        dir_.Write("plugins/broken.so", "not a shared object");
+        dir_.Write("plugins/README", "ignored: not a .so");
+        accounts_ = dir_.str() + "/accounts";
+    }
+    std::vector<std::string> ServeArguments() const {
+        return {"--plugins=" + plugins_, "--accounts=" + accounts_, "--listen=127.0.0.1:0"};
+    }
+
+    testing_support::TempDir dir_;
+    std::string plugins_;
+    std::string accounts_;
+};
+
+TEST_F(Kelconsole, LoadsPluginsServesTheirPagesAndUnloadsThemOnSigterm) {
+    Child console(ServeArguments(), dir_, "serve");
+    const std::string url = console.WaitForUrl();
+    ASSERT_FALSE(url.empty()) << console.Err();
+    std::smatch match;
+    const std::string out = console.Out();
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("password \\(shown only now\\): (\\S+)")))
+        << out;
+    const std::string password = match[1];
+    EXPECT_THAT(testing_support::ReadFile(accounts_), Not(HasSubstr(password)));
+
+    const std::string cookie = Login(url, "admin", password);
+    ASSERT_FALSE(cookie.empty());
+    auto page = console_test::Get(url + "/tplugin", cookie);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_THAT(page.body, HasSubstr("test plug-in page access=0x0000000b"));
+    EXPECT_THAT(console_test::Get(url + "/", cookie).body,
+                HasSubstr("<a href=\"/tplugin\">Test Plug-in Page</a>"));
+
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 0);
+    EXPECT_EQ(testing_support::ReadFile(dir_.path() / "marker"), "deregistered=1 status=0\n");
+    const std::string err = console.Err();
+    EXPECT_THAT(err, HasSubstr("cannot load " + plugins_ + "/broken.so"));
+    EXPECT_THAT(err, HasSubstr("unloaded " + plugins_ + "/test_plugin.so"));
+    EXPECT_THAT(err, Not(HasSubstr("README")));
+    EXPECT_THAT(err, testing::ContainsRegex("GET /tplugin 200 [0-9]+ [0-9]+ms admin"));
+}
+
+TEST_F(Kelconsole, PasswdCreatesAnAccountThatTheConsoleAccepts) {
+    Child passwd({"passwd", "--accounts=" + accounts_, "--role=none", "viewer"}, dir_, "passwd",
+                 "viewer-password\n");
+    EXPECT_EQ(passwd.Wait(), 0) << passwd.Err();
+    EXPECT_THAT(passwd.Out(), HasSubstr("created account \"viewer\""));
+    EXPECT_THAT(testing_support::ReadFile(accounts_), HasSubstr("viewer:$y$"));
+
+    Child console(ServeArguments(), dir_, "serve");
+    const std::string url = console.WaitForUrl();
+    ASSERT_FALSE(url.empty()) << console.Err();
+    EXPECT_THAT(console.Out(), Not(HasSubstr("password")));  // the file existed: no admin made
+    const std::string cookie = Login(url, "viewer", "viewer-password");
+    ASSERT_FALSE(cookie.empty());
+    EXPECT_THAT(console_test::Get(url + "/tplugin", cookie).body,
+                HasSubstr("test plug-in page access=0x00000000"));
+    console.Signal(SIGINT);
+    EXPECT_EQ(console.Wait(), 0);
+}
+
+TEST_F(Kelconsole, RefusesARemoteAddressWithoutTlsAndBadOptions) {
+    std::vector<std::string> remote = ServeArguments();
+    remote.back() = "--listen=192.0.2.1:0";
+    Child refused(remote, dir_, "remote");
+    EXPECT_EQ(refused.Wait(), 1);
+    EXPECT_THAT(refused.Err(), HasSubstr("without TLS"));
+    EXPECT_EQ(testing_support::ReadFile(dir_.path() / "marker"), "deregistered=1 status=0\n");
+
+    Child usage({"--no-such-option"}, dir_, "usage");
+    EXPECT_EQ(usage.Wait(), 2);
+    EXPECT_THAT(usage.Err(), HasSubstr("usage: kelconsole"));
+
+    Child missing({"--plugins=" + dir_.str() + "/none", "--accounts=" + accounts_}, dir_,
+                  "missing");
+    EXPECT_EQ(missing.Wait(), 1);
+    EXPECT_THAT(missing.Err(), HasSubstr("cannot read plug-in directory"));
+}
+
+}  // namespace
