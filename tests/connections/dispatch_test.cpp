@@ -84,6 +84,8 @@ TEST_F(ConnectionsDispatch, HelpIsServedForEveryMethod) {
         {"/cifscons/help/", "CIFS Connections"},
         {"/cifscons/help/_info_", "CIFS Connection Information"},
         {"/cifscons/help/_INFO_", "CIFS Connection Information"},
+        {"/cifscons/help/_IN", "CIFS Connection Information"},  // a prefix of _info_
+        {"/cifscons/he/_info_/more", "CIFS Connection Information"},
         {"/cifscons/help/x", "HTTP Failure"},
         {"/cifscons/help/info", "HTTP Failure"},
         {"/cifscons/help/_info_x", "HTTP Failure"},
@@ -100,6 +102,14 @@ TEST_F(ConnectionsDispatch, HelpIsServedForEveryMethod) {
     }
     fake::Request helpMe = fake::Get("/cifscons/helpme");  // no help: an id of 6 characters
     EXPECT_EQ(Serve(helpMe), 500);
+
+    // A help page that could not be opened has answered 500 itself: no second response.
+    fake::Request lost = fake::Get("/cifscons/help");
+    lost.openSucceeds = false;
+    EXPECT_EQ(Serve(lost), 500);
+    EXPECT_THAT(lost.errorResponses, ElementsAre(500));
+    EXPECT_THAT(lost.errorPackages, IsEmpty());
+    EXPECT_EQ(lost.header(), nullptr);
 }
 
 TEST_F(ConnectionsDispatch, IdsOfOneToEightCharacters) {

@@ -102,6 +102,30 @@ TEST_F(ConnectionListPage, EscapesDataAndShowsCountsUnsigned) {
     EXPECT_THAT(Body("/cifscons"), fake::TextEq(expected_cons::ListPage(1, rows)));
 }
 
+TEST_F(ConnectionListPage, NumbersAndTimesKeepTheirFullWidth) {
+    // 64-bit totals beyond 2^63 stay unsigned, and a login time beyond 2^32 seconds is shown
+    // as itself (its low 32 bits would read as 14 Nov 2023).
+    const uint64_t late = (uint64_t{1} << 32) + 1700000000;
+    fake::SetConnections({Conn(5, "big", UINT64_MAX, UINT32_MAX, late)});
+    const std::string rows = RowText({kLight, 5, "big", "18,446,744,073,709,551,615",
+                                      "4,294,967,295", "Sat Dec 22 04:41:36 2159", "Ravelin"},
+                                     "ConnectionNumber");
+    EXPECT_THAT(Body("/cifscons"), fake::TextEq(expected_cons::ListPage(1, rows)));
+}
+
+TEST_F(ConnectionListPage, WithoutTheListOnlyTheEndIsWritten) {
+    fake::SetConnections({Conn(1, "a")});
+    fake::Request request;
+    EXPECT_EQ(generate_main_connections_page(request.handle(), 1, 0, 0, kSortByConnectionNumber,
+                                             "ConnectionNumber"),
+              200);
+    ASSERT_NE(request.header(), nullptr);
+    EXPECT_EQ(request.header()->title, "CIFS Connections");
+    EXPECT_EQ(request.body, "</FORM></table></dl></BODY></HTML>\n");
+    EXPECT_TRUE(request.Complete());
+    EXPECT_THAT(fake::Calls(), IsEmpty());  // no connection list was fetched
+}
+
 TEST_F(ConnectionListPage, ResponseNotOpenedWritesNothingElse) {
     fake::SetConnections({Conn(1, "a")});
     fake::Request request = fake::Get("/cifscons");
