@@ -17,10 +17,7 @@ namespace {
 
 // 1 from the start of _init until _fini (or a failed start) clears it.
 constinit int g_started = 0;
-// Set by _fini: the logger record stays initialised with its stream closed, so a later _init in
-// the same mapping must reopen the stream itself (Logger_init leaves an initialised record as it
-// is, and every line would be lost).
-constinit bool g_stoppedBefore = false;
+
 
 // Room for every command the configuration produces ("LIMIT=" and a number, or a value).
 constexpr std::size_t kCommandSize = 128;
@@ -98,10 +95,6 @@ void _init() {
 
     ResolvePaths();
     kel2cifs::log = Logger_init(logfilename, kLevelDebug);
-    if (g_stoppedBefore && kel2cifs::log->streamOpen == 0 && kel2cifs::log->syslogActive == 0) {
-        kel2cifs::log->setLevel(kLevelDebug);
-        kel2cifs::log->openstream(logfilename);
-    }
 
     int exists = 0;
     if (ConfigFileExists(ConfigFilePath(), &exists) == kConfigOk) {
@@ -113,18 +106,20 @@ void _init() {
     }
 }
 
-// Unload routine: deregisters the service methods and closes the log stream.
+// Unload routine: deregisters the service methods, closes the log stream and releases the
+// logger's buffers. Releasing them (Logger_deinit) keeps an unload from leaking them, and lets a
+// later _init in the same mapping start the logger afresh on its stream.
 void _fini() {
     using namespace kel2cifs;
     if (g_started == 0) {
         return;
     }
     g_started = 0;
-    g_stoppedBefore = true;
 
     DeregisterServiceMethods();
     if (kel2cifs::log != nullptr) {
         kel2cifs::log->closestream();
+        Logger_deinit();
     }
     kel2cifs::log = nullptr;
 }
