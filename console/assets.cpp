@@ -118,10 +118,14 @@ tr.tablesubhead > td, tr.tablesubhead > th {
   border-bottom: 1px solid #c3ced9;
 }
 tr.tablesubhead a { text-decoration: none; margin-left: .25rem; }
-.tablecol { border-bottom: 1px solid #e3e8ed; }
-/* Numbers, dates and types stay on one line; names and paths wrap. */
+/* Every cell of a list row, the plain ones (check boxes) too, gets the row's line. */
+.tablecol, tr.stripe-light > td, tr.stripe-dark > td { border-bottom: 1px solid #e3e8ed; }
+/* Numbers, dates and types stay on one line; names and paths wrap. A path wraps where a line may
+   break and inside a word only when that word alone is wider than the page, so that the table
+   does not squeeze its column; a name link may break anywhere, but its column keeps 20rem. */
 td.tablecol[align="right"], td.tablecol[align="center"] { white-space: nowrap; }
-td.tablecol[align="left"] { overflow-wrap: anywhere; }
+td.tablecol[align="left"] { overflow-wrap: break-word; }
+td.tablecol[align="left"]:has(> a) { overflow-wrap: anywhere; min-width: 20rem; }
 tr.stripe-light { background: #fff; }
 tr.stripe-dark { background: var(--kc-stripe); }
 tr.stripe-light:hover, tr.stripe-dark:hover { background: var(--kc-hover); }
@@ -137,6 +141,8 @@ input, select, textarea, button { font: inherit; }
 input[type="text"], input[type="password"], select, textarea {
   padding: .3rem .5rem; border: 1px solid #b6c1cc; border-radius: 4px; background: #fff; color: inherit;
 }
+/* Pages size their controls in pixels; a choice such as "Select a volume" must still fit. */
+input[type="text"], select { min-width: 12rem; }
 input[type="text"]:focus, input[type="password"]:focus, select:focus, textarea:focus {
   outline: 2px solid var(--kc-accent); outline-offset: 0; border-color: var(--kc-accent);
 }
@@ -172,6 +178,8 @@ label { margin-right: .35rem; }
   body { padding: 1rem; }
   .kc-bar { position: static; margin: -1rem -1rem 0; }
   .kc-nav { position: static; width: auto; margin: 0 -1rem 1rem; border-right: 0; border-bottom: 1px solid var(--kc-line); padding: .5rem 0; }
+  td.tablecol[align="left"] { overflow-wrap: anywhere; }
+  td.tablecol[align="left"]:has(> a) { min-width: 0; }
 }
 )css";
 

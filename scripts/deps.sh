@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages the build and the tests need, when missing.
-# Sourced by the run and test commands; safe to run again.
+# Sourced by the run and test commands; safe to run again. With KEL2CIFS_DEPS_BUILD_ONLY=1 the
+# browser test's packages are left out (the run command needs none of them).
 set -euo pipefail
 
 KEL2CIFS_PACKAGES=(
@@ -9,13 +10,29 @@ KEL2CIFS_PACKAGES=(
     gettext
     nlohmann-json3-dev
     libmicrohttpd-dev libcrypt-dev libcurl4-openssl-dev
+    samba smbclient
 )
+# The browser test (tests/browser): Chromium with a font for its screenshots, driven from
+# Node.js.
+KEL2CIFS_BROWSER_PACKAGES=(chromium fonts-dejavu-core nodejs npm)
+
+# True when the package, or what it provides, is there. Node.js and npm count when their
+# commands are on the PATH: a Node.js built elsewhere brings its own npm and conflicts with
+# Debian's npm package.
+kel2cifs_have() {
+    case "$1" in
+        nodejs) command -v node > /dev/null 2>&1 ;;
+        npm) command -v npm > /dev/null 2>&1 ;;
+        chromium) [ -x /usr/bin/chromium ] ;;
+        *) dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" ;;
+    esac
+}
 
 kel2cifs_install_missing() {
     local missing=()
     local package
     for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        if ! kel2cifs_have "$package"; then
             missing+=("$package")
         fi
     done
@@ -31,4 +48,8 @@ kel2cifs_install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}"
+if [ "${KEL2CIFS_DEPS_BUILD_ONLY:-0}" = 1 ]; then
+    kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}"
+else
+    kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}" "${KEL2CIFS_BROWSER_PACKAGES[@]}"
+fi
