@@ -4,6 +4,7 @@
 
 #include "monitoring/demo_backend.h"
 #include "monitoring/diagnostics.h"
+#include "monitoring/samba_backend.h"
 #include "monitoring/settings.h"
 #include "monitoring/status.h"
 
@@ -17,9 +18,7 @@ std::shared_ptr<Backend> MakeBackend(const Settings &settings) {
         return std::make_shared<DemoBackend>(settings.statePath);
     }
     if (settings.backend == kSambaBackendName) {
-        ReportOnce(std::string(kBackendVariable) + "=" + kSambaBackendName +
-                   ": the Samba backend is not part of this build of the library");
-        return nullptr;
+        return std::make_shared<SambaBackend>(settings.samba);
     }
     ReportOnce(std::string(kBackendVariable) + "=" + settings.backend +
                ": unknown backend (known: " + kDemoBackendName + ", " + kSambaBackendName + ")");

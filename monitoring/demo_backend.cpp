@@ -1,5 +1,6 @@
 #include "monitoring/demo_backend.h"
 
+#include <ctime>
 #include <string_view>
 #include <utility>
 
@@ -15,6 +16,23 @@ namespace {
 
 // What a change returns when it succeeded without changing anything: nothing is written.
 constexpr int kUnchanged = -1;
+
+// File times come from a clock coarser than the one read here, and some file systems keep them
+// in whole seconds; a stamp whose times lie this far in the past is safe to compare.
+constexpr long long kSettledSeconds = 2;
+
+// True when the stamp's modification and change times lie at least kSettledSeconds before now.
+// Any later change to the file (a write, a rename over it, even utimes) then sets a change time
+// that differs from the stamp's, so an equal stamp means the same content. A stamp of a file
+// changed just now is not trusted: a second change within the same clock tick could keep it.
+bool IsSettled(const FileStamp &stamp) {
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return false;
+    }
+    const long long settled = static_cast<long long>(now.tv_sec) - kSettledSeconds;
+    return stamp.modifiedSeconds < settled && stamp.changedSeconds < settled;
+}
 
 }  // namespace
 
@@ -36,19 +54,36 @@ int DemoBackend::Report(int status, const std::string &error) {
     return status;
 }
 
-void DemoBackend::Keep(const ContentKey &key, std::shared_ptr<const State> state, int status) {
+void DemoBackend::Keep(const ContentKey &key, std::shared_ptr<const State> state, int status,
+                       const FileStamp *stamp, bool trusted) {
     std::lock_guard<std::mutex> guard(mutex_);
     haveKept_ = true;
     keptKey_ = key;
     kept_ = std::move(state);
     keptStatus_ = status;
+    keptStampTrusted_ = stamp != nullptr && trusted;
+    keptStamp_ = stamp != nullptr ? *stamp : FileStamp{};
 }
 
 int DemoBackend::Load(std::shared_ptr<const State> *state) {
     state->reset();
     std::string content;
     std::string error;
-    int status = ReadStateFile(path_, &content, &error);
+    StateFileReader reader;
+    int status = reader.Open(path_, &error);
+    if (status != kStatusOk) {
+        return Report(status, error);
+    }
+    const FileStamp stamp = reader.stamp();
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (haveKept_ && keptStampTrusted_ && keptStamp_ == stamp) {
+            *state = kept_;
+            return keptStatus_;
+        }
+    }
+    const bool trusted = IsSettled(stamp);
+    status = reader.Read(&content, &error);
     if (status != kStatusOk) {
         return Report(status, error);
     }
@@ -56,6 +91,8 @@ int DemoBackend::Load(std::shared_ptr<const State> *state) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (haveKept_ && keptKey_ == key) {
+            keptStamp_ = stamp;
+            keptStampTrusted_ = trusted;
             *state = kept_;
             return keptStatus_;
         }
@@ -65,7 +102,7 @@ int DemoBackend::Load(std::shared_ptr<const State> *state) {
         parsed.reset();
         status = Report(kStatusStateCorrupt, error);
     }
-    Keep(key, parsed, status);
+    Keep(key, parsed, status, &stamp, trusted);
     *state = std::move(parsed);
     return status;
 }

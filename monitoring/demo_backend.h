@@ -1,8 +1,12 @@
 // demo_backend.h: the demo backend, a made-up server kept in a JSON state file (state_json.h).
 //
-// Every listing reads the file as it is now. The parsed state of the last content seen is kept
+// Every listing sees the file as it is now. The parsed state of the last content seen is kept
 // and reused while the file's bytes stay the same (same size and hash), so that an unchanged
-// large state is read but not parsed again for every page. A close reads, changes and
+// large state is not parsed again for every page. Nor is it read again while the file's stamp
+// (device, inode, size, modification and change times) is the one it had when it was last read,
+// provided those times were then at least two seconds old: a file changed since has another
+// change time. A file changed less than two seconds before it was read is read and hashed
+// again on every listing until its times have settled. A close reads, changes and
 // atomically replaces the file under the state file's lock (state_file.h), so that closes from
 // several threads and processes never lose one another's changes.
 // A missing or invalid file gives kStatusStateMissing or kStatusStateCorrupt and one message on
@@ -16,6 +20,7 @@
 #include <string>
 
 #include "monitoring/backend.h"
+#include "monitoring/state_file.h"
 
 namespace cifsmon {
 
@@ -41,7 +46,11 @@ class DemoBackend : public Backend {
     int Update(const std::function<int(State *)> &change);
     // Reports a failed read or write once and returns status.
     int Report(int status, const std::string &error);
-    void Keep(const ContentKey &key, std::shared_ptr<const State> state, int status);
+    // Keeps the state parsed from the content `key` describes; `stamp` (may be null: unknown)
+    // is the file's stamp when that content was read, to be compared without reading when
+    // `trusted`.
+    void Keep(const ContentKey &key, std::shared_ptr<const State> state, int status,
+              const FileStamp *stamp = nullptr, bool trusted = false);
 
     const std::string path_;
     std::mutex mutex_;  // guards the kept version below
@@ -49,6 +58,8 @@ class DemoBackend : public Backend {
     ContentKey keptKey_;
     std::shared_ptr<const State> kept_;  // null when that content did not parse
     int keptStatus_ = 0;
+    FileStamp keptStamp_;
+    bool keptStampTrusted_ = false;
 };
 
 }  // namespace cifsmon

@@ -17,4 +17,10 @@ void ReportOnce(const std::string &message) {
     std::fflush(stderr);
 }
 
+void Report(const std::string &message) {
+    // One fprintf call writes the line under the stream's lock, whole.
+    std::fprintf(stderr, "cifsmonitoring: %s\n", message.c_str());
+    std::fflush(stderr);
+}
+
 }  // namespace cifsmon

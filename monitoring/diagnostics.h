@@ -11,6 +11,11 @@ namespace cifsmon {
 // page, and a broken state file must not fill its terminal. Thread-safe.
 void ReportOnce(const std::string &message);
 
+// Writes "cifsmonitoring: <message>\n" to standard error every time: for actions taken on the
+// server (what a close closed), which an administrator must be able to trace one by one.
+// Thread-safe.
+void Report(const std::string &message);
+
 }  // namespace cifsmon
 
 #endif  // CIFSMONITORING_DIAGNOSTICS_H

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -19,34 +21,41 @@ Node *NewNode() {
     return static_cast<Node *>(std::calloc(1, sizeof(Node)));
 }
 
-// A null-terminated array of copies of texts[0, count); null when an allocation fails (then
-// nothing stays allocated). Text: std::string or std::string_view.
+// A null-terminated array of copies of texts[0, count), in one malloc block: the count + 1
+// pointers, then the terminated texts they point at; null when the allocation fails. One block
+// per array, not one per text: a volume with a million open files costs a few thousand
+// allocations instead of a million. Text: std::string or std::string_view.
 template <typename Text>
 char **NewTextArray(const Text *texts, std::size_t count) {
-    char **array = static_cast<char **>(std::calloc(count + 1, sizeof(char *)));
+    if (count > (SIZE_MAX / sizeof(char *)) - 1) {
+        return nullptr;
+    }
+    std::size_t size = (count + 1) * sizeof(char *);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t text = std::string_view(texts[i]).size() + 1;
+        if (text > SIZE_MAX - size) {
+            return nullptr;
+        }
+        size += text;
+    }
+    char **array = static_cast<char **>(std::malloc(size));
     if (array == nullptr) {
         return nullptr;
     }
+    char *at = reinterpret_cast<char *>(array + count + 1);
     for (std::size_t i = 0; i < count; ++i) {
-        array[i] = DuplicateText(texts[i]);
-        if (array[i] == nullptr) {
-            for (std::size_t j = 0; j < i; ++j) {
-                std::free(array[j]);
-            }
-            std::free(array);
-            return nullptr;
-        }
+        const std::string_view text(texts[i]);
+        std::memcpy(at, text.data(), text.size());
+        at[text.size()] = '\0';
+        array[i] = at;
+        at += text.size() + 1;
     }
+    array[count] = nullptr;
     return array;
 }
 
-void FreeTextArray(char **array, std::size_t count) {
-    if (array == nullptr) {
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        std::free(array[i]);
-    }
+// The texts live in the array's own block.
+void FreeTextArray(char **array, std::size_t /*count*/) {
     std::free(array);
 }
 

@@ -1,8 +1,9 @@
 // records.h: the interface's records (cifsmonitoring/monitoring.h) built from a State, and
 // their release.
 //
-// Every node, array and text is a separate malloc block, released only by the matching Free
-// function. Arrays of texts hold their count of entries and then one null entry. Fixed arrays
+// Every node is a separate malloc block, and so is every array of texts together with its
+// texts; all are released only by the matching Free function. Arrays of texts hold their count
+// of entries and then one null entry. Fixed arrays
 // hold their text cut to fit (CutToFit) and are zero-filled after it. On failure nothing is
 // handed out: the out-parameters are null and 0.
 #ifndef CIFSMONITORING_RECORDS_H

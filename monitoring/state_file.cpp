@@ -49,43 +49,64 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
-int ReadStateFile(const std::string &path, std::string *content, std::string *error) {
-    content->clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+StateFileReader::~StateFileReader() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+int StateFileReader::Open(const std::string &path, std::string *error) {
+    path_ = &path;
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
         int status = errno == ENOENT ? kStatusStateMissing : kStatusIoError;
         *error = Why("cannot open", path);
         return status;
     }
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    if (fstat(fd_, &status) != 0) {
         *error = Why("cannot examine", path);
-        close(fd);
         return kStatusIoError;
     }
     if (!S_ISREG(status.st_mode)) {
         *error = "not a regular file: " + path;
-        close(fd);
         return kStatusIoError;
     }
-    content->reserve(static_cast<std::size_t>(status.st_size));
+    stamp_.device = status.st_dev;
+    stamp_.inode = status.st_ino;
+    stamp_.size = status.st_size;
+    stamp_.modifiedSeconds = status.st_mtim.tv_sec;
+    stamp_.modifiedNanoseconds = status.st_mtim.tv_nsec;
+    stamp_.changedSeconds = status.st_ctim.tv_sec;
+    stamp_.changedNanoseconds = status.st_ctim.tv_nsec;
+    return kStatusOk;
+}
+
+int StateFileReader::Read(std::string *content, std::string *error) {
+    content->clear();
+    content->reserve(static_cast<std::size_t>(stamp_.size));
     std::vector<char> buffer(1 << 16);
     for (;;) {
-        ssize_t got = read(fd, buffer.data(), buffer.size());
+        ssize_t got = read(fd_, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            *error = Why("cannot read", path);
-            close(fd);
+            *error = Why("cannot read", *path_);
             return kStatusIoError;
         }
         if (got == 0) {
-            close(fd);
             return kStatusOk;
         }
         content->append(buffer.data(), static_cast<std::size_t>(got));
     }
+}
+
+int ReadStateFile(const std::string &path, std::string *content, std::string *error) {
+    content->clear();
+    StateFileReader reader;
+    int status = reader.Open(path, error);
+    return status != kStatusOk ? status : reader.Read(content, error);
 }
 
 StateFileLock::~StateFileLock() {

@@ -13,9 +13,45 @@
 
 namespace cifsmon {
 
+// What identifies one version of a file without reading it: the file (device, inode), its size
+// and its modification and change times, as fstat reports them.
+struct FileStamp {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = 0;
+    long long modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+    long long changedSeconds = 0;
+    long changedNanoseconds = 0;
+
+    bool operator==(const FileStamp &) const = default;
+};
+
 // Reads the whole file. kStatusOk, kStatusStateMissing (no such file) or kStatusIoError (also
 // for a directory or another file that is not regular); *error says why.
 int ReadStateFile(const std::string &path, std::string *content, std::string *error);
+
+// ReadStateFile in two steps, so that a reader can look at the file's stamp before it decides
+// to read: Open opens the file and takes its stamp (kStatusOk or an error status as above),
+// Read reads the whole content of what was opened. The file is closed on destruction.
+class StateFileReader {
+  public:
+    StateFileReader() = default;
+    ~StateFileReader();
+    StateFileReader(const StateFileReader &) = delete;
+    StateFileReader &operator=(const StateFileReader &) = delete;
+
+    // `path` must outlive the reader.
+    int Open(const std::string &path, std::string *error);
+    // REQUIRES: Open returned kStatusOk.
+    const FileStamp &stamp() const { return stamp_; }
+    int Read(std::string *content, std::string *error);
+
+  private:
+    int fd_ = -1;
+    const std::string *path_ = nullptr;
+    FileStamp stamp_;
+};
 
 // An exclusive lock on "<statePath>.lock", created when missing; released on destruction.
 class StateFileLock {

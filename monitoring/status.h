@@ -22,6 +22,13 @@ inline constexpr int kStatusIoError = 5;
 inline constexpr int kStatusNoMemory = 6;
 // The configured backend is unknown or not built into this library.
 inline constexpr int kStatusBackendUnavailable = 7;
+// A server tool (testparm, smbstatus, smbcontrol, net) is missing, could not be started, did not
+// finish in time, printed more than the output limit, or reported a failure.
+inline constexpr int kStatusToolFailed = 8;
+// A server tool's output could not be understood.
+inline constexpr int kStatusToolOutputInvalid = 9;
+// The file server (smbd) is not running or does not answer.
+inline constexpr int kStatusServerNotRunning = 10;
 
 }  // namespace cifsmon
 

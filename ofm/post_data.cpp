@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "ofm/trace.h"
 
@@ -29,7 +30,10 @@ int decodePostDataString(const char *data, unsigned long length, char **decoded)
         data = "";
         length = 0;
     }
-    auto *out = static_cast<char *>(std::calloc(length + 1, 1));
+    // Sized by what can be decoded, the bytes before the first NUL: a length past the data's end
+    // (allowed when a NUL ends it) must not size the text, and length + 1 wraps at its largest.
+    const unsigned long available = strnlen(data, length);
+    auto *out = static_cast<char *>(std::calloc(available + 1, 1));
     *decoded = out;
     if (out == nullptr) {
         KEL2CIFS_TRACE(debug, "memory alloc failed in fun decodePostDataString");

@@ -9,7 +9,8 @@ namespace kel2cifs {
 inline constexpr int kDecodeOutOfMemory = 12;
 
 // Decodes the first `length` bytes of data (stopping early at a NUL) into a new heap text of
-// length + 1 bytes stored through *decoded, which the caller frees with free(). "+" becomes a
+// n + 1 bytes, n being the number of those bytes before the first NUL (so `length` itself when
+// there is none), stored through *decoded, which the caller frees with free(). "+" becomes a
 // blank; "%" and up to two following hexadecimal digits become the byte they spell (no digits:
 // a zero byte); "&" and "=" are decoded like any other byte, so later steps search the decoded
 // text as a whole. A zero byte written by "%00" ends the decoded text for every later use.

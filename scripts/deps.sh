@@ -10,7 +10,9 @@ KEL2CIFS_PACKAGES=(
     gettext
     nlohmann-json3-dev
     libmicrohttpd-dev libcrypt-dev libcurl4-openssl-dev
+    wrk curl
     samba smbclient
+    clang libclang-rt-14-dev
 )
 # The browser test (tests/browser): Chromium with a font for its screenshots, driven from
 # Node.js.

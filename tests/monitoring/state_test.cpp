@@ -239,4 +239,61 @@ TEST_F(AtomicWrite, ACloseWaitsForTheStateFileLock) {
     EXPECT_TRUE(ReadState().connections[0].openFiles.empty());
 }
 
+// The demo backend does not read a state file again while its stamp is the one it had, once its
+// times have settled (two seconds); any change to the file in place shows in its change time.
+TEST_F(AtomicWrite, ASettledFileChangedInPlaceWithTheSameSizeIsReadAgain) {
+    WriteState(R"({"volumes": [], "connections": [{"number": 1, "user": "aaa"}]})");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    int count = 0;
+    ConnListNode *list = nullptr;
+    ASSERT_EQ(Ext_ListConnDetails(&count, &list), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_STREQ(list->userName, "aaa");
+    FreeConnListNodes(&list);
+
+    struct stat before;
+    ASSERT_EQ(stat(statePath_.c_str(), &before), 0);
+    WriteState(R"({"volumes": [], "connections": [{"number": 1, "user": "bbb"}]})");
+    struct stat after;
+    ASSERT_EQ(stat(statePath_.c_str(), &after), 0);
+    ASSERT_EQ(before.st_ino, after.st_ino) << "the file was to be rewritten in place";
+    ASSERT_EQ(before.st_size, after.st_size);
+    ASSERT_EQ(Ext_ListConnDetails(&count, &list), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_STREQ(list->userName, "bbb");
+    FreeConnListNodes(&list);
+}
+
+TEST_F(AtomicWrite, TheStampOfAFileChangesWithItsReplacementOnly) {
+    WriteState("one");
+    cifsmon::FileStamp first;
+    cifsmon::FileStamp again;
+    std::string error;
+    std::string content;
+    {
+        cifsmon::StateFileReader reader;
+        ASSERT_EQ(reader.Open(statePath_, &error), 0) << error;
+        first = reader.stamp();
+        ASSERT_EQ(reader.Read(&content, &error), 0) << error;
+        EXPECT_EQ(content, "one");
+    }
+    {
+        cifsmon::StateFileReader reader;
+        ASSERT_EQ(reader.Open(statePath_, &error), 0) << error;
+        again = reader.stamp();
+    }
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(first.size, 3);
+    ASSERT_EQ(cifsmon::WriteFileAtomically(statePath_, "two", &error), 0) << error;
+    cifsmon::StateFileReader reader;
+    ASSERT_EQ(reader.Open(statePath_, &error), 0) << error;
+    EXPECT_NE(reader.stamp().inode, first.inode);
+    EXPECT_NE(reader.stamp(), first);
+    ASSERT_EQ(reader.Read(&content, &error), 0) << error;
+    EXPECT_EQ(content, "two");
+
+    cifsmon::StateFileReader missing;
+    EXPECT_EQ(missing.Open(statePath_ + ".none", &error), cifsmon::kStatusStateMissing);
+}
+
 }  // namespace

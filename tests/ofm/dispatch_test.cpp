@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -413,6 +414,20 @@ TEST_F(PostDecoding, StopsAtTheEndOfTheData) {
     EXPECT_EQ(Decode("ab%41"), "abA" + Z(3));
     EXPECT_EQ(Decode("FILTER"), "FILTER" + Z(1));
     EXPECT_EQ(Decode(""), Z(1));
+}
+
+TEST_F(PostDecoding, SizesTheTextByTheDataBeforeItsNulNotByTheLength) {
+    // A NUL ends the data, so any length past it is allowed, the largest included (where
+    // length + 1 wraps to 0); the block after the data is unreadable.
+    const std::string bytes("a+%41\0zz", 8);
+    for (const unsigned long length : {9ul, 4096ul, ULONG_MAX / 2, ULONG_MAX - 1, ULONG_MAX}) {
+        GuardedBytes guarded(bytes);
+        char *decoded = nullptr;
+        EXPECT_EQ(decodePostDataString(guarded.data(), length, &decoded), 0) << length;
+        ASSERT_NE(decoded, nullptr) << length;
+        EXPECT_EQ(std::string(decoded), "a A") << length;
+        std::free(decoded);
+    }
 }
 
 TEST_F(PostDecoding, DecodesNoMoreThanTheLengthGiven) {
