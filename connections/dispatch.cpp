@@ -15,6 +15,7 @@
 #include "ofm/close_files.h"
 #include "ofm/post_data.h"
 #include "ofm/trace.h"
+#include "plugin/component_path.h"
 #include "plugin/pages.h"
 
 namespace kel2cifs {
@@ -25,42 +26,6 @@ constexpr int kStatusNotOpened = 500;
 constexpr int kStatusBadPath = 400;
 constexpr int kMethodGet = 0;
 constexpr int kMethodPost = 2;
-
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-using HeapText = std::unique_ptr<char, FreeDeleter>;
-
-// One length-prefixed component of a converted path.
-struct Component {
-    char *lengthByte = nullptr;
-    char *text = nullptr;
-    std::size_t length = 0;
-    char *after() const { return text + length; }  // the next length byte, or the terminator
-};
-
-// The converted part of the request path after "/cifscons": [base, end), end being its
-// terminator. Every component read is checked to lie inside it.
-struct ConvertedPath {
-    char *base = nullptr;
-    char *end = nullptr;
-
-    // The component whose length byte is at `at`; false when it does not lie inside the path.
-    bool At(char *at, Component &component) const {
-        if (at == nullptr || at < base || at >= end) {
-            return false;
-        }
-        const std::size_t length = static_cast<unsigned char>(*at);
-        if (length > static_cast<std::size_t>(end - at - 1)) {
-            return false;
-        }
-        component.lengthByte = at;
-        component.text = at + 1;
-        component.length = length;
-        return true;
-    }
-    bool Next(const Component &current, Component &next) const { return At(current.after(), next); }
-};
 
 // State of one request's path as the parser leaves it.
 struct ConsPath {
@@ -74,18 +39,6 @@ struct ConsPath {
     // layout, a "/" of the copy standing where the converted path has a length byte.
     const char *CopyAt(const char *at) const { return pathCopy.get() + (at - converted.base); }
 };
-
-// True when the component is a prefix of word without regard to case (the empty text included).
-bool IsPrefixOf(const Component &component, const char *word) {
-    return component.length <= std::strlen(word) &&
-           strncasecmp(component.text, word, component.length) == 0;
-}
-
-// True when the component begins with word without regard to case.
-bool BeginsWith(const Component &component, const char *word) {
-    const std::size_t length = std::strlen(word);
-    return component.length >= length && strncasecmp(component.text, word, length) == 0;
-}
 
 // The sort keywords in the order they are tried.
 constexpr struct {

@@ -16,6 +16,7 @@
 #include "ofm/trace.h"
 #include "plugin/config.h"
 #include "plugin/help.h"
+#include "plugin/component_path.h"
 #include "plugin/pages.h"
 
 namespace kel2cifs {
@@ -31,42 +32,6 @@ constexpr int kMethodPost = 2;
 constexpr char kFilterField[] = "FILTER";
 constexpr std::size_t kFilterValueOffset = sizeof(kFilterField);
 
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-using HeapText = std::unique_ptr<char, FreeDeleter>;
-
-// One length-prefixed component of a converted path.
-struct Component {
-    char *lengthByte = nullptr;
-    char *text = nullptr;
-    std::size_t length = 0;
-    char *after() const { return text + length; }  // the next length byte, or the terminator
-};
-
-// The converted part of the request path after "/cifsofm": [base, end), end being its
-// terminator. Every component read is checked to lie inside it.
-struct ConvertedPath {
-    char *base = nullptr;
-    char *end = nullptr;
-
-    // The component whose length byte is at `at`; false when it does not lie inside the path.
-    bool At(char *at, Component &component) const {
-        if (at == nullptr || at < base || at >= end) {
-            return false;
-        }
-        std::size_t length = static_cast<unsigned char>(*at);
-        if (length > static_cast<std::size_t>(end - at - 1)) {
-            return false;
-        }
-        component.lengthByte = at;
-        component.text = at + 1;
-        component.length = length;
-        return true;
-    }
-    bool Next(const Component &current, Component &next) const { return At(current.after(), next); }
-};
-
 // State of one request's path as the parser leaves it.
 struct OfmPath {
     int count = 0;
@@ -75,19 +40,6 @@ struct OfmPath {
     ConvertedPath converted;
     HeapText pathCopy;
 };
-
-// True when the first `length` characters of `text` equal those of `word`, which is at least
-// that long, without regard to case (a prefix of `word`, the empty text included).
-bool IsPrefixOf(const Component &component, const char *word) {
-    return component.length <= std::strlen(word) &&
-           strncasecmp(component.text, word, component.length) == 0;
-}
-
-// True when the component begins with `word` without regard to case.
-bool BeginsWith(const Component &component, const char *word) {
-    std::size_t length = std::strlen(word);
-    return component.length >= length && strncasecmp(component.text, word, length) == 0;
-}
 
 // Steps 2 to 8 of serving a request: see GetComponentCountAndSortType.
 int ParseOfmPath(void *request, OfmPath &path, char *sortKeyword) {
