@@ -14,9 +14,9 @@
 #include "ofm/open_files.h"
 #include "ofm/sort.h"
 #include "ofm/trace.h"
+#include "plugin/component_path.h"
 #include "plugin/config.h"
 #include "plugin/help.h"
-#include "plugin/component_path.h"
 #include "plugin/pages.h"
 
 namespace kel2cifs {
