@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ofm/list_sort.h"
 #include "ofm/time_text.h"
 #include "ofm/trace.h"
 #include "plugin/html.h"
@@ -52,6 +53,23 @@ bool KeyLess(const ConnectionSortStruct *a, const ConnectionSortStruct *b, cifsS
     }
 }
 
+// The whole key of a numeric sort type, as a sort word; 0 for the name orders (their words come
+// from the names) and for a sort type without keys.
+uint64_t NumberKey(const ConnectionSortStruct *node, cifsSortType sortType) {
+    switch (static_cast<int>(sortType)) {
+        case kSortByConnectionNumber:
+            return node->connNumber;
+        case kSortByLoginTime:
+            return node->loginTime;
+        case kSortByFSActivity:
+            return node->bytesReadWritten;
+        case kSortByZupRequest:
+            return node->requestCount;
+        default:
+            return 0;
+    }
+}
+
 // Gives the monitoring library's connection list back on every way out.
 class ConnListGuard {
   public:
@@ -68,7 +86,8 @@ class ConnListGuard {
 };
 
 ConnectionSortStruct *NewNode(const ConnListNode &source) {
-    auto *node = static_cast<ConnectionSortStruct *>(std::calloc(1, sizeof(ConnectionSortStruct)));
+    // Not zero-filled: every field is set below and each text is terminated.
+    auto *node = static_cast<ConnectionSortStruct *>(std::malloc(sizeof(ConnectionSortStruct)));
     if (node == nullptr) {
         return nullptr;
     }
@@ -125,13 +144,33 @@ ConnectionSortStruct *mergesort(ConnectionSortStruct **list, cifsSortType sortTy
     if (head == nullptr || head->next == nullptr) {
         return head;
     }
-    ConnectionSortStruct *front = nullptr;
-    ConnectionSortStruct *back = nullptr;
-    split_the_list(head, &front, &back);
-    // Each level halves the list, so the nesting is log2(n) deep.
-    mergesort(&front, sortType);
-    mergesort(&back, sortType);
-    *list = merge(front, back, sortType);
+    auto less = [sortType](const ConnectionSortStruct *a, const ConnectionSortStruct *b) {
+        return KeyLess(a, b, sortType);
+    };
+    list_sort::EntryArray<ConnectionSortStruct> entries;
+    if (!entries.Collect(head, [sortType](const ConnectionSortStruct *node) {
+            return NumberKey(node, sortType);
+        })) {
+        // Without room for the entries the nodes themselves are split and merged.
+        std::size_t count = 0;
+        for (const ConnectionSortStruct *node = head; node != nullptr; node = node->next) {
+            ++count;
+        }
+        auto mergeLists = [sortType](ConnectionSortStruct *a, ConnectionSortStruct *b) {
+            return merge(a, b, sortType);
+        };
+        *list = list_sort::SortLinkedRun(&head, count, mergeLists);
+        return *list;
+    }
+    if (static_cast<int>(sortType) == kSortByConnectionName ||
+        static_cast<int>(sortType) == kSortByConnectionType) {
+        list_sort::FillTextWords(
+            entries.entries(), entries.count(),
+            [](const ConnectionSortStruct *node) { return FieldText(node->userName); });
+        *list = list_sort::SortEntries<false>(entries, less);
+    } else {
+        *list = list_sort::SortEntries<true>(entries, less);
+    }
     return *list;
 }
 

@@ -33,49 +33,43 @@ const char *ConnectionTypeWord(const char *connType) {
 
 void WriteRow(void *request, const ConnectionSortStruct &node, const char *stripe,
               int withSelection, const char *sortName) {
-    if (withSelection == 0) {
-        HttpSendDataSprintf(request, "\n<TR %s>", stripe);
-    } else if (node.connNumber != 0) {
+    // With the selection column the row is opened with its first cell; without it the opening
+    // "\n<TR %s>" leads the write of the cells below.
+    const bool opened = withSelection != 0;
+    if (opened && node.connNumber != 0) {
         HttpSendDataSprintf(request,
                             "\n<TR %s><TD class=\"tablecol\" align=center><input "
                             "type=\"checkbox\" id=cb1 NAME=%d></TD>",
                             stripe, node.connNumber);
-    } else {
+    } else if (opened) {
         HttpSendDataSprintf(request, "\n<TR %s><TD align=center>&nbsp;</TD>", stripe);
     }
 
     UrlPathText order(sortName);
     HtmlText name(node.userName);
     const unsigned number = node.connNumber;
-    if (std::string_view(node.loggedInMark) == kLoggedInMark) {
-        HttpSendDataSprintf(request,
-                            "<td class=\"tablecol\" align=center>%d</td><td class=\"tablecol\" "
-                            "align=left><A HREF=/%s/%s/%08X>%s</A></td>",
-                            node.connNumber, keyword_cifsdcons, order.c_str(), number,
-                            name.c_str());
-    } else {
-        HttpSendDataSprintf(request,
-                            "<td class=\"tablecol\" align=center>%d</td><td class=\"tablecol\" "
-                            "align=left><A HREF=/%s/%s/%08X>*%s</A></td>",
-                            node.connNumber, keyword_cifsdcons, order.c_str(), number,
-                            name.c_str());
-    }
+    // A connection without a logged-in user shows its name with a leading "*".
+    const char *star = std::string_view(node.loggedInMark) == kLoggedInMark ? "" : "*";
 
     char activity[kNumberTextSize];
     CreateLargeNumberStringWithCommas(node.bytesReadWritten, activity, sizeof(activity),
                                       "%" PRIu64);
-    HttpSendDataSprintf(request, "<td class=\"tablecol\" align=center>%s</td>", activity);
-
     char requests[kNumberTextSize];
     CreateLargeNumberStringWithCommas(node.requestCount, requests, sizeof(requests), "%" PRIu64);
-    HttpSendDataSprintf(request, "<td class=\"tablecol\" align=right>%s</td>", requests);
-
-    HttpSendDataSprintf(request, "<td class=\"tablecol\" align=right>%s</td>",
-                        HtmlText(node.loginTimeText).c_str());
 
     const char *known = ConnectionTypeWord(node.connType);
     HtmlText type(node.connType);
-    HttpSendDataSprintf(request, "<td class=\"tablecol\" align=right>%s</td></TR>",
+    // The cells: number and name, activity, requests, login time, type; one write per row.
+    HttpSendDataSprintf(request,
+                        "%s%s%s<td class=\"tablecol\" align=center>%d</td><td class=\"tablecol\" "
+                        "align=left><A HREF=/%s/%s/%08X>%s%s</A></td>"
+                        "<td class=\"tablecol\" align=center>%s</td>"
+                        "<td class=\"tablecol\" align=right>%s</td>"
+                        "<td class=\"tablecol\" align=right>%s</td>"
+                        "<td class=\"tablecol\" align=right>%s</td></TR>",
+                        opened ? "" : "\n<TR ", opened ? "" : stripe, opened ? "" : ">",
+                        node.connNumber, keyword_cifsdcons, order.c_str(), number, star,
+                        name.c_str(), activity, requests, HtmlText(node.loginTimeText).c_str(),
                         known != nullptr ? known : type.c_str());
 }
 

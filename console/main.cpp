@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "console/accounts.h"
+#include "console/buffer.h"
 #include "console/cli.h"
 #include "console/plugin_loader.h"
 #include "console/registry.h"
@@ -80,6 +81,7 @@ int RunServer(const CommandLine &line) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    kel::console::TuneAllocatorForPages();
 
     std::string error;
     std::string password;

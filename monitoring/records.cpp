@@ -59,12 +59,17 @@ void FreeTextArray(char **array, std::size_t /*count*/) {
     std::free(array);
 }
 
-// Appends nodes at the tail of a list and counts them; a count past INT_MAX is refused as an
-// allocation failure would be, since the interface's counts are int.
+// Appends nodes at the tail of a list and counts them. The nodes of one list are one zeroed
+// malloc block of `capacity` nodes (the head is its start), taken at the first Append: a
+// listing of a hundred thousand connections is one allocation, not a hundred thousand. A count
+// past INT_MAX is refused as an allocation failure would be, since the interface's counts are
+// int.
 template <typename Node>
 class ListBuilder {
   public:
-    explicit ListBuilder(void (*free)(Node *)) : free_(free) {}
+    ListBuilder(std::size_t capacity, void (*free)(Node *))
+        : capacity_(capacity < static_cast<std::size_t>(INT_MAX) ? capacity : INT_MAX),
+          free_(free) {}
     ~ListBuilder() {
         if (head_ != nullptr) {
             free_(head_);
@@ -74,19 +79,22 @@ class ListBuilder {
     ListBuilder &operator=(const ListBuilder &) = delete;
 
     Node *Append() {
-        if (count_ == INT_MAX) {
+        if (head_ == nullptr && count_ == 0) {
+            if (capacity_ == 0) {
+                return nullptr;
+            }
+            head_ = static_cast<Node *>(std::calloc(capacity_, sizeof(Node)));
+            if (head_ == nullptr) {
+                return nullptr;
+            }
+        }
+        if (static_cast<std::size_t>(count_) == capacity_) {
             return nullptr;
         }
-        Node *node = NewNode<Node>();
-        if (node == nullptr) {
-            return nullptr;
+        Node *node = head_ + count_;
+        if (count_ > 0) {
+            node[-1].next = node;
         }
-        if (tail_ == nullptr) {
-            head_ = node;
-        } else {
-            tail_->next = node;
-        }
-        tail_ = node;
         ++count_;
         return node;
     }
@@ -99,9 +107,9 @@ class ListBuilder {
     }
 
   private:
+    std::size_t capacity_;
     void (*free_)(Node *);
     Node *head_ = nullptr;
-    Node *tail_ = nullptr;
     int count_ = 0;
 };
 
@@ -110,7 +118,7 @@ class ListBuilder {
 int BuildVolumeList(const State &state, int *count, VolumeDetailsNode **list) {
     *list = nullptr;
     *count = 0;
-    ListBuilder<VolumeDetailsNode> builder(FreeVolumeList);
+    ListBuilder<VolumeDetailsNode> builder(state.volumes.size(), FreeVolumeList);
     for (const Volume &volume : state.volumes) {
         VolumeDetailsNode *node = builder.Append();
         if (node == nullptr) {
@@ -130,7 +138,15 @@ int BuildVolumeFileList(const State &state, std::string_view volumeName, VolFile
     if (volume == nullptr) {
         return kStatusNotFound;
     }
-    ListBuilder<VolFileListNode> builder(FreeVolumeFileList);
+    std::size_t nodes = 0;
+    for (const Connection &connection : state.connections) {
+        for (const OpenFileGroup &group : connection.openFiles) {
+            if (group.volume == volume->name) {
+                nodes += (group.paths.size() + kMaxFilesPerNode - 1) / kMaxFilesPerNode;
+            }
+        }
+    }
+    ListBuilder<VolFileListNode> builder(nodes, FreeVolumeFileList);
     for (const Connection &connection : state.connections) {
         for (const OpenFileGroup &group : connection.openFiles) {
             if (group.volume != volume->name) {
@@ -160,7 +176,7 @@ int BuildVolumeFileList(const State &state, std::string_view volumeName, VolFile
 int BuildConnectionList(const State &state, int *count, ConnListNode **list) {
     *list = nullptr;
     *count = 0;
-    ListBuilder<ConnListNode> builder(FreeConnectionList);
+    ListBuilder<ConnListNode> builder(state.connections.size(), FreeConnectionList);
     for (const Connection &connection : state.connections) {
         ConnListNode *node = builder.Append();
         if (node == nullptr) {
@@ -228,29 +244,20 @@ int BuildConnectionInfo(const State &state, unsigned int number, UserInfo_s **in
     return kStatusOk;
 }
 
+// A list's nodes are one block, its head's (ListBuilder).
 void FreeVolumeList(VolumeDetailsNode *list) {
-    while (list != nullptr) {
-        VolumeDetailsNode *next = list->next;
-        std::free(list);
-        list = next;
-    }
+    std::free(list);
 }
 
 void FreeVolumeFileList(VolFileListNode *list) {
-    while (list != nullptr) {
-        VolFileListNode *next = list->next;
-        FreeTextArray(list->fileNames, list->fileCount);
-        std::free(list);
-        list = next;
+    for (VolFileListNode *node = list; node != nullptr; node = node->next) {
+        FreeTextArray(node->fileNames, node->fileCount);
     }
+    std::free(list);
 }
 
 void FreeConnectionList(ConnListNode *list) {
-    while (list != nullptr) {
-        ConnListNode *next = list->next;
-        std::free(list);
-        list = next;
-    }
+    std::free(list);
 }
 
 void FreeConnectionInfo(UserInfo_s *info) {

@@ -1,9 +1,10 @@
 // records.h: the interface's records (cifsmonitoring/monitoring.h) built from a State, and
 // their release.
 //
-// Every node is a separate malloc block, and so is every array of texts together with its
-// texts; all are released only by the matching Free function. Arrays of texts hold their count
-// of entries and then one null entry. Fixed arrays
+// The nodes of one list are one malloc block, whose start is the list's head; every array of
+// texts is one block together with its texts. All are released only by the matching Free
+// function, given the head the listing handed out. Arrays of texts hold their count of entries
+// and then one null entry. Fixed arrays
 // hold their text cut to fit (CutToFit) and are zero-filled after it. On failure nothing is
 // handed out: the out-parameters are null and 0.
 #ifndef CIFSMONITORING_RECORDS_H

@@ -60,6 +60,17 @@ void WriteEmptyRow(void *request) {
         lnxMSG("No items."));
 }
 
+// After sorting, list order is not memory order: every row starts with cache misses on a node
+// far from the last. Asking for the next row's node while this row is formatted hides them.
+void PrefetchRow(const OpenFileInfo *file) {
+    if (file != nullptr) {
+        __builtin_prefetch(file->userName);
+        __builtin_prefetch(file->fileName);
+        __builtin_prefetch(file->fileName + 64);
+        __builtin_prefetch(&file->next);
+    }
+}
+
 void WriteRow(void *request, const OpenFileInfo &file, const char *stripe) {
     HtmlText path(file.fileName);
     HttpSendDataSprintf(request,
@@ -257,6 +268,7 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
         const char *stripe = nullptr;
         for (const OpenFileInfo *file = files.head; file != nullptr; file = file->next) {
             stripe = stripe == pzSTRIPE_LIGHT ? pzSTRIPE_DARK : pzSTRIPE_LIGHT;
+            PrefetchRow(file->next);
             WriteRow(request, *file, stripe);
         }
     }

@@ -1,8 +1,11 @@
 #include "ofm/sort.h"
 
+#include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "kel/host.h"
+#include "ofm/list_sort.h"
 #include "ofm/trace.h"
 #include "plugin/html.h"
 #include "plugin/pages.h"
@@ -15,11 +18,11 @@ bool KeyLess(const OpenFileInfo *a, const OpenFileInfo *b, cifsSortType sortType
     switch (sortType) {
         case kSortByConnectionNumber:
             return a->connNumber < b->connNumber;
+        // strncmp compares as unsigned bytes, like strcmp, and never reads past the field.
         case kSortByUserName:
-            // char_traits<char> compares as unsigned bytes, like strcmp.
-            return FieldText(a->userName).compare(FieldText(b->userName)) < 0;
+            return std::strncmp(a->userName, b->userName, sizeof(a->userName)) < 0;
         case kSortByFileName: {
-            bool less = FieldText(a->fileName).compare(FieldText(b->fileName)) < 0;
+            bool less = std::strncmp(a->fileName, b->fileName, sizeof(a->fileName)) < 0;
             KEL2CIFS_TRACE(debug, "les = %d , left = %s\n , right = %s\n", less ? 1 : 0,
                            a->fileName, b->fileName);
             return less;
@@ -45,13 +48,45 @@ void mergesortFile(OpenFileInfo **list, cifsSortType sortType) {
     if (head == nullptr || head->next == nullptr) {
         return;
     }
-    OpenFileInfo *front = nullptr;
-    OpenFileInfo *back = nullptr;
-    split_the_File_list(head, &front, &back);
-    // Each level halves the list, so the nesting is log2(n) deep.
-    mergesortFile(&front, sortType);
-    mergesortFile(&back, sortType);
-    *list = mergeFile(front, back, sortType);
+    auto less = [sortType](const OpenFileInfo *a, const OpenFileInfo *b) {
+        return KeyLess(a, b, sortType);
+    };
+    // A traced comparison writes one line per pair compared: those pairs are the nodes'.
+    const bool traced = sortType == kSortByFileName && trace::Enabled(kLevelDebug);
+    list_sort::EntryArray<OpenFileInfo> entries;
+    const bool numbered = sortType == kSortByConnectionNumber;
+    if (traced || !entries.Collect(head, [numbered](const OpenFileInfo *node) -> uint64_t {
+            return numbered ? node->connNumber : 0;
+        })) {
+        std::size_t count = 0;
+        for (const OpenFileInfo *node = head; node != nullptr; node = node->next) {
+            ++count;
+        }
+        auto merge = [sortType](OpenFileInfo *a, OpenFileInfo *b) {
+            return mergeFile(a, b, sortType);
+        };
+        *list = list_sort::SortLinkedRun(&head, count, merge);
+        return;
+    }
+    switch (sortType) {
+        case kSortByUserName:
+            list_sort::FillTextWords(
+                entries.entries(), entries.count(),
+                [](const OpenFileInfo *node) { return FieldText(node->userName); });
+            *list = list_sort::SortEntries<false>(entries, less);
+            return;
+        case kSortByFileName:
+            list_sort::FillTextWords(
+                entries.entries(), entries.count(),
+                [](const OpenFileInfo *node) { return FieldText(node->fileName); });
+            *list = list_sort::SortEntries<false>(entries, less);
+            return;
+        default:
+            // Connection numbers are whole in their words; for a sort type without keys every
+            // word is 0 and every pair a tie.
+            *list = list_sort::SortEntries<true>(entries, less);
+            return;
+    }
 }
 
 void split_the_File_list(OpenFileInfo *list, OpenFileInfo **front, OpenFileInfo **back) {

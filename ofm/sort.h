@@ -3,7 +3,8 @@
 // The merge sort's order is part of the page: the front half of a list holds ceil(n/2) nodes and
 // a front node goes first only when its key is strictly less, so nodes with equal keys come out
 // back half first (the sort is not stable), and a sort type without keys reverses the list.
-// Sorting relinks nodes; it never allocates, copies or frees one.
+// Sorting relinks nodes; it never allocates, copies or frees one (it may use a scratch array of
+// pointers to them, list_sort.h).
 #ifndef KEL2CIFS_OFM_SORT_H
 #define KEL2CIFS_OFM_SORT_H
 
@@ -22,7 +23,8 @@ inline constexpr char kSortKeywordFileName[] = "FileName";
 OpenFileInfo *SortOpenFilesTable(OpenFileInfo **list, cifsSortType sortType);
 
 // Sorts *list in place and stores the new head through list; a null or one-node list is left as
-// it is. Stack use grows with log2 of the length only.
+// it is. Stack use grows with log2 of the length only. Memory for a scratch array of 24 bytes
+// per node is taken when it can be (list_sort.h); without it the nodes are merged in place.
 void mergesortFile(OpenFileInfo **list, cifsSortType sortType);
 
 // Cuts list after its first ceil(n/2) nodes: *front is list, *back the rest (null for a list of

@@ -1,11 +1,10 @@
 #include "plugin/html.h"
 
 #include <array>
+#include <cstring>
 
 namespace kel2cifs {
 namespace {
-
-bool IsHtmlSpecial(char c) { return c == '&' || c == '<' || c == '>' || c == '"' || c == '\''; }
 
 constexpr std::array<bool, 256> MakePathSafeTable() {
     std::array<bool, 256> table{};
@@ -18,15 +17,6 @@ constexpr std::array<bool, 256> MakePathSafeTable() {
 constexpr std::array<bool, 256> kPathSafe = MakePathSafeTable();
 
 bool IsPathSafe(char c) { return kPathSafe[static_cast<unsigned char>(c)]; }
-
-bool NeedsHtmlEscape(std::string_view text) {
-    for (char c : text) {
-        if (IsHtmlSpecial(c)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool NeedsPercentEncoding(std::string_view text) {
     for (char c : text) {
@@ -73,11 +63,15 @@ std::string PercentEncodePath(std::string_view text) {
 }
 
 HtmlText::HtmlText(const char *text) {
-    std::string_view view = TextOf(text);
-    if (!NeedsHtmlEscape(view)) {
-        plain_ = text != nullptr ? text : "";
+    if (text == nullptr) {
+        plain_ = "";
+        return;
+    }
+    // One pass finds the first special character or the end (strcspn is vectorised).
+    if (text[std::strcspn(text, "&<>\"'")] == '\0') {
+        plain_ = text;
     } else {
-        escaped_ = EscapeHtml(view);
+        escaped_ = EscapeHtml(text);
     }
 }
 

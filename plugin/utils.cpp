@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "logger/logger.h"
 
@@ -85,6 +88,15 @@ void FormatWithCommas(Value value, char *output, std::size_t outputSize, const c
         return;
     }
     char local[kLocalFormatSize];
+    if constexpr (std::is_same_v<Value, uint64_t>) {
+        // The pages' own format, converted without the printf machinery (a list formats two
+        // numbers per row); the digits are those snprintf writes.
+        if (std::strcmp(format, "%" PRIu64) == 0 || std::strcmp(format, "%llu") == 0) {
+            const std::to_chars_result digits = std::to_chars(local, local + sizeof(local), value);
+            CopyWithCommas(local, static_cast<std::size_t>(digits.ptr - local), output, outputSize);
+            return;
+        }
+    }
     const int length = std::snprintf(local, sizeof(local), format, value);
     if (length < 0) {
         return;

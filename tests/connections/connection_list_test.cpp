@@ -99,6 +99,72 @@ TEST_F(ConnectionList, LongListSortsWithoutDeepNesting) {
     FreeConnectionList(list);
 }
 
+// The sort as defined: split after ceil(n/2) nodes, sort both halves, merge front first.
+ConnectionSortStruct *ReferenceSort(ConnectionSortStruct *list, cifsSortType sortType) {
+    if (list == nullptr || list->next == nullptr) {
+        return list;
+    }
+    ConnectionSortStruct *front = nullptr;
+    ConnectionSortStruct *back = nullptr;
+    split_the_list(list, &front, &back);
+    return merge(ReferenceSort(front, sortType), ReferenceSort(back, sortType), sortType);
+}
+
+// mergesort agrees node for node with the definition for every sort type, on keys with many
+// ties, names sharing long beginnings and ending around eight bytes past them, and a name that
+// fills its array without a terminator.
+TEST_F(ConnectionList, MergeSortGivesTheOrderOfSplittingAndMerging) {
+    static const char *const kNames[] = {"CORP\\user.",
+                                         "CORP\\user.abcdefg",
+                                         "CORP\\user.abcdefgh",
+                                         "CORP\\user.abcdefghi",
+                                         "CORP\\user.abcdefgi",
+                                         "",
+                                         "B"};
+    for (int count : {2, 5, 100, 1001}) {
+        std::vector<ConnectionSortStruct> first(static_cast<std::size_t>(count));
+        unsigned state = 7;
+        auto next = [&state] {
+            state = state * 1103515245u + 12345u;
+            return state >> 8;
+        };
+        for (ConnectionSortStruct &node : first) {
+            node.connNumber = static_cast<uint16_t>(next() % 4);
+            node.requestCount = next() % 3;
+            node.bytesReadWritten = static_cast<uint64_t>(next() % 3) << 33;
+            node.loginTime = next() % 3;
+            const unsigned pick = next() % 8;
+            if (pick == 7) {
+                std::memset(node.userName, 'z', sizeof(node.userName));
+            } else {
+                std::snprintf(node.userName, sizeof(node.userName), "%s", kNames[pick]);
+            }
+        }
+        for (int type = 0; type <= 7; ++type) {
+            const auto sortType = static_cast<cifsSortType>(type);
+            std::vector<ConnectionSortStruct> mine = first;
+            std::vector<ConnectionSortStruct> defined = first;
+            for (int i = 0; i < count; ++i) {
+                mine[i].next = i + 1 < count ? &mine[i + 1] : nullptr;
+                defined[i].next = i + 1 < count ? &defined[i + 1] : nullptr;
+            }
+            ConnectionSortStruct *sorted = mine.data();
+            ConnectionSortStruct *head = mergesort(&sorted, sortType);
+            EXPECT_EQ(head, sorted);
+            std::vector<long> got;
+            for (const ConnectionSortStruct *node = sorted; node != nullptr; node = node->next) {
+                got.push_back(node - mine.data());
+            }
+            std::vector<long> want;
+            for (const ConnectionSortStruct *node = ReferenceSort(defined.data(), sortType);
+                 node != nullptr; node = node->next) {
+                want.push_back(node - defined.data());
+            }
+            ASSERT_EQ(got, want) << count << " nodes, sort type " << type;
+        }
+    }
+}
+
 TEST_F(ConnectionList, CopiesBoundedTextsAndMarksNamedConnections) {
     fake::Connection full = Conn(9, fake::Unterminated(256), 3, 4, UINT64_MAX);
     full.netAddress = fake::Unterminated(16, 'n');

@@ -217,6 +217,29 @@ TEST_F(TimeText, ATimeTheCalendarCannotHoldFails) {
     EXPECT_EQ(convertToTimeString(nullptr, text), -1);
 }
 
+// The text is strftime's "%c" of the local time, also where the plug-in writes it directly:
+// every day of the week and month, one- and two-digit days and hours, years from 1970 to the
+// last four-digit one and past it, in a zone with daylight saving time.
+TEST_F(TimeText, IsTheLibrarysDateAndTimeForm) {
+    for (const char *zone : {"UTC", "CET-1CEST,M3.5.0,M10.5.0/3", "NPT-5:45"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        std::vector<unsigned long long> times = {
+            0, 59, 3599, 86399, 253402300799ULL, 253402300800ULL, 253402387200ULL};
+        for (unsigned long long time = 0; time < 7300000000ULL; time += 9876543) {
+            times.push_back(time);
+        }
+        for (unsigned long long time : times) {
+            const std::time_t seconds = static_cast<std::time_t>(time);
+            std::tm local{};
+            ASSERT_NE(localtime_r(&seconds, &local), nullptr);
+            char expected[kTimeTextSize];
+            ASSERT_NE(std::strftime(expected, sizeof(expected), "%c", &local), 0u);
+            EXPECT_EQ(Text(time), expected) << zone << " " << time;
+        }
+    }
+}
+
 class PathCheck : public ofm_test::OfmTest {};
 
 TEST_F(PathCheck, AcceptsEqualPathsAndADirectoryWithItsContents) {

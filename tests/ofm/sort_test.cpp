@@ -211,6 +211,83 @@ TEST_F(MergeSort, SortsAMillionNodesInASmallStack) {
     EXPECT_EQ(seen, kCount);
 }
 
+// The sort as defined: split after ceil(n/2) nodes, sort both halves, merge front first.
+OpenFileInfo *ReferenceSort(OpenFileInfo *list, cifsSortType sortType) {
+    if (list == nullptr || list->next == nullptr) {
+        return list;
+    }
+    OpenFileInfo *front = nullptr;
+    OpenFileInfo *back = nullptr;
+    split_the_File_list(list, &front, &back);
+    return mergeFile(ReferenceSort(front, sortType), ReferenceSort(back, sortType), sortType);
+}
+
+// Keys built to trip a sort that compares key prefixes: long shared beginnings, keys ending just
+// before, at and after eight bytes past them, empty keys, and fields filled to their last byte
+// without a terminator.
+void FillKey(char *field, std::size_t size, unsigned pick, const char *stem) {
+    static const char *const kTails[] = {"",          "a",         "abcdefg",  "abcdefgh",
+                                         "abcdefghi", "abcdefgh~", "abcdefgi", "B",
+                                         "\xc3\xa9",  "abcdefgh"};
+    constexpr unsigned kTailCount = sizeof(kTails) / sizeof(kTails[0]);
+    if (pick % (kTailCount + 2) == kTailCount) {
+        std::memset(field, 'z', size);  // no terminator
+        return;
+    }
+    if (pick % (kTailCount + 2) == kTailCount + 1) {
+        field[0] = '\0';
+        return;
+    }
+    std::snprintf(field, size, "%s%s", stem, kTails[pick % (kTailCount + 2)]);
+}
+
+// Two sorts of the same list must agree node for node; the list is sorted in place by the
+// entries path (the logger below debug level) and compared with the definition.
+TEST_F(MergeSort, EveryPathGivesTheOrderOfSplittingAndMerging) {
+    ::kel2cifs::log->setLevel(kLevelWarning);
+    struct Restore {
+        ~Restore() { ::kel2cifs::log->setLevel(kLevelEverything); }
+    } restore;
+    for (unsigned seed : {1u, 2u, 3u}) {
+        for (int count : {2, 3, 7, 64, 1000, 1025}) {
+            std::vector<OpenFileInfo> first(count);
+            unsigned state = seed;
+            auto next = [&state] {
+                state = state * 1103515245u + 12345u;
+                return state >> 8;
+            };
+            for (int i = 0; i < count; ++i) {
+                first[i].connNumber = static_cast<uint16_t>(next() % 5);
+                FillKey(first[i].userName, sizeof(first[i].userName), next(), "CORP\\user.");
+                FillKey(first[i].fileName, sizeof(first[i].fileName), next(),
+                        "/srv/cifs/DATA/Finance/Budget/");
+            }
+            for (int type : {1, 2, 3, 0}) {
+                const auto sortType = static_cast<cifsSortType>(type);
+                std::vector<OpenFileInfo> mine = first;
+                std::vector<OpenFileInfo> defined = first;
+                for (int i = 0; i < count; ++i) {
+                    mine[i].next = i + 1 < count ? &mine[i + 1] : nullptr;
+                    defined[i].next = i + 1 < count ? &defined[i + 1] : nullptr;
+                }
+                OpenFileInfo *sorted = mine.data();
+                mergesortFile(&sorted, sortType);
+                std::vector<long> got;
+                for (const OpenFileInfo *node = sorted; node != nullptr; node = node->next) {
+                    got.push_back(node - mine.data());
+                }
+                std::vector<long> want;
+                for (const OpenFileInfo *node = ReferenceSort(defined.data(), sortType);
+                     node != nullptr; node = node->next) {
+                    want.push_back(node - defined.data());
+                }
+                ASSERT_EQ(got, want)
+                    << "seed " << seed << ", " << count << " nodes, sort type " << type;
+            }
+        }
+    }
+}
+
 class InsertionSort : public ofm_test::OfmTest {};
 
 TEST_F(InsertionSort, OrdersByConnectionWithEqualNumbersInReverse) {
