@@ -14,10 +14,8 @@
 namespace kel2cifs::fuzz {
 namespace {
 
-// The byte the monitoring double fills a freed record with, what input texts carry instead, and
-// the run of it that betrays a freed record in a page.
-constexpr char kPoison = static_cast<char>(0xdd);
-constexpr char kPoisonStandIn = static_cast<char>(0xde);
+// The run of the byte the monitoring double fills a freed record with (input texts never carry
+// it, see input.h) that betrays a freed record in a page.
 constexpr std::string_view kPoisonRun = "\xdd\xdd\xdd\xdd";
 
 std::string g_root;
@@ -99,52 +97,6 @@ const std::string &Root() {
     return g_root;
 }
 
-void Fail(const std::string &what) {
-    std::fprintf(stderr, "\n*** invariant broken: %s\n", what.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
-
-std::string Text(FuzzedDataProvider &in, std::size_t maxLength) {
-    std::string text = in.ConsumeRandomLengthString(maxLength);
-    for (char &c : text) {
-        if (c == kPoison) {
-            c = kPoisonStandIn;
-        }
-    }
-    return text;
-}
-
-std::string FieldText(FuzzedDataProvider &in, std::size_t arraySize) {
-    return PathText(in, arraySize + 8);
-}
-
-std::string PathText(FuzzedDataProvider &in, std::size_t maxLength) {
-    if (in.ConsumeIntegral<uint8_t>() < 160) {
-        return Text(in, maxLength);
-    }
-    const std::size_t length = in.ConsumeIntegralInRange<std::size_t>(0, maxLength);
-    std::string piece = Text(in, 16);
-    if (piece.empty()) {
-        piece = "x";
-    }
-    std::string text;
-    text.reserve(length);
-    while (text.size() < length) {
-        text += piece.substr(0, length - text.size());
-    }
-    return text;
-}
-
-std::string OneOf(FuzzedDataProvider &in, const std::vector<std::string_view> &choices,
-                  std::size_t maxLength) {
-    const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, choices.size());
-    if (pick == choices.size()) {
-        return Text(in, maxLength);
-    }
-    return std::string(choices[pick]);
-}
-
 int Status(FuzzedDataProvider &in) {
     return in.ConsumeIntegral<uint8_t>() < 224 ? 0 : in.ConsumeIntegral<int>();
 }
@@ -181,19 +133,6 @@ std::vector<fake::Entry> Entries(FuzzedDataProvider &in, std::size_t maxEntries,
         }
     }
     return entries;
-}
-
-std::string PercentEncodeAll(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(text.size() * 3);
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        encoded += '%';
-        encoded += kHex[byte >> 4];
-        encoded += kHex[byte & 0xf];
-    }
-    return encoded;
 }
 
 RequestChoice ChooseRequest(FuzzedDataProvider &in) {

@@ -1,16 +1,11 @@
-// harness.h: what the fuzz targets share: a scratch root for the plug-in's files, the logger, the
-// reading of structured data from a fuzz input, the programming of the two test doubles, and the
-// invariants checked after every call.
+// harness.h: what the plug-in's fuzz targets share: a scratch root for the plug-in's files, the
+// logger, the reading of structured data from a fuzz input (beside input.h), the programming of
+// the two test doubles, and the invariants checked after every call.
 //
 // Every target defines LLVMFuzzerTestOneInput and nothing else; it is linked either with
 // libFuzzer (the fuzz build) or with the regression driver of tests/fuzz, which replays saved
 // inputs in every build. A broken invariant prints what broke and aborts, so both count it as a
 // crash.
-//
-// An input is read with FuzzedDataProvider: integers and choices come from its end, texts from its
-// front. Every byte 0xdd of a text drawn from the input becomes 0xde: the monitoring double fills
-// a record it has taken back with 0xdd, so a run of 0xdd in a page can only be a record that was
-// read after it was freed.
 #ifndef KEL2CIFS_FUZZ_HARNESS_H
 #define KEL2CIFS_FUZZ_HARNESS_H
 
@@ -21,12 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include <fuzzer/FuzzedDataProvider.h>
-
+#include "fuzz/input.h"
 #include "support/fake_host.h"
 #include "support/fake_monitoring.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size);
 
 namespace kel2cifs::fuzz {
 
@@ -37,27 +29,8 @@ void Setup();
 // The scratch directory, without a trailing "/".
 const std::string &Root();
 
-// Reports a broken invariant on standard error and aborts.
-[[noreturn]] void Fail(const std::string &what);
-inline void Require(bool holds, const std::string &what) {
-    if (!holds) {
-        Fail(what);
-    }
-}
-
 // --- Reading the input ----------------------------------------------------------------------
 
-// A text of at most maxLength bytes (any byte, NUL included).
-std::string Text(FuzzedDataProvider &in, std::size_t maxLength);
-// A text meant for a fixed array of arraySize bytes: of every length from 0 to arraySize + 8
-// (arraySize or more fills the array without a terminator), built cheaply from a short piece of
-// the input repeated to the chosen length, or read whole.
-std::string FieldText(FuzzedDataProvider &in, std::size_t arraySize);
-// A path text of any length up to maxLength, read as FieldText is.
-std::string PathText(FuzzedDataProvider &in, std::size_t maxLength);
-// One of `choices`, or (rarely) a text of the input.
-std::string OneOf(FuzzedDataProvider &in, const std::vector<std::string_view> &choices,
-                  std::size_t maxLength);
 // A monitoring status: mostly 0, else any value.
 int Status(FuzzedDataProvider &in);
 // A count that disagrees with `entries` now and then: unset, a near value, or any value.
@@ -67,9 +40,6 @@ std::optional<uint16_t> Count16(FuzzedDataProvider &in, std::size_t entries);
 // Path-text entries of an array: some null, of every length up to maxLength.
 std::vector<fake::Entry> Entries(FuzzedDataProvider &in, std::size_t maxEntries,
                                  std::size_t maxLength);
-// %XX for every byte of text.
-std::string PercentEncodeAll(std::string_view text);
-
 // --- Requests -------------------------------------------------------------------------------
 
 // What the input chose for a request besides its path and body.

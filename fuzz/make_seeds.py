@@ -436,6 +436,261 @@ CLOSE_ALL = {
     "text": close_all_text("/00000003/<closeallfiles>65535</closeallfiles>"),
 }
 
+# --- fuzz_console_text.cpp --------------------------------------------------------------------
+
+FIELD_NAMES = ["name", "password", "next", "VOL", "a", ""]
+
+
+def text_mode(mode):
+    return Seed().integer(mode, 0, 7)
+
+
+def component_path(path):
+    seed = text_mode(0)
+    path_text(seed, path, 1200)
+    return seed
+
+
+def known_form(fields, name, capacity):
+    """fields: (name, value or None) pairs; a field without "=" has the value None."""
+    seed = text_mode(1).integer(len(fields), 0, 6)
+    first = True
+    for field_name, value in fields:
+        one_of(seed, FIELD_NAMES, field_name, 12)
+        seed.u8(0 if value is not None else 250)
+        if value is not None:
+            path_text(seed, value, 300)
+        if first:
+            seed.u8(0)  # no separator before the first field
+            first = False
+        else:
+            seed.u8(0)  # "&"
+    one_of(seed, FIELD_NAMES, name, 12)
+    return seed.integer(capacity, -2, 320)
+
+
+def any_form(form, name, capacity):
+    seed = text_mode(2)
+    path_text(seed, form, 600)
+    return seed.text(name, 16).integer(capacity, 1, 700)
+
+
+def decode_round_trip(original, hows, terminated=False, extra=0):
+    seed = text_mode(3)
+    path_text(seed, original, 400)
+    seed.boolean(terminated)
+    for how in hows:
+        seed.u8(how)
+    if terminated:
+        seed.integer(extra, 0, 64)
+    return seed
+
+
+def decode_any(encoded, length):
+    seed = text_mode(4)
+    path_text(seed, encoded, 600)
+    return seed.integer(length, -3, len(encoded))
+
+
+def target_round_trip(path, query="", with_query=False):
+    seed = text_mode(5)
+    path_text(seed, path, 700)
+    return seed.text(query, 64).boolean(with_query)
+
+
+def any_path(raw):
+    seed = text_mode(6)
+    path_text(seed, raw, 900)
+    return seed
+
+
+def local_target(choice, rest):
+    seed = text_mode(7)
+    one_of(seed, ["/", "//", "/\\", "/cifsofm", "/a b", "/%2F"], choice, 8)
+    return seed.text(rest, 64)
+
+
+CONSOLE_TEXT = {
+    "components": component_path("/cifsofm/VOL1/dir/file.doc"),
+    "components_empty": component_path("//a//"),
+    "component_too_long": component_path("/a/" + "b" * 256),
+    "component_255": component_path("/" + "c" * 255 + "/d"),
+    "component_no_slash": component_path("cifsofm"),
+    "form_second_of_two": known_form([("name", "admin"), ("name", "other")], "name", 64),
+    "form_value_too_long": known_form([("password", "x" * 40)], "password", 40),
+    "form_no_equals": known_form([("a", None), ("next", "%2F")], "a", 8),
+    "form_missing": known_form([("VOL", "1")], "name", 16),
+    "form_no_room": known_form([("name", "v")], "name", 0),
+    "any_form": any_form("a=1&&=2&b&a=3", "a", 4),
+    "decode_mixed": decode_round_trip("a b%+", [0, 0, 0, 200, 201]),
+    "decode_terminated": decode_round_trip("x y", [200, 0, 200], True, 10),
+    "decode_partial_escape": decode_any("%4%41%", 6),
+    "target_query": target_round_trip("/cifsofm/VOL 1/\xe9t\xe9", "SORT=2", True),
+    "target_nul": target_round_trip("/a\0b"),
+    "target_long": target_round_trip("/" + "z" * 256),
+    "path_encoded_slash": any_path("/a%2Fb/%41%4"),
+    "local_target": local_target("/cifsofm", "/VOL1?x=1"),
+    "local_other_host": local_target("//", "evil.example/"),
+}
+
+
+# --- fuzz_console_request.cpp -----------------------------------------------------------------
+
+OPERATIONS = ["method", "path", "convert", "body", "open", "header", "write", "end", "error",
+              "package", "hand-built", "add-headers", "send-headers", "throw"]
+NUMBERS = [200, 302, 404, 500, 16, 17, 0, 599]
+TARGETS = ["/", "/login", "/login?next=%2Ffuzzpage%2FVOL1", "/login?next=%2F%2Fevil.example",
+           "/logout", "/fuzzpage", "/fuzzpage/VOL1/dir/file.doc", "/fuzzpage?SORT=2", "/FUZZPAGE",
+           "/nothing", "/console/console.css", "/console/icon.png", "/opt/zantio/kel/sorted.png",
+           "view-log", "view-link-out", "view-dot-dot", "view-encoded-dot-dot", "view-outside",
+           "long-component", "encoded-nul"]
+METHODS = ["GET", "POST", "HEAD", "PUT", "OPTIONS", "get"]
+VERSIONS = ["HTTP/1.1", "HTTP/1.0", "HTTP/2.0"]
+HOSTS = ["own", "localhost", "evil.example", "[::1]", ""]
+COOKIES = ["", "live", "among-others", "quoted", "short", "long", "empty", "host-prefixed"]
+ORIGINS = ["", "own", "localhost", "evil", "null"]
+REFERERS = ["", "own", "own-prefix", "evil"]
+SITES = ["", "same-origin", "cross-site", "same-site", "none"]
+
+
+def step(seed, operation, number=200, text="", text2="", null=False):
+    seed.integer(OPERATIONS.index(operation), 0, len(OPERATIONS) - 1)
+    seed.u8(250 if null else 0)
+    if number in NUMBERS:
+        seed.u8(NUMBERS.index(number))
+    else:
+        seed.u8(220).i32(number)
+    path_text(seed, text, 600)
+    seed.text(text2, 64)
+
+
+def console_request(steps=(), result=200, requests=()):
+    """steps: step() argument tuples; requests: dicts of the fields of one request."""
+    seed = Seed().integer(len(steps), 0, 10)
+    for arguments in steps:
+        step(seed, *arguments)
+    if result == 200:
+        seed.u8(0)
+    elif result == 0:
+        seed.u8(170)
+    elif result == 500:
+        seed.u8(210)
+    else:
+        seed.u8(230).i32(result)
+    seed.integer(len(requests), 1, 3)
+    for request in requests:
+        method = request.get("method", "GET")
+        one_of(seed, METHODS, method, 12)
+        one_of(seed, TARGETS, request.get("target", "/fuzzpage"), 400)
+        suffix = request.get("suffix")
+        seed.u8(200 if suffix is not None else 0)
+        if suffix is not None:
+            path_text(seed, suffix, 600)
+        one_of(seed, VERSIONS, request.get("version", "HTTP/1.1"), 12)
+        host = request.get("host", "own")
+        one_of(seed, HOSTS, host, 64)
+        if host == "":
+            seed.boolean(request.get("empty_host_header", False))
+        one_of(seed, COOKIES, request.get("cookie", "live"), 200)
+        one_of(seed, ORIGINS, request.get("origin", ""), 64)
+        one_of(seed, REFERERS, request.get("referer", ""), 64)
+        one_of(seed, SITES, request.get("site", ""), 16)
+        login = request.get("login")
+        body = request.get("body", "")
+        if login is not None:
+            seed.integer(1, 0, 3)
+            name, password, next_target = login
+            one_of(seed, ["admin", "viewer", "nobody", ""], name, 80)
+            one_of(seed, ["fuzz-password-1", "wrong", ""], password, 80)
+            seed.boolean(next_target is not None)
+            if next_target is not None:
+                one_of(seed, ["%2Ffuzzpage", "%2F%2Fevil.example", "http://evil"], next_target, 80)
+            has_body = True
+        elif body:
+            seed.integer(2, 0, 3)
+            path_text(seed, body, 4096)
+            has_body = True
+        else:
+            seed.integer(0, 0, 3)
+            has_body = False
+        chunked = request.get("chunked", False)
+        seed.u8(240 if chunked else 0)
+        if not chunked and (has_body or method == "POST"):
+            length = request.get("length", "exact")
+            if length == "exact":
+                seed.u8(0)
+            elif length == "none":
+                seed.u8(250)
+            elif isinstance(length, int):
+                seed.u8(210).integer(length, 1, 100)
+            else:
+                seed.u8(230)
+                one_of(seed, ["99999999999999999999", "-1", "1048577", " 5", "0x10"], length, 24)
+        seed.u8(0)  # a form's content type
+        raw = request.get("raw")
+        seed.u8(220 if raw is not None else 0)
+        if raw is not None:
+            seed.text(raw, 300)
+    return seed
+
+
+PAGE_STEPS = (("open",), ("header", 17, "Title <b>", "Heading"), ("write", 200, "<p>row</p>"),
+              ("end",))
+
+CONSOLE_REQUEST = {
+    "page": console_request(PAGE_STEPS, 200, [{"target": "/fuzzpage/VOL1/dir/file.doc"}]),
+    "page_reads_everything": console_request(
+        (("method",), ("path",), ("convert",), ("body", 200, "VOL"), ("open",), ("end",)), 200,
+        [{"method": "POST", "origin": "own", "body": "VOL=1&x=%41"}]),
+    "post_from_another_site": console_request(
+        PAGE_STEPS, 200, [{"method": "POST", "origin": "evil", "body": "a=b"}]),
+    "post_with_referer_only": console_request(
+        PAGE_STEPS, 200, [{"method": "POST", "referer": "own", "body": "a=b"}]),
+    "cross_site_fetch": console_request(PAGE_STEPS, 200, [{"site": "cross-site"}]),
+    "no_session": console_request(PAGE_STEPS, 200, [{"cookie": "", "target": "/fuzzpage?SORT=2"}]),
+    "cookie_among_others": console_request(PAGE_STEPS, 200, [{"cookie": "among-others"}]),
+    "cookie_quoted": console_request(PAGE_STEPS, 200, [{"cookie": "quoted"}]),
+    "login_then_page": console_request(PAGE_STEPS, 200, [
+        {"method": "POST", "target": "/login", "cookie": "", "origin": "own",
+         "login": ("admin", "fuzz-password-1", "%2Ffuzzpage")},
+        {"target": "/"}]),
+    "login_wrong_password": console_request((), 200, [
+        {"method": "POST", "target": "/login", "cookie": "", "origin": "own",
+         "login": ("admin", "wrong", "%2F%2Fevil.example")}] * 2),
+    "login_page_next": console_request((), 200, [
+        {"target": "/login?next=%2F%2Fevil.example", "cookie": ""}]),
+    "logout": console_request((), 200, [{"target": "/logout"}]),
+    "view_log": console_request((), 200, [{"target": "view-log"}]),
+    "view_log_without_session": console_request((), 200, [{"target": "view-log", "cookie": ""}]),
+    "view_outside": console_request((), 200, [
+        {"target": "view-link-out"}, {"target": "view-dot-dot"}, {"target": "view-outside"}]),
+    "hand_built_redirect": console_request(
+        (("hand-built", 302), ("add-headers", 200, "Location: /x\r\nSet-Cookie: kelsession=x\r\n"),
+         ("send-headers",)), 302, [{}]),
+    "method_throws": console_request((("open",), ("write", 200, "half"), ("throw",)), 200, [{}]),
+    "error_package": console_request((("package", 404, "<p>gone</p>"),), 404, [{}]),
+    "error_response": console_request((("error", 599),), 599, [{}]),
+    "declines": console_request((), 0, [{"target": "/FUZZPAGE"}]),
+    "chunked_post": console_request(PAGE_STEPS, 200, [
+        {"method": "POST", "origin": "own", "body": "a=b&c=d", "chunked": True}]),
+    "huge_length": console_request(PAGE_STEPS, 200, [
+        {"method": "POST", "origin": "own", "body": "a=b", "length": "99999999999999999999"}]),
+    "length_shorter_than_body": console_request(PAGE_STEPS, 200, [
+        {"method": "POST", "origin": "own", "body": "a=b\r\n\r\nGET / HTTP/1.1\r\n\r\n",
+         "length": 21}]),
+    "assets": console_request((), 200, [
+        {"target": "/console/console.css", "cookie": ""}, {"target": "/opt/zantio/kel/sorted.png"},
+        {"method": "POST", "target": "/console/icon.png", "origin": "own"}]),
+    "odd_methods": console_request((), 200, [
+        {"method": "PUT"}, {"method": "get"}, {"method": "HEAD", "target": "/"}]),
+    "other_host": console_request(PAGE_STEPS, 200, [{"host": "evil.example"}]),
+    "long_and_nul_paths": console_request((), 200, [
+        {"target": "long-component"}, {"target": "encoded-nul"}]),
+    "raw_header_lines": console_request(PAGE_STEPS, 200, [
+        {"raw": "Cookie: kelsession=forged\r\nOrigin: http://evil.example"}]),
+}
+
+
 CORPORA = {
     "fuzz_cifsofm_method": OFM,
     "fuzz_cifslogs_method": LOGS,
@@ -445,6 +700,8 @@ CORPORA = {
     "fuzz_read_config_value": CONFIG,
     "fuzz_cifscons_method": CONS,
     "fuzz_close_files_for_connection": CLOSE_ALL,
+    "fuzz_console_text": CONSOLE_TEXT,
+    "fuzz_console_request": CONSOLE_REQUEST,
 }
 
 

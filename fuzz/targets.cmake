@@ -11,7 +11,9 @@ set(KEL2CIFS_FUZZ_TARGETS
     fuzz_process_log_level
     fuzz_read_config_value
     fuzz_cifscons_method
-    fuzz_close_files_for_connection)
+    fuzz_close_files_for_connection
+    fuzz_console_text
+    fuzz_console_request)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_cifsofm_method kel2cifs_ofm)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_cifslogs_method kel2cifs_logs)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_decode_post_data kel2cifs_ofm)
@@ -20,6 +22,16 @@ set(KEL2CIFS_FUZZ_LIBS_fuzz_process_log_level kel2cifs_logger)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_read_config_value kel2cifs_plugin)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_cifscons_method kel2cifs_connections)
 set(KEL2CIFS_FUZZ_LIBS_fuzz_close_files_for_connection kel2cifs_connections)
+# The console's own targets run against the real host library, not the recording double.
+set(KEL2CIFS_FUZZ_LIBS_fuzz_console_text kel)
+set(KEL2CIFS_FUZZ_LIBS_fuzz_console_request kel crypt)
+set(KEL2CIFS_FUZZ_SUPPORT_fuzz_console_text kel2cifs_fuzz_input)
+set(KEL2CIFS_FUZZ_SUPPORT_fuzz_console_request kel2cifs_fuzz_input)
+foreach(target IN LISTS KEL2CIFS_FUZZ_TARGETS)
+    if(NOT DEFINED KEL2CIFS_FUZZ_SUPPORT_${target})
+        set(KEL2CIFS_FUZZ_SUPPORT_${target} kel2cifs_fuzz_support)
+    endif()
+endforeach()
 
 # FuzzedDataProvider.h is clang's (a header of its own, usable by any compiler). It is copied
 # into the build tree alone: clang's resource include directory also holds its own stddef.h and
@@ -48,10 +60,13 @@ if(NOT TARGET kel2cifs_fuzz_support)
     set(fdp_include ${PROJECT_BINARY_DIR}/fuzz-include)
     configure_file(${fdp_header} ${fdp_include}/fuzzer/FuzzedDataProvider.h COPYONLY)
 
-    # The harnesses' shared code: setup, input reading, invariants.
+    # What every harness shares: failing, reading texts and choices from the input.
+    add_library(kel2cifs_fuzz_input STATIC ${KEL2CIFS_FUZZ_DIR}/input.cpp)
+    target_include_directories(kel2cifs_fuzz_input SYSTEM PUBLIC ${fdp_include})
+    target_link_libraries(kel2cifs_fuzz_input PUBLIC kel2cifs_headers)
+    # The plug-in's harnesses' shared code: setup, the doubles, invariants.
     add_library(kel2cifs_fuzz_support STATIC ${KEL2CIFS_FUZZ_DIR}/harness.cpp)
-    target_include_directories(kel2cifs_fuzz_support SYSTEM PUBLIC ${fdp_include})
     target_link_libraries(kel2cifs_fuzz_support
-        PUBLIC kel2cifs_headers kel2cifs_logger kel2cifs_plugin kel2cifs_fake_host
+        PUBLIC kel2cifs_fuzz_input kel2cifs_logger kel2cifs_plugin kel2cifs_fake_host
                kel2cifs_fake_monitoring)
 endif()
