@@ -144,6 +144,20 @@ std::string PageBody(ServiceMethod method, std::string_view path) {
     return std::string(request.content.view());
 }
 
+void TimePage(benchmark::State &state, ServiceMethod method, const std::string &path,
+              std::string_view ending, std::size_t rows) {
+    const std::string body = PageBody(method, path);
+    Require(!body.empty(), "the page of " + path + " was not served");
+    Require(body.ends_with(ending), "the page of " + path + " is incomplete");
+    for (auto _ : state) {
+        kel::console::Request request;
+        benchmark::DoNotOptimize(Serve(method, request, path));
+        benchmark::DoNotOptimize(request.content.data());
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["page_bytes"] = static_cast<double>(body.size());
+}
+
 std::size_t CurrentResident() {
     return StatusKilobytes("VmRSS");
 }

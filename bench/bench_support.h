@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include <benchmark/benchmark.h>
+
 #include "console/request.h"
 #include "kel/host.h"
 
@@ -53,6 +55,12 @@ int Serve(ServiceMethod method, kel::console::Request &request, std::string_view
 
 // Serves a fresh request and returns its body (empty when the page was not a complete 200).
 std::string PageBody(ServiceMethod method, std::string_view path);
+
+// The timed loop of a page benchmark: serves `path` once untimed (warming the monitoring
+// library's parsed state) and checks that the page ends with `ending`, then serves it on a fresh
+// request per iteration; sets the counters "rows" and "page_bytes".
+void TimePage(benchmark::State &state, ServiceMethod method, const std::string &path,
+              std::string_view ending, std::size_t rows);
 
 // Resident memory of this process from /proc/self/status, in bytes: now (VmRSS) and the peak
 // (VmHWM). ResetPeakResident() makes the peak start again from the current size; false when

@@ -67,17 +67,7 @@ void ConnectionsPage(benchmark::State &state) {
     const int sortType = static_cast<int>(state.range(1));
     bench::UseDataSet(ConnectionsDataSet(connections));
     const std::string path = std::string("/cifscons/") + SortKeyword(sortType);
-    const std::string body = bench::PageBody(kel2cifs::cifsconsMethod, path);
-    bench::Require(body.ends_with("</dl></BODY></HTML>\n"),
-                   "the page of " + path + " is incomplete");
-
-    for (auto _ : state) {
-        kel::console::Request request;
-        benchmark::DoNotOptimize(bench::Serve(kel2cifs::cifsconsMethod, request, path));
-        benchmark::DoNotOptimize(request.content.data());
-    }
-    state.counters["rows"] = static_cast<double>(connections);
-    state.counters["page_bytes"] = static_cast<double>(body.size());
+    bench::TimePage(state, kel2cifs::cifsconsMethod, path, "</dl></BODY></HTML>\n", connections);
 }
 
 struct Row {

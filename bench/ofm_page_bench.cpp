@@ -61,19 +61,7 @@ void OfmPage(benchmark::State &state) {
     const int sortType = static_cast<int>(state.range(1));
     const std::string volume = bench::UseDataSet(OfmDataSet(files));
     const std::string path = PagePath(volume, sortType);
-    // Warms the monitoring library's parsed state and checks the page.
-    const std::string body = bench::PageBody(kel2cifs::cifsofmMethod, path);
-    bench::Require(!body.empty(), "the page of " + path + " was not served");
-    bench::Require(body.ends_with("</FORM></BODY></HTML>\n"),
-                   "the page of " + path + " is incomplete");
-
-    for (auto _ : state) {
-        kel::console::Request request;
-        benchmark::DoNotOptimize(bench::Serve(kel2cifs::cifsofmMethod, request, path));
-        benchmark::DoNotOptimize(request.content.data());
-    }
-    state.counters["rows"] = static_cast<double>(files);
-    state.counters["page_bytes"] = static_cast<double>(body.size());
+    bench::TimePage(state, kel2cifs::cifsofmMethod, path, "</FORM></BODY></HTML>\n", files);
 }
 
 struct Row {
