@@ -5,381 +5,42 @@
 // Skips (with the reason) unless run as root with samba and smbclient installed, or when the
 // server does not start. The console, the clients, the server and its helpers are stopped on
 // every path; each wait is bounded.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <regex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "cifsmonitoring/monitoring.h"
 #include "common/temp_dir.h"
 #include "console/http_client.h"
-#include "monitoring/samba_tool.h"
+#include "monitoring/samba_server.h"
 #include "monitoring/settings.h"
 
 namespace {
 
+using samba_test::Client;
+using samba_test::PrivateServer;
+using samba_test::Spawn;
+using samba_test::StopChild;
+using samba_test::WaitUntil;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr char kPassword[] = "Kel2cifs-pages-1";
-constexpr char kSearchPath[] = "/usr/sbin:/usr/bin:/sbin:/bin";
-constexpr int kFirstPort = 4450;
-constexpr int kPortCount = 20;
-
-using Clock = std::chrono::steady_clock;
-
-// Polls `done` every 100 ms for at most `seconds`; true once it holds.
-bool WaitUntil(const std::function<bool()> &done, int seconds) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-        if (done()) {
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+// The server of these cases: a.txt and b.txt on data, c.txt on docs.
+samba_test::ServerSettings PagesSettings() {
+    samba_test::ServerSettings settings;
+    settings.netbiosName = "KELPAGES";
+    settings.password = "Kel2cifs-pages-1";
+    settings.files = {"data/a.txt", "data/b.txt", "docs/c.txt"};
+    return settings;
 }
-
-bool PortFree(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool free = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return free;
-}
-
-bool PortAnswers(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool answers = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return answers;
-}
-
-// Waits for a child for at most `seconds`, then kills it (or its process group) and reaps it.
-void StopChild(pid_t pid, bool group, int seconds) {
-    if (pid <= 0) {
-        return;
-    }
-    kill(group ? -pid : pid, SIGTERM);
-    bool reaped = WaitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, seconds);
-    if (!reaped) {
-        kill(group ? -pid : pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    if (group) {
-        // What is left of its group; its members are gone (or zombies) once it answers ESRCH.
-        kill(-pid, SIGKILL);
-        WaitUntil([pid] { return kill(-pid, 0) != 0 && errno == ESRCH; }, seconds);
-    }
-}
-
-// Starts argv[0] (a full path) with stdin from `input` (or /dev/null when < 0) and both output
-// streams appended to `logPath`; it gets SIGTERM when this process dies. In a new session when
-// `leader`, so that its process group can be stopped whole.
-pid_t Spawn(const std::vector<std::string> &argv, int input, const std::string &logPath,
-            bool leader) {
-    std::vector<std::string> copies(argv);
-    std::vector<char *> pointers;
-    for (std::string &argument : copies) {
-        pointers.push_back(argument.data());
-    }
-    pointers.push_back(nullptr);
-    int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (leader) {
-            setsid();
-        }
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        dup2(input >= 0 ? input : null, 0);
-        dup2(log, 1);
-        dup2(log, 2);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    close(log);
-    close(null);
-    return pid;
-}
-
-// Runs a program to its end (at most 30 s) with `input` on its standard input; its exit status,
-// or -1.
-int RunWithInput(const std::vector<std::string> &argv, const std::string &input,
-                 const std::string &logPath) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    pid_t pid = Spawn(argv, fds[0], logPath, false);
-    close(fds[0]);
-    (void)!write(fds[1], input.data(), input.size());
-    close(fds[1]);
-    int status = -1;
-    bool done = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
-    if (!done) {
-        StopChild(pid, false, 1);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Tail(const std::string &path) {
-    std::string text = testing_support::ReadFile(path);
-    return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
-}
-
-// The private server: its directory, configuration and process group, stopped with every helper
-// it started when destroyed.
-class PrivateServer {
-  public:
-    // Empty when it runs; else why not.
-    std::string Start() {
-        for (const char *tool :
-             {"smbd", "smbclient", "smbpasswd", "testparm", "smbstatus", "smbcontrol"}) {
-            std::string path = cifsmon::FindTool(kSearchPath, tool);
-            if (path.empty()) {
-                return std::string(tool) + " is not installed (packages samba and smbclient)";
-            }
-            tools_[tool] = path;
-        }
-        for (int port = kFirstPort; port < kFirstPort + kPortCount && port_ == 0; ++port) {
-            if (PortFree(port)) {
-                port_ = port;
-            }
-        }
-        if (port_ == 0) {
-            return "no free loopback port from 4450 to 4469";
-        }
-        // Guest sessions run as nobody, who must reach the shares.
-        chmod(dir_.str().c_str(), 0755);
-        for (const char *sub : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log",
-                                "bind-dns", "data", "docs"}) {
-            dir_.MakeDir(sub);
-        }
-        chmod(Path("data").c_str(), 0777);
-        chmod(Path("docs").c_str(), 0777);
-        for (const char *name : {"data/a.txt", "data/b.txt", "docs/c.txt"}) {
-            const std::string file = name;
-            chmod(dir_.Write(file, "content of " + file + "\n").c_str(), 0666);
-        }
-        std::string ports = std::to_string(port_);
-        dir_.Write("smb.conf",
-                   "[global]\n"
-                   "\tnetbios name = KELPAGES\n"
-                   "\tworkgroup = KELTEST\n"
-                   "\tserver role = standalone server\n"
-                   "\tbind interfaces only = yes\n"
-                   "\tinterfaces = lo\n"
-                   "\tsmb ports = " +
-                       ports +
-                       "\n"
-                       "\tdisable netbios = yes\n"
-                       "\tlock directory = " +
-                       Path("lock") +
-                       "\n"
-                       "\tstate directory = " +
-                       Path("state") +
-                       "\n"
-                       "\tcache directory = " +
-                       Path("cache") +
-                       "\n"
-                       "\tpid directory = " +
-                       Path("pid") +
-                       "\n"
-                       "\tprivate dir = " +
-                       Path("private") +
-                       "\n"
-                       "\tncalrpc dir = " +
-                       Path("ncalrpc") +
-                       "\n"
-                       "\tbinddns dir = " +
-                       Path("bind-dns") +
-                       "\n"
-                       "\tpassdb backend = tdbsam:" +
-                       Path("private/passdb.tdb") +
-                       "\n"
-                       "\tlog file = " +
-                       Path("log/log.%m") +
-                       "\n"
-                       "\tmax log size = 1000\n"
-                       "\tload printers = no\n"
-                       "\tprintcap name = /dev/null\n"
-                       "\tdisable spoolss = yes\n"
-                       "\tmap to guest = Bad User\n"
-                       "[data]\n\tpath = " +
-                       Path("data") +
-                       "\n\tread only = no\n"
-                       "[printers]\n\tpath = " +
-                       Path("cache") +
-                       "\n\tprintable = yes\n"
-                       "[lp]\n\tpath = " +
-                       Path("cache") +
-                       "\n\tprint ok = yes\n"
-                       "[docs]\n\tpath = " +
-                       Path("docs") +
-                       "\n\tread only = no\n"
-                       "\tguest ok = yes\n");
-        const std::string setup = Path("log/setup.log");
-        if (RunWithInput({tools_["smbpasswd"], "-c", Conf(), "-a", "-s", "root"},
-                         std::string(kPassword) + "\n" + kPassword + "\n", setup) != 0) {
-            return "smbpasswd failed: " + Tail(setup);
-        }
-        smbd_ = Spawn({tools_["smbd"], "-F", "--no-process-group", "-s", Conf(), "-d", "1"}, -1,
-                      Path("log/smbd.out"), true);
-        bool up = WaitUntil(
-            [this] {
-                cifsmon::ToolOptions options{kSearchPath, 5000, 1 << 16};
-                cifsmon::ToolResult result;
-                std::string error;
-                return PortAnswers(port_) &&
-                       cifsmon::RunTool(options, "smbcontrol", {"-s", Conf(), "smbd", "ping"},
-                                        &result, &error) == 0 &&
-                       result.exitStatus == 0;
-            },
-            20);
-        if (!up) {
-            return "smbd did not start: " + Tail(Path("log/smbd.out")) + Tail(Path("log/log.smbd"));
-        }
-        return std::string();
-    }
-
-    ~PrivateServer() {
-        StopChild(smbd_, true, 10);
-        // Helpers smbd started on demand (samba-dcerpcd and its workers, samba-bgqd) live in
-        // their own process groups and leave their pid files here; stop those that run on this
-        // configuration.
-        std::error_code ignored;
-        for (const auto &entry : std::filesystem::directory_iterator(Path("pid"), ignored)) {
-            pid_t pid =
-                static_cast<pid_t>(std::atol(testing_support::ReadFile(entry.path()).c_str()));
-            std::string command =
-                testing_support::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
-            if (pid > 1 && command.find(Conf()) != std::string::npos) {
-                kill(-pid, SIGTERM);
-                kill(pid, SIGTERM);
-                WaitUntil([pid] { return kill(pid, 0) != 0; }, 5);
-                kill(-pid, SIGKILL);
-                kill(pid, SIGKILL);
-            }
-        }
-        // A process that was still exiting may have written a file while the directory was
-        // being emptied.
-        WaitUntil(
-            [this] {
-                std::error_code error;
-                std::filesystem::remove_all(dir_.path(), error);
-                return !std::filesystem::exists(dir_.path());
-            },
-            5);
-    }
-
-    std::string Path(const std::string &relative) const { return dir_.str() + "/" + relative; }
-    std::string Conf() const { return Path("smb.conf"); }
-    std::string Tool(const std::string &name) { return tools_[name]; }
-    int port() const { return port_; }
-
-  private:
-    testing_support::TempDir dir_;
-    std::map<std::string, std::string> tools_;
-    int port_ = 0;
-    pid_t smbd_ = -1;
-};
-
-// An smbclient session driven through a pipe: it lives, and keeps what it opened open, until
-// its input ends.
-class Client {
-  public:
-    Client(PrivateServer &server, const std::string &share, bool guest, const std::string &name)
-        : log_(server.Path("log/client-" + name + ".out")) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            return;
-        }
-        std::vector<std::string> argv = {server.Tool("smbclient"),
-                                         "//127.0.0.1/" + share,
-                                         "-p",
-                                         std::to_string(server.port()),
-                                         "-s",
-                                         server.Conf()};
-        if (guest) {
-            argv.insert(argv.end(), {"-N", "-U", "guest%"});
-        } else {
-            argv.insert(argv.end(), {"-U", std::string("root%") + kPassword});
-        }
-        pid_ = Spawn(argv, fds[0], log_, false);
-        close(fds[0]);
-        input_ = fds[1];
-    }
-    ~Client() {
-        if (input_ >= 0) {
-            close(input_);
-        }
-        StopChild(pid_, false, 5);
-    }
-
-    void Send(const std::string &command) {
-        std::string line = command + "\n";
-        ASSERT_EQ(write(input_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    }
-    // Ends its input and returns what it printed (it prints on exit).
-    std::string Finish() {
-        close(input_);
-        input_ = -1;
-        int status = 0;
-        if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 20)) {
-            StopChild(pid_, false, 1);
-        }
-        pid_ = -1;
-        return testing_support::ReadFile(log_);
-    }
-
-  private:
-    std::string log_;
-    pid_t pid_ = -1;
-    int input_ = -1;
-};
 
 // kelconsole serving the plug-in from a root of its own, with the environment of this process
 // (the Samba backend's variables among it); killed with its process group when destroyed.
@@ -523,7 +184,7 @@ TEST(SambaConsolePages, ListOpenFilesAndConnectionsAndCloseAllFilesOfOne) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: smbd and smbcontrol run as root";
     }
-    PrivateServer server;
+    PrivateServer server(PagesSettings());
     const std::string reason = server.Start();
     if (!reason.empty()) {
         GTEST_SKIP() << reason;
