@@ -122,7 +122,7 @@ void StartLogger(int level) {
     std::call_once(once, [level] {
         Require(kel::console::TuneAllocatorForPages(), "TuneAllocatorForPages");
         const std::string file = ScratchDirectory() + "/libkel2cifs.log";
-        kel2cifs::log = kel2cifs::Logger_init(file.c_str(), level);
+        kel2cifs::log = Logger_init(file.c_str(), level);
         Require(kel2cifs::log != nullptr, "Logger_init");
         kel2cifs::log->setLevel(level);
     });

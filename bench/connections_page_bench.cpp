@@ -67,7 +67,7 @@ void ConnectionsPage(benchmark::State &state) {
     const int sortType = static_cast<int>(state.range(1));
     bench::UseDataSet(ConnectionsDataSet(connections));
     const std::string path = std::string("/cifscons/") + SortKeyword(sortType);
-    bench::TimePage(state, kel2cifs::cifsconsMethod, path, "</dl></BODY></HTML>\n", connections);
+    bench::TimePage(state, cifsconsMethod, path, "</dl></BODY></HTML>\n", connections);
 }
 
 struct Row {
@@ -84,7 +84,7 @@ struct Row {
 std::string TypeText(const char *connType) {
     const std::string_view type(connType);
     if (type == "Active Directory" || type == "Ravelin") {
-        return kel2cifs::lnxMSG(connType);
+        return lnxMSG(connType);
     }
     return kel2cifs::HtmlText(connType).c_str();
 }
@@ -92,23 +92,22 @@ std::string TypeText(const char *connType) {
 void ConnectionsFloor(benchmark::State &state) {
     Prepare();
     const auto connections = static_cast<std::size_t>(state.range(0));
-    const auto sortType = static_cast<kel2cifs::cifsSortType>(state.range(1));
+    const auto sortType = static_cast<cifsSortType>(state.range(1));
     bench::UseDataSet(ConnectionsDataSet(connections));
     const char *keyword = SortKeyword(static_cast<int>(sortType));
 
-    kel2cifs::ConnectionSortStruct *list = nullptr;
-    bench::Require(kel2cifs::GetSortedConnectionList(&list, sortType) == 0,
-                   "GetSortedConnectionList");
+    ConnectionSortStruct *list = nullptr;
+    bench::Require(GetSortedConnectionList(&list, sortType) == 0, "GetSortedConnectionList");
     std::vector<Row> rows;
     rows.reserve(connections);
     bool light = true;
-    for (const kel2cifs::ConnectionSortStruct *node = list; node != nullptr; node = node->next) {
+    for (const ConnectionSortStruct *node = list; node != nullptr; node = node->next) {
         char activity[kNumberTextSize];
-        kel2cifs::CreateLargeNumberStringWithCommas(node->bytesReadWritten, activity,
-                                                    sizeof(activity), "%" PRIu64);
+        CreateLargeNumberStringWithCommas(node->bytesReadWritten, activity, sizeof(activity),
+                                          "%" PRIu64);
         char requests[kNumberTextSize];
-        kel2cifs::CreateLargeNumberStringWithCommas(node->requestCount, requests, sizeof(requests),
-                                                    "%" PRIu64);
+        CreateLargeNumberStringWithCommas(node->requestCount, requests, sizeof(requests),
+                                          "%" PRIu64);
         rows.push_back({light ? pzSTRIPE_LIGHT : pzSTRIPE_DARK, node->connNumber,
                         kel2cifs::HtmlText(node->userName).c_str(),
                         std::string_view(node->loggedInMark) == kel2cifs::kLoggedInMark ? "" : "*",
@@ -122,10 +121,10 @@ void ConnectionsFloor(benchmark::State &state) {
                                                    std::to_string(connections));
 
     auto format = [keyword](char *out, std::size_t room, const Row &row) {
-        return std::snprintf(out, room, kRowFormat, row.stripe, row.connNumber,
-                             kel2cifs::keyword_cifsdcons, keyword, row.connNumber, row.star,
-                             row.name.c_str(), row.activity.c_str(), row.requests.c_str(),
-                             row.loginTime.c_str(), row.type.c_str());
+        return std::snprintf(out, room, kRowFormat, row.stripe, row.connNumber, keyword_cifsdcons,
+                             keyword, row.connNumber, row.star, row.name.c_str(),
+                             row.activity.c_str(), row.requests.c_str(), row.loginTime.c_str(),
+                             row.type.c_str());
     };
     std::size_t capacity = 1;
     for (const Row &row : rows) {
@@ -144,8 +143,7 @@ void ConnectionsFloor(benchmark::State &state) {
         benchmark::DoNotOptimize(buffer.get());
         benchmark::ClobberMemory();
     }
-    const std::string page =
-        bench::PageBody(kel2cifs::cifsconsMethod, std::string("/cifscons/") + keyword);
+    const std::string page = bench::PageBody(cifsconsMethod, std::string("/cifscons/") + keyword);
     bench::Require(page.find(std::string_view(buffer.get(), written)) != std::string::npos,
                    "the floor's rows differ from the page's");
     state.counters["rows"] = static_cast<double>(connections);
@@ -173,12 +171,12 @@ void ConnectionsListing(benchmark::State &state) {
 void ConnectionsCopy(benchmark::State &state) {
     Prepare();
     const auto connections = static_cast<std::size_t>(state.range(0));
-    const auto sortType = static_cast<kel2cifs::cifsSortType>(state.range(1));
+    const auto sortType = static_cast<cifsSortType>(state.range(1));
     bench::UseDataSet(ConnectionsDataSet(connections));
     bench::WarmUp();
     for (auto _ : state) {
-        kel2cifs::ConnectionSortStruct *list = nullptr;
-        benchmark::DoNotOptimize(kel2cifs::GetSortedConnectionList(&list, sortType));
+        ConnectionSortStruct *list = nullptr;
+        benchmark::DoNotOptimize(GetSortedConnectionList(&list, sortType));
         kel2cifs::FreeConnectionList(list);
     }
     state.counters["rows"] = static_cast<double>(connections);

@@ -46,11 +46,11 @@ std::size_t RecordBytes(const std::string &volume) {
 // returns).
 std::size_t NodeBytes(const std::string &volume, std::size_t *count) {
     const std::size_t before = HeapInUse();
-    kel2cifs::OpenFileInfo *list = nullptr;
-    bench::Require(kel2cifs::GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
+    OpenFileInfo *list = nullptr;
+    bench::Require(GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
     const std::size_t held = HeapInUse() - before;
     *count = 0;
-    for (const kel2cifs::OpenFileInfo *node = list; node != nullptr; node = node->next) {
+    for (const OpenFileInfo *node = list; node != nullptr; node = node->next) {
         ++*count;
     }
     kel2cifs::FreeOpenFileList(list);
@@ -81,7 +81,7 @@ void OfmPagePeakMemory(benchmark::State &state) {
         bench::Require(bench::ResetPeakResident(), "cannot reset the peak resident size");
         {
             kel::console::Request request;
-            bench::Serve(kel2cifs::cifsofmMethod, request, path);
+            bench::Serve(cifsofmMethod, request, path);
             peak = bench::PeakResident();
             pageBytes = request.content.size();
             complete = request.content.view().ends_with("</FORM></BODY></HTML>\n");

@@ -45,8 +45,7 @@ bench::DataSet OfmDataSet(std::size_t files) {
 }
 
 std::string PagePath(const std::string &volume, int sortType) {
-    return std::string("/cifsofm/") +
-           kel2cifs::getSortTypeString(static_cast<kel2cifs::cifsSortType>(sortType)) + "/" +
+    return std::string("/cifsofm/") + getSortTypeString(static_cast<cifsSortType>(sortType)) + "/" +
            volume;
 }
 
@@ -61,7 +60,7 @@ void OfmPage(benchmark::State &state) {
     const int sortType = static_cast<int>(state.range(1));
     const std::string volume = bench::UseDataSet(OfmDataSet(files));
     const std::string path = PagePath(volume, sortType);
-    bench::TimePage(state, kel2cifs::cifsofmMethod, path, "</FORM></BODY></HTML>\n", files);
+    bench::TimePage(state, cifsofmMethod, path, "</FORM></BODY></HTML>\n", files);
 }
 
 struct Row {
@@ -74,17 +73,17 @@ struct Row {
 void OfmFloor(benchmark::State &state) {
     Prepare();
     const auto files = static_cast<std::size_t>(state.range(0));
-    const auto sortType = static_cast<kel2cifs::cifsSortType>(state.range(1));
+    const auto sortType = static_cast<cifsSortType>(state.range(1));
     const std::string volume = bench::UseDataSet(OfmDataSet(files));
 
     // The page's rows, in the page's order.
-    kel2cifs::OpenFileInfo *list = nullptr;
-    bench::Require(kel2cifs::GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
-    kel2cifs::SortOpenFilesTable(&list, sortType);
+    OpenFileInfo *list = nullptr;
+    bench::Require(GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
+    SortOpenFilesTable(&list, sortType);
     std::vector<Row> rows;
     rows.reserve(files);
     const char *stripe = nullptr;
-    for (const kel2cifs::OpenFileInfo *file = list; file != nullptr; file = file->next) {
+    for (const OpenFileInfo *file = list; file != nullptr; file = file->next) {
         stripe = stripe == pzSTRIPE_LIGHT ? pzSTRIPE_DARK : pzSTRIPE_LIGHT;
         rows.push_back({stripe, kel2cifs::HtmlText(file->fileName).c_str(), file->connNumber,
                         kel2cifs::HtmlText(file->userName).c_str()});
@@ -95,9 +94,9 @@ void OfmFloor(benchmark::State &state) {
 
     std::size_t capacity = 1;
     for (const Row &row : rows) {
-        capacity += static_cast<std::size_t>(std::snprintf(
-            nullptr, 0, kRowFormat, row.stripe, row.path.c_str(), row.connNumber,
-            kel2cifs::keyword_cifsdcons, row.connNumber, row.user.c_str(), row.path.c_str()));
+        capacity += static_cast<std::size_t>(
+            std::snprintf(nullptr, 0, kRowFormat, row.stripe, row.path.c_str(), row.connNumber,
+                          keyword_cifsdcons, row.connNumber, row.user.c_str(), row.path.c_str()));
     }
     std::unique_ptr<char[]> buffer(new char[capacity]);
     std::fill(buffer.get(), buffer.get() + capacity, '\0');  // resident before timing
@@ -108,13 +107,13 @@ void OfmFloor(benchmark::State &state) {
         for (const Row &row : rows) {
             written += static_cast<std::size_t>(
                 std::snprintf(buffer.get() + written, capacity - written, kRowFormat, row.stripe,
-                              row.path.c_str(), row.connNumber, kel2cifs::keyword_cifsdcons,
-                              row.connNumber, row.user.c_str(), row.path.c_str()));
+                              row.path.c_str(), row.connNumber, keyword_cifsdcons, row.connNumber,
+                              row.user.c_str(), row.path.c_str()));
         }
         benchmark::DoNotOptimize(buffer.get());
         benchmark::ClobberMemory();
     }
-    const std::string page = bench::PageBody(kel2cifs::cifsofmMethod, PagePath(volume, sortType));
+    const std::string page = bench::PageBody(cifsofmMethod, PagePath(volume, sortType));
     bench::Require(page.find(std::string_view(buffer.get(), written)) != std::string::npos,
                    "the floor's rows differ from the page's");
     state.counters["rows"] = static_cast<double>(files);
@@ -144,8 +143,8 @@ void OfmCopy(benchmark::State &state) {
     const std::string volume = bench::UseDataSet(OfmDataSet(files));
     bench::WarmUp();
     for (auto _ : state) {
-        kel2cifs::OpenFileInfo *list = nullptr;
-        benchmark::DoNotOptimize(kel2cifs::GetOpenFileList(volume.c_str(), &list, ""));
+        OpenFileInfo *list = nullptr;
+        benchmark::DoNotOptimize(GetOpenFileList(volume.c_str(), &list, ""));
         kel2cifs::FreeOpenFileList(list);
     }
     state.counters["rows"] = static_cast<double>(files);

@@ -24,8 +24,8 @@
 
 namespace {
 
-using kel2cifs::ConnectionSortStruct;
-using kel2cifs::OpenFileInfo;
+using ConnectionSortStruct;
+using OpenFileInfo;
 
 template <typename Node>
 class NodeSet {
@@ -72,7 +72,7 @@ NodeSet<OpenFileInfo> *OpenFileNodes(std::size_t files) {
     set.connections = files / 20 < 10 ? 10 : files / 20;
     const std::string volume = bench::UseDataSet(set);
     OpenFileInfo *list = nullptr;
-    bench::Require(kel2cifs::GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
+    bench::Require(GetOpenFileList(volume.c_str(), &list, "") == 0, "GetOpenFileList");
     return (kept[files] = std::make_unique<NodeSet<OpenFileInfo>>(list)).get();
 }
 
@@ -90,7 +90,7 @@ NodeSet<ConnectionSortStruct> *ConnectionNodes(std::size_t connections) {
     set.volumes = 4;
     bench::UseDataSet(set);
     ConnectionSortStruct *list = nullptr;
-    bench::Require(kel2cifs::GetSortedConnectionList(&list, kel2cifs::kSortByConnectionNumber) == 0,
+    bench::Require(GetSortedConnectionList(&list, kel2cifs::kSortByConnectionNumber) == 0,
                    "GetSortedConnectionList");
     return (kept[connections] = std::make_unique<NodeSet<ConnectionSortStruct>>(list)).get();
 }
@@ -123,12 +123,12 @@ bool ConnectionKeyLess(const ConnectionSortStruct *a, const ConnectionSortStruct
 
 void OpenFileMergeSort(benchmark::State &state) {
     NodeSet<OpenFileInfo> *nodes = OpenFileNodes(static_cast<std::size_t>(state.range(0)));
-    const auto sortType = static_cast<kel2cifs::cifsSortType>(state.range(1));
+    const auto sortType = static_cast<cifsSortType>(state.range(1));
     for (auto _ : state) {
         state.PauseTiming();
         OpenFileInfo *head = nodes->Relink();
         state.ResumeTiming();
-        kel2cifs::mergesortFile(&head, sortType);
+        mergesortFile(&head, sortType);
         benchmark::DoNotOptimize(head);
     }
     state.counters["nodes"] = static_cast<double>(nodes->nodes().size());
@@ -154,12 +154,12 @@ void OpenFileStableSort(benchmark::State &state) {
 void ConnectionMergeSort(benchmark::State &state) {
     NodeSet<ConnectionSortStruct> *nodes =
         ConnectionNodes(static_cast<std::size_t>(state.range(0)));
-    const auto sortType = static_cast<kel2cifs::cifsSortType>(state.range(1));
+    const auto sortType = static_cast<cifsSortType>(state.range(1));
     for (auto _ : state) {
         state.PauseTiming();
         ConnectionSortStruct *head = nodes->Relink();
         state.ResumeTiming();
-        benchmark::DoNotOptimize(kel2cifs::mergesort(&head, sortType));
+        benchmark::DoNotOptimize(mergesort(&head, sortType));
     }
     state.counters["nodes"] = static_cast<double>(nodes->nodes().size());
 }

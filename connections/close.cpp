@@ -10,7 +10,8 @@
 #include "plugin/help.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 constexpr long kHighestConnectionNumber = 65535;
@@ -83,5 +84,3 @@ int generate_connections_help(void *request, int remaining, const char *next, in
     }
     return generate_error_page(request, kErrorBadRequest);
 }
-
-}  // namespace kel2cifs

@@ -11,6 +11,8 @@ inline constexpr char kCloseAllOpenTag[] = "<closeallfiles>";
 inline constexpr char kCloseAllCloseTag[] = "</closeallfiles>";
 inline constexpr int kCloseAllNumberLimit = 5;
 
+}  // namespace kel2cifs
+
 // Accepts a clear list ("<closeconn>" n "</closeconn>" ...) and clears nothing: the monitoring
 // library offers no way to clear a connection, so every listed connection stays. Returns 0.
 int CIFSCloseSelectedConnections(const char *clearList);
@@ -28,7 +30,5 @@ int closeCIFSFilesForThisConnection(const char *closeAllText);
 // remaining is 0 or next is empty, topic 19 when next is a prefix of "_info_" without regard to
 // case, else the error page of kind 3. Returns that page's status.
 int generate_connections_help(void *request, int remaining, const char *next, int nextLength);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_CONNECTIONS_CLOSE_H

@@ -9,7 +9,8 @@
 #include "ofm/trace.h"
 #include "plugin/html.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // Copies the text of a monitoring field into a field of the plug-in's records: never more than
@@ -214,7 +215,7 @@ ConnectionSortStruct *merge(ConnectionSortStruct *a, ConnectionSortStruct *b,
     return head;
 }
 
-void FreeConnectionList(ConnectionSortStruct *list) {
+void kel2cifs::FreeConnectionList(ConnectionSortStruct *list) {
     while (list != nullptr) {
         ConnectionSortStruct *next = list->next;
         std::free(list);
@@ -247,5 +248,3 @@ int GetConnInfo(unsigned long /*connNumber*/, const UserInfo_s *info,
     *details = record;
     return 0;
 }
-
-}  // namespace kel2cifs

@@ -62,6 +62,8 @@ inline constexpr std::size_t kLoggedInMarkSize = 4;
 inline constexpr char kLoggedInMark[] = "yes";
 inline constexpr char kNotLoggedInMark[] = "no";
 
+}  // namespace kel2cifs
+
 // One node of the connection list. Texts are always terminated: a monitoring text that fills its
 // whole array is cut by its last character.
 struct ConnectionSortStruct {
@@ -69,11 +71,11 @@ struct ConnectionSortStruct {
     uint16_t connNumber;
     uint32_t requestCount;      // CIFS requests
     uint64_t bytesReadWritten;  // bytesRead + bytesWritten
-    char loginTimeText[kLoginTimeTextSize];
+    char loginTimeText[kel2cifs::kLoginTimeTextSize];
     // kLoggedInMark when the connection names a user (a non-empty user name), kNotLoggedInMark
     // otherwise: the monitoring list reports no login status, and a connection with no user
     // name has no user logged in on it.
-    char loggedInMark[kLoggedInMarkSize];
+    char loggedInMark[kel2cifs::kLoggedInMarkSize];
     char netAddress[CIFSMON_NET_ADDRESS_SIZE];  // copied, not shown
     char userName[CIFSMON_USER_NAME_SIZE];
     uint64_t loginTime;  // seconds since 1970-01-01 UTC
@@ -85,7 +87,7 @@ struct ConnectionSortStruct {
 struct CIFSConnectionDetails {
     uint16_t connNumber;
     char userName[CIFSMON_USER_NAME_SIZE + 1];
-    char loginTimeText[kLoginTimeTextSize];
+    char loginTimeText[kel2cifs::kLoginTimeTextSize];
     uint64_t loginTime;
     char netAddress[CIFSMON_NET_ADDRESS_SIZE + 1];
     char loginStatus[CIFSMON_LOGIN_STATUS_SIZE + 1];
@@ -94,9 +96,13 @@ struct CIFSConnectionDetails {
     char connType[CIFSMON_CONN_TYPE_SIZE + 1];
 };
 
+namespace kel2cifs {
+
 // Results of GetSortedConnectionList and GetConnInfo besides 0.
 inline constexpr int kNoConnectionList = -1;  // no list from the library / no UserInfo_s given
 inline constexpr int kConnOutOfMemory = 12;   // ENOMEM: a node or the record was not allocated
+
+}  // namespace kel2cifs
 
 // Fetches every connection, copies them (at most the count the library reports, stopping at a
 // null next) in the library's order into a new list, sorts it by sortType and stores its head
@@ -126,14 +132,16 @@ void split_the_list(ConnectionSortStruct *list, ConnectionSortStruct **front,
 ConnectionSortStruct *merge(ConnectionSortStruct *a, ConnectionSortStruct *b,
                             cifsSortType sortType);
 
+namespace kel2cifs {
+
 // Frees every node of list.
 void FreeConnectionList(ConnectionSortStruct *list);
+
+}  // namespace kel2cifs
 
 // Builds a new record from info and stores it through *details. The number comes from info;
 // connNumber is not used. Returns 0; kNoConnectionList when info is null and kConnOutOfMemory
 // when the record cannot be allocated (*details is not touched then).
 int GetConnInfo(unsigned long connNumber, const UserInfo_s *info, CIFSConnectionDetails **details);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_CONNECTIONS_CONNECTION_LIST_H

@@ -13,7 +13,8 @@
 #include "plugin/html.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 constexpr int kStatusBadId = 400;
@@ -383,5 +384,3 @@ int SendRedirect(void *request, const char *location) {
     }
     return 302;
 }
-
-}  // namespace kel2cifs

@@ -23,6 +23,8 @@ inline constexpr std::size_t kErrorBodySize = 512;
 // An id component holds 1 to this many hexadecimal digits.
 inline constexpr std::size_t kMaxIdLength = 8;
 
+}  // namespace kel2cifs
+
 // Writes the page of the connection named by component (a length byte followed by that many
 // characters: the id in hexadecimal, read up to its first non-hexadecimal character; only the
 // low 16 bits count). allowClear offers "Clear Connection" instead of "Close All Files";
@@ -64,7 +66,5 @@ void DisplaySendMessageBox(void *request, int *stripeCounter, const char *ignore
 // "Name: value\r\n" lines, the plug-in's own), stopping at the first host call that fails.
 // Prints "Redirecting page" or the failing result to standard output. Returns 302.
 int SendRedirect(void *request, const char *location);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_CONNECTIONS_DETAIL_PAGE_H

@@ -18,7 +18,8 @@
 #include "plugin/component_path.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 constexpr int kStatusOk = 200;
@@ -274,5 +275,3 @@ int cifsconsMethod(void *request, int, int, unsigned int access) {
     }
     return generate_error_page(request, kErrorBadRequest);
 }
-
-}  // namespace kel2cifs

@@ -33,6 +33,8 @@ inline constexpr char kActionCloseConnectionFiles[] = "CIFSCloseFiles";
 // included: a longer value is not taken.
 inline constexpr std::size_t kConsFormFieldSize = 64;
 
+}  // namespace kel2cifs
+
 // The service method registered under "cifscons". Returns the HTTP status produced: 200 for a
 // page (the list, a detail page, help or an error page), 500 when the response could not be
 // opened, or the error status a detail page answered with (400, 401, 500).
@@ -49,7 +51,5 @@ int cifsconsMethod(void *request, int, int, unsigned int access);
 // after a failure. When a keyword matched it is copied into sortName (kSortNameSize bytes).
 int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortType, char *sortName,
                                  char **component, char **pathCopy);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_CONNECTIONS_DISPATCH_H

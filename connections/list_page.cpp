@@ -12,7 +12,8 @@
 #include "plugin/pages.h"
 #include "plugin/utils.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // Room for the widest 64-bit number with its commas: 20 digits and 6 commas.
@@ -295,5 +296,3 @@ int AddJavaScriptConnectionCode(void *request) {
     HttpSendDataSprintf(request, "//-->");
     return HttpSendDataSprintf(request, "</SCRIPT>\n");
 }
-
-}  // namespace kel2cifs

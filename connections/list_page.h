@@ -19,6 +19,8 @@ inline constexpr std::size_t kConnectionsHelpUrlSize = 64;
 // The URL prefix of the console's images as the connection pages write it.
 inline constexpr char kConnectionImagePrefix[] = "/opt/zantio/kel/";
 
+}  // namespace kel2cifs
+
 // Writes the page: the frame with the script block, then (with showList set) the table sorted by
 // sortType, whose links carry sortName, a "No items." row when there is no connection list, and
 // the Refresh button. Returns 200, or 500 when the response could not be opened (a 500 response
@@ -39,7 +41,5 @@ void SendColumnHeadings(void *request, cifsSortType sortType);
 // The script writer of both connection pages, called by the host while the head is written.
 // Returns the result of its last write.
 int AddJavaScriptConnectionCode(void *request);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_CONNECTIONS_LIST_PAGE_H

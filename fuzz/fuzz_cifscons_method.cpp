@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     {
         fake::Request request;
         Program(request, choice, path, body);
-        const int status = fake::Serve(kel2cifs::cifsconsMethod, request, choice.access);
+        const int status = fake::Serve(cifsconsMethod, request, choice.access);
         Show(request, path, body, status);
         CheckServed(request, status);
         Require(status == 200 || status == 400 || status == 401 || status == 500,

@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     {
         fake::Request request;
         Program(request, choice, path, body);
-        const int status = fake::Serve(kel2cifs::cifsLogsMethod, request, choice.access);
+        const int status = fake::Serve(cifsLogsMethod, request, choice.access);
         Show(request, path, body, status);
         CheckServed(request, status);
         const bool declined = (choice.access & kel2cifs::kLogsAccessDecline) != 0;

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     {
         fake::Request request;
         Program(request, choice, path, body);
-        const int status = fake::Serve(kel2cifs::cifsofmMethod, request, choice.access);
+        const int status = fake::Serve(cifsofmMethod, request, choice.access);
         Show(request, path, body, status);
         CheckServed(request, status);
         // Every way through the method ends in a page: help, an error page or an open-file page.

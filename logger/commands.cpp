@@ -19,7 +19,8 @@
 #include "logger/logger.h"
 #include "logger/syslog_sink.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // The smallest size limit a LIMIT command accepts.
@@ -292,5 +293,3 @@ int setMode(int request) {
     }
     return 0;
 }
-
-}  // namespace kel2cifs

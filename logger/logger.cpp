@@ -23,7 +23,7 @@
 #include "logger/syslog_sink.h"
 #include "plugin/paths.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
 
 // The longest log path the two owned buffers hold with their terminators.
 inline constexpr std::size_t kMaxLogPathLength = kLognameSize - 1;
@@ -32,17 +32,17 @@ inline constexpr mode_t kLogFileMode = 0600;
 // Logger_SyslogAndFile formats into a buffer of this size; longer text is cut to fit.
 inline constexpr std::size_t kSyslogAndFileSize = 2048;
 
-void SyslogOpenDefault(const char *identity, int option, int facility) {
+void kel2cifs::SyslogOpenDefault(const char *identity, int option, int facility) {
     openlog(identity, option, facility);
 }
-void SyslogWriteDefault(int priority, const char *text) {
+void kel2cifs::SyslogWriteDefault(int priority, const char *text) {
     syslog(priority, "%s", text);
 }
-void SyslogCloseDefault() {
+void kel2cifs::SyslogCloseDefault() {
     closelog();
 }
 
-constinit SyslogSink g_syslog_sink = kSyslogSinkDefault;
+constinit SyslogSink kel2cifs::g_syslog_sink = kSyslogSinkDefault;
 
 namespace {
 
@@ -423,7 +423,7 @@ constinit Logger _dummy_logger_instance{
 constinit const char *logfilename = kLogFilePath;
 }
 
-constinit Logger *log = nullptr;
+constinit Logger *kel2cifs::log = nullptr;
 
 Logger *Logger_getInstance() {
     return &_my_local_instance;
@@ -459,7 +459,7 @@ Logger *Logger_init(const char *fileName, int level) {
     self->bdump = BdumpOperation;
     self->writeAlways = WriteAlwaysOperation;
     self->syslogAndFile = SyslogAndFileOperation;
-    self->setMode = kel2cifs::setMode;
+    self->setMode = ::setMode;
     self->reserved = ReservedOperation;
 
     self->logname = static_cast<char *>(std::calloc(kLognameSize, 1));
@@ -658,5 +658,3 @@ int TruncateFileStream(FILE *stream) {
     funlockfile(stream);
     return result;
 }
-
-}  // namespace kel2cifs

@@ -41,6 +41,8 @@ inline constexpr uint32_t kDefaultFlags = 2;
 inline constexpr int kOutputFilenameSize = 271;
 inline constexpr int kLognameSize = 255;
 
+}  // namespace kel2cifs
+
 struct Logger {
     int32_t level;          // 0 to 6
     int32_t maxFileSize;    // kept, handed to the stream opener; no write consults it
@@ -91,10 +93,14 @@ extern Logger _dummy_logger_instance;
 extern const char *logfilename;
 }
 
+namespace kel2cifs {
+
 // The logger in use: null until the plug-in starts and again after it stops. Its exported symbol
 // is plain "log"; declared inside this namespace so that it does not collide with the C math
 // function of the same name in files that include <cmath>.
 extern Logger *log __asm__("log");
+
+}  // namespace kel2cifs
 
 // Returns _my_local_instance.
 Logger *Logger_getInstance();
@@ -133,9 +139,7 @@ int make_path(const char *path, unsigned mode);
 // make_path with mode 0744: 0, or the errno value.
 int MakeLinuxPath(const char *path);
 // Writes controlPath with content once (mode 0644) and links linkPath to it once: 0 or errno.
-int SetupLogRotateControlFile(const char *directory, const char *controlPath,
-                              const char *linkPath, const char *content);
-
-}  // namespace kel2cifs
+int SetupLogRotateControlFile(const char *directory, const char *controlPath, const char *linkPath,
+                              const char *content);
 
 #endif  // KEL2CIFS_LOGGER_LOGGER_H

@@ -12,7 +12,8 @@
 
 #include "logger/logger.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 constexpr unsigned kDefaultDirectoryMode = 0777;
@@ -104,5 +105,3 @@ int SetupLogRotateControlFile(const char *directory, const char *controlPath, co
     }
     return 0;
 }
-
-}  // namespace kel2cifs

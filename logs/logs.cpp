@@ -15,7 +15,8 @@
 #include "plugin/paths.h"
 #include "plugin/utils.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // "/" and the keyword, which the host has matched already.
@@ -39,12 +40,11 @@ constexpr const char *kDebugListed[] = {"libkel2cifs.log", "cifs.log"};
 // "whole.hh unit", or "whole unit" when the hundredths are 0.
 int FormatUnits(char *output, std::size_t outputSize, uint64_t whole, uint64_t hundredths,
                 const char *unit) {
-    int written = hundredths != 0
-                      ? std::snprintf(output, outputSize, "%llu.%02llu %s",
-                                      static_cast<unsigned long long>(whole),
-                                      static_cast<unsigned long long>(hundredths), unit)
-                      : std::snprintf(output, outputSize, "%llu %s",
-                                      static_cast<unsigned long long>(whole), unit);
+    int written = hundredths != 0 ? std::snprintf(output, outputSize, "%llu.%02llu %s",
+                                                  static_cast<unsigned long long>(whole),
+                                                  static_cast<unsigned long long>(hundredths), unit)
+                                  : std::snprintf(output, outputSize, "%llu %s",
+                                                  static_cast<unsigned long long>(whole), unit);
     if (written < 0) {
         return 0;
     }
@@ -65,7 +65,9 @@ bool IsHelpComponent(const char *text, std::size_t length) {
     return length <= sizeof("help") - 1 && strncasecmp(text, keyword_help, length) == 0;
 }
 
-int LevelOfLogger() { return log != nullptr ? log->level : kLevelNothing; }
+int LevelOfLogger() {
+    return log != nullptr ? log->level : kLevelNothing;
+}
 
 }  // namespace
 
@@ -213,5 +215,3 @@ int cifsLogsMethod(void *request, int, int, unsigned int access) {
     }
     return generate_showlogs_help(request, count - 1, next, nextLength);
 }
-
-}  // namespace kel2cifs

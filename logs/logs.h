@@ -17,6 +17,8 @@ inline constexpr unsigned kLogsAccessDecline = 0x80000000u | 0x40000000u;
 // Capacity of a size text: the widest is "17179869183.99 TB" and its terminator.
 inline constexpr std::size_t kSizeTextSize = 32;
 
+}  // namespace kel2cifs
+
 // The service method of "/cifslogs". Returns 0 when it declines, else the page's status.
 int cifsLogsMethod(void *request, int reserved1, int reserved2, unsigned int access);
 
@@ -32,12 +34,10 @@ const char *BuildLogFileTableEntry(void *request, const char *stripe, const char
 // Writes the size text of blockSize * blockCount bytes ("12 KB", "1.50 MB", "5 GB", "2 TB")
 // into output (outputSize bytes, cut to fit). Returns the number of characters written.
 int convert_blocks_to_string(uint64_t blockSize, uint64_t blockCount, char *output,
-                             std::size_t outputSize = kSizeTextSize);
+                             std::size_t outputSize = kel2cifs::kSizeTextSize);
 
 // The help entry of "/cifslogs/help": always the logs topic; its last three arguments are not
 // used.
 int generate_showlogs_help(void *request, int remaining, const char *next, int nextLength);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_LOGS_LOGS_H

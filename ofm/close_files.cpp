@@ -5,7 +5,7 @@
 #include "cifsmonitoring/monitoring.h"
 #include "ofm/trace.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
 
 int closeCIFSFiles(const char *path) {
     KEL2CIFS_TRACE(debug, "file to close %s", path);
@@ -46,5 +46,3 @@ int parseDataToCloseCIFSFiles(const char *data) {
     }
     return 0;
 }
-
-}  // namespace kel2cifs

@@ -14,6 +14,8 @@ inline constexpr char kFileNameCloseTag[] = "</filename>";
 // Capacity of the name handed to the close call, terminator included: a longer name is cut.
 inline constexpr std::size_t kCloseNameSize = 512;
 
+}  // namespace kel2cifs
+
 // Closes, in order, every file named between "<filename>" and the next "</filename>" of data
 // (decoded form data; everything outside the tags is ignored; a path may hold any text but
 // "</filename>"). A failed close is logged and the next name is tried. Scanning stops at an
@@ -23,7 +25,5 @@ int parseDataToCloseCIFSFiles(const char *data);
 // Closes the file at path on the server for every connection holding it open. Returns the
 // monitoring library's status: 0 when closed.
 int closeCIFSFiles(const char *path);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_CLOSE_FILES_H

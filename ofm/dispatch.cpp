@@ -19,7 +19,8 @@
 #include "plugin/help.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 constexpr int kStatusOk = 200;
@@ -304,5 +305,3 @@ int cifsofmMethod(void *request, int, int, unsigned int access) {
     }
     return generate_error_page(request, kErrorBadRequest);
 }
-
-}  // namespace kel2cifs

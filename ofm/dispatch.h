@@ -28,6 +28,8 @@ inline constexpr char kActionCloseFiles[] = "CIFSCloseFiles";
 // Capacity the parser needs for the matched sort keyword ("ConnectionNumber" and its terminator).
 inline constexpr int kSortKeywordSize = 17;
 
+}  // namespace kel2cifs
+
 // The service method registered under "cifsofm". Returns the HTTP status of the page produced
 // (200, or 500 when the response could not be opened).
 int cifsofmMethod(void *request, int, int, unsigned int access);
@@ -53,7 +55,5 @@ int generate_cifs_ofm_help(void *request, int remaining, const char *next, int n
 // Counts the components of the request path without changing it (no page uses it). Returns 0,
 // or 400 when the path is unusable.
 int GetComponentCount(void *request, int *count);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_DISPATCH_H

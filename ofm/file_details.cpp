@@ -4,7 +4,7 @@
 #include "ofm/main_page.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
 
 int FillCIFSFileDetails(const char * /*path*/) {
     return 0;
@@ -76,5 +76,3 @@ int generate_fileinfo_page(void *request, int, int, unsigned long) {
     HttpEndDataResponse(request);
     return 200;
 }
-
-}  // namespace kel2cifs

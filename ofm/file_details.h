@@ -5,8 +5,6 @@
 
 #include "ofm/close_files.h"
 
-namespace kel2cifs {
-
 // The details page for path (the file's path within its volume, "/" first): an open-file page
 // frame with the volume selector, the filter form and an empty table, the same for every path.
 // Returns 200, or 500 when the response was not opened.
@@ -18,7 +16,5 @@ int FillCIFSFileDetails(const char *path);
 // A fixed sample page of file information; the three last arguments are not read. Returns 200,
 // or 500 when the response was not opened.
 int generate_fileinfo_page(void *request, int, int, unsigned long);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_FILE_DETAILS_H

@@ -12,7 +12,8 @@
 #include "plugin/html.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // Capacity of a volume name taken from a path component: a length byte counts at most 255.
@@ -98,7 +99,7 @@ void CloseScript(void *request) {
 
 }  // namespace
 
-bool OpenOfmPage(void *request, const char *englishTitle) {
+bool kel2cifs::OpenOfmPage(void *request, const char *englishTitle) {
     if (!OpenPage(request)) {
         return false;
     }
@@ -385,5 +386,3 @@ int AddJavaScriptOFMCode(void *request) {
     CloseScript(request);
     return 0;
 }
-
-}  // namespace kel2cifs

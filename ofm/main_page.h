@@ -23,6 +23,8 @@ inline constexpr std::size_t kOfmHelpUrlSize = 64;
 // 500 having written nothing else.
 [[nodiscard]] bool OpenOfmPage(void *request, const char *englishTitle);
 
+}  // namespace kel2cifs
+
 // The page without a volume: the selector, an empty filter form and the table heading without
 // sort links. Returns 200, or 500 when the response was not opened.
 int generate_main_ofm_page(void *request);
@@ -45,7 +47,5 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
 // Writes the script block of the open-file pages; the host calls it while it writes the page
 // head. Returns 0.
 int AddJavaScriptOFMCode(void *request);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_MAIN_PAGE_H

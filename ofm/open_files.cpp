@@ -9,7 +9,8 @@
 #include "ofm/trace.h"
 #include "plugin/html.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // The filters that keep every file: the prefixes of this text, its terminator included.
@@ -120,7 +121,7 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
     return 0;
 }
 
-void FreeOpenFileList(OpenFileInfo *list) {
+void kel2cifs::FreeOpenFileList(OpenFileInfo *list) {
     while (list != nullptr) {
         OpenFileInfo *next = list->next;
         std::free(list);
@@ -187,7 +188,7 @@ int GetVolumeList(CIFSVolumeList **list) {
     return 0;
 }
 
-void FreeCIFSVolumeList(CIFSVolumeList *list) {
+void kel2cifs::FreeCIFSVolumeList(CIFSVolumeList *list) {
     if (list == nullptr) {
         return;
     }
@@ -199,5 +200,3 @@ void FreeCIFSVolumeList(CIFSVolumeList *list) {
     }
     std::free(list);
 }
-
-}  // namespace kel2cifs

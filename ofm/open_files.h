@@ -17,13 +17,15 @@ inline constexpr std::size_t kUserNameSize = 256;
 inline constexpr std::size_t kFileNameSize = 512;
 inline constexpr std::size_t kFilterSize = 256;
 
+}  // namespace kel2cifs
+
 // One open file. A connection holding several files of the volume open yields one node per
 // file, each repeating its connection number and user name.
 struct OpenFileInfo {
     uint16_t connNumberAlt;  // the same as connNumber; no page reads it
     uint16_t connNumber;     // the connection holding the file: shown, linked and sorted on
-    char userName[kUserNameSize];
-    char fileName[kFileNameSize];
+    char userName[kel2cifs::kUserNameSize];
+    char fileName[kel2cifs::kFileNameSize];
     OpenFileInfo *next;
 };
 
@@ -45,20 +47,28 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
 // meaning). Writes its closing trace line to standard output.
 int NameCompare(const char *fileName, const char *filter);
 
+namespace kel2cifs {
+
 // Frees every node of list.
 void FreeOpenFileList(OpenFileInfo *list);
+
+}  // namespace kel2cifs
 
 // 1 when a and b are equal, or when one is a prefix of the other and the longer continues with
 // "/" right where the shorter ends ("/vol/dir" and "/vol/dir/file"); else 0. Case-sensitive.
 int path_check(const char *a, const char *b);
 
+namespace kel2cifs {
+
 // Sample volume list (no page uses it).
 inline constexpr std::size_t kSampleVolumeNameSize = 65;
 inline constexpr std::size_t kSampleVolumeDescriptionSize = 257;
 
+}  // namespace kel2cifs
+
 struct CIFSVolumeNode {
-    char name[kSampleVolumeNameSize];                // at most 64 characters
-    char description[kSampleVolumeDescriptionSize];  // at most 256 characters
+    char name[kel2cifs::kSampleVolumeNameSize];                // at most 64 characters
+    char description[kel2cifs::kSampleVolumeDescriptionSize];  // at most 256 characters
     CIFSVolumeNode *next;
 };
 
@@ -75,6 +85,8 @@ CIFSVolumeNode *getVolumeNode(const char *name, const char *description);
 // ("VOLUMEA"), "VOLBVOLAVOLAVADASDDS" ("VOLUMEB"), with count 2. Returns 0 (a node that cannot
 // be allocated ends the chain early; a header that cannot be allocated stores null).
 int GetVolumeList(CIFSVolumeList **list);
+
+namespace kel2cifs {
 
 // Frees a list of GetVolumeList: its header and every node.
 void FreeCIFSVolumeList(CIFSVolumeList *list);

@@ -6,7 +6,8 @@
 
 #include "ofm/trace.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // The value of a hexadecimal digit, or -1.
@@ -83,5 +84,3 @@ int decodePostDataString(const char *data, unsigned long length, char **decoded)
     KEL2CIFS_TRACE(debug, "postdata after decode: [%s] \n", out);
     return 0;
 }
-
-}  // namespace kel2cifs

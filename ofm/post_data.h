@@ -8,6 +8,8 @@ namespace kel2cifs {
 // Result of decodePostDataString when the decoded text cannot be allocated (ENOMEM).
 inline constexpr int kDecodeOutOfMemory = 12;
 
+}  // namespace kel2cifs
+
 // Decodes the first `length` bytes of data (stopping early at a NUL) into a new heap text of
 // n + 1 bytes, n being the number of those bytes before the first NUL (so `length` itself when
 // there is none), stored through *decoded, which the caller frees with free(). "+" becomes a
@@ -16,7 +18,5 @@ inline constexpr int kDecodeOutOfMemory = 12;
 // text as a whole. A zero byte written by "%00" ends the decoded text for every later use.
 // Returns 0; or kDecodeOutOfMemory with *decoded null. A null data decodes as the empty text.
 int decodePostDataString(const char *data, unsigned long length, char **decoded);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_POST_DATA_H

@@ -10,7 +10,8 @@
 #include "plugin/html.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // True when a's key is strictly less than b's.
@@ -182,5 +183,3 @@ OpenFileInfo *SortOpenFileList(OpenFileInfo *list, cifsSortType sortType) {
     }
     return result;
 }
-
-}  // namespace kel2cifs

@@ -18,6 +18,8 @@ inline constexpr char kSortKeywordConnectionNumber[] = "ConnectionNumber";
 inline constexpr char kSortKeywordUserName[] = "UserName";
 inline constexpr char kSortKeywordFileName[] = "FileName";
 
+}  // namespace kel2cifs
+
 // Sorts *list ascending by the key of sortType (1 connNumber, 2 userName, 3 fileName, byte-wise
 // as strcmp) and returns the new head, also stored through list.
 OpenFileInfo *SortOpenFilesTable(OpenFileInfo **list, cifsSortType sortType);
@@ -47,7 +49,5 @@ void setSortImage(void *request, cifsSortType sortType, const char *volumeName);
 // An insertion sort by connNumber for sort types 1 to 3 (equal numbers end in reverse order of
 // arrival); any other sort type returns the list as it is. Returns the new head. No page uses it.
 OpenFileInfo *SortOpenFileList(OpenFileInfo *list, cifsSortType sortType);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_SORT_H

@@ -2,8 +2,6 @@
 #ifndef KEL2CIFS_OFM_SORT_TYPE_H
 #define KEL2CIFS_OFM_SORT_TYPE_H
 
-namespace kel2cifs {
-
 // Value 1 ("ConnectionNumber") is common to the open-file and the connection pages and is the
 // default whenever a request names no sort keyword. The open-file values are below; the
 // connection pages give 2 to 6 meanings of their own, so any int is a valid value here.
@@ -12,7 +10,5 @@ enum cifsSortType : int {
     kSortByUserName = 2,          // "UserName"
     kSortByFileName = 3,          // "FileName"
 };
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_OFM_SORT_TYPE_H

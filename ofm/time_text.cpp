@@ -8,7 +8,8 @@
 
 #include "ofm/trace.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // The "%c" form of the C locale, and of every locale that uses the same one.
@@ -89,5 +90,3 @@ int convertToTimeString(const unsigned long long *time, char *text) {
     }
     return 0;
 }
-
-}  // namespace kel2cifs

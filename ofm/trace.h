@@ -33,7 +33,7 @@ inline bool Enabled(int level) {
 // compiler checks every format against its arguments.
 #define KEL2CIFS_TRACE(operation, ...)                                                         \
     do {                                                                                       \
-        ::kel2cifs::Logger *trace_logger_ = ::kel2cifs::log;                                   \
+        ::Logger *trace_logger_ = ::kel2cifs::log;                                             \
         if (trace_logger_ != nullptr && trace_logger_->operation != nullptr &&                 \
             ::kel2cifs::trace::Wanted(trace_logger_, ::kel2cifs::trace::kLevel_##operation)) { \
             trace_logger_->operation(__VA_ARGS__);                                             \

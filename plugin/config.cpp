@@ -5,13 +5,15 @@
 #include <cstring>
 #include <string_view>
 
-namespace kel2cifs {
+using namespace kel2cifs;
 
 constinit int AllowClearConn = 1;
 
 namespace {
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 // The first two whitespace-separated words of line; false when it has fewer than two.
 bool SplitKeyValue(std::string_view line, std::string_view &key, std::string_view &value) {
@@ -89,5 +91,3 @@ int ReadConfigFileValue(const char *path, const char *key, char *value, int *lim
     }
     return CopyValue(defaultValue, value, limit);
 }
-
-}  // namespace kel2cifs

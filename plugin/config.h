@@ -28,6 +28,8 @@ inline constexpr int kConfigBadArgument = 22;  // EINVAL
 inline constexpr int kConfigNoValue = 61;      // ENODATA
 inline constexpr int kConfigTooLong = 90;      // EMSGSIZE
 
+}  // namespace kel2cifs
+
 extern "C" {
 // 1 from load on; nothing in the plug-in changes it.
 extern int AllowClearConn;
@@ -46,7 +48,5 @@ int ConfigFileExists(const char *path, int *exists);
 // The file is opened for appending and reading, so a missing file is created empty.
 int ReadConfigFileValue(const char *path, const char *key, char *value, int *limit,
                         const char *defaultValue);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_PLUGIN_CONFIG_H

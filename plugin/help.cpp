@@ -5,7 +5,8 @@
 #include "kel/host.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // One writer per line shape of the help texts; each localises every text it writes.
@@ -210,5 +211,3 @@ int generate_cifs_help_page(void *request, int topic, const char *title) {
     }
     return ClosePage(request);
 }
-
-}  // namespace kel2cifs

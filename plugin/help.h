@@ -13,10 +13,10 @@ enum HelpTopic : int {
     kHelpOpenFileInfo = 42,    // "/cifsofm/help/help"
 };
 
+}  // namespace kel2cifs
+
 // Writes the help page of topic under title (localised by the caller). Returns 200, or 500 when
 // the response was not opened. An unknown topic shows a "not available" heading.
 int generate_cifs_help_page(void *request, int topic, const char *title);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_PLUGIN_HELP_H

@@ -17,7 +17,7 @@
 #include "plugin/html.h"
 #include "plugin/paths.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
 
 extern "C" {
 char icon_folder[kIconFolderSize] = "/opt/zantio/kel";
@@ -140,7 +140,7 @@ const char *lnxMSG(const char *text) {
     return dgettext(kMessageDomain, text);
 }
 
-bool OpenPage(void *request) {
+bool kel2cifs::OpenPage(void *request) {
     if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
         HttpSendErrorResponse(request, 500);
         return false;
@@ -148,7 +148,7 @@ bool OpenPage(void *request) {
     return true;
 }
 
-int ClosePage(void *request) {
+int kel2cifs::ClosePage(void *request) {
     HttpSendDataSprintf(request, "</BODY></HTML>");
     HttpEndDataResponse(request);
     return 200;
@@ -362,5 +362,3 @@ int compressURI(char *output, const char *input) {
     output[written] = '\0';
     return 0;
 }
-
-}  // namespace kel2cifs

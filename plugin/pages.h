@@ -24,9 +24,11 @@ enum ErrorPageKind : int {
     kErrorOutOfResources = 4,  // "Internal Resource failure"
 };
 
+}  // namespace kel2cifs
+
 extern "C" {
 // URL prefix of the console's images, "/opt/zantio/kel".
-extern char icon_folder[kIconFolderSize];
+extern char icon_folder[kel2cifs::kIconFolderSize];
 // Attribute texts written inside a row's opening tag.
 extern const char *lpzheader;  // "bgcolor=#dcdad5", the column-heading row
 extern const char *lpzdark;    // "bgcolor=#efeee9"
@@ -52,11 +54,15 @@ extern const char *keyword_info;       // "_info_"
 // process and is never freed.
 const char *lnxMSG(const char *text);
 
+namespace kel2cifs {
+
 // Page frame. OpenPage opens the 200 HTML response; when the host refuses, it sends a 500
 // response and returns false, and the caller returns 500 having written nothing else.
 // ClosePage writes "</BODY></HTML>", ends the response and returns 200.
 [[nodiscard]] bool OpenPage(void *request);
 int ClosePage(void *request);
+
+}  // namespace kel2cifs
 
 // Writes a complete error page of the given kind (the extra arguments are read only by the kinds
 // that name them: 5 a text; 9 a number and two texts; 10 and 22 a number and a text; 34 two
@@ -85,7 +91,5 @@ int POST_RADIOBUTTON(const char *formData, const char *name, int *on);
 // Copies input to output with every run of "/" reduced to one; output needs strlen(input) + 1
 // bytes. Returns 0.
 int compressURI(char *output, const char *input);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_PLUGIN_PAGES_H

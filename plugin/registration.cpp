@@ -10,7 +10,8 @@
 #include "ofm/dispatch.h"
 #include "plugin/pages.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 struct ServiceEntry {
@@ -34,7 +35,7 @@ constexpr const ServiceEntry *kDeregistrationOrder[] = {&kConnections, &kOpenFil
 
 }  // namespace
 
-bool RegisterServiceMethods() {
+bool kel2cifs::RegisterServiceMethods() {
     log->error("Going to initialize cifs plugin");
     ServiceGroup group{};
     group.word1 = 0;
@@ -54,12 +55,10 @@ bool RegisterServiceMethods() {
     return true;
 }
 
-void DeregisterServiceMethods() {
+void kel2cifs::DeregisterServiceMethods() {
     for (const ServiceEntry *entry : kDeregistrationOrder) {
         int status = 0;
         DeRegisterServiceMethod(lnxMSG(entry->displayName), *entry->keyword, entry->keywordLength,
                                 entry->method, nullptr, &status);
     }
 }
-
-}  // namespace kel2cifs

@@ -18,7 +18,8 @@
 
 #include "logger/logger.h"
 
-namespace kel2cifs {
+using namespace kel2cifs;
+
 namespace {
 
 // Formatted numbers (a 64-bit value and a short label) fit here; longer texts use the heap.
@@ -299,5 +300,3 @@ int _strupr(char *text) {
     }
     return 0;
 }
-
-}  // namespace kel2cifs

@@ -16,6 +16,8 @@ namespace kel2cifs {
 // Size of the text OrvantaDataAndTimeToTimeBuffer writes, terminator included.
 inline constexpr std::size_t kTimeBufferSize = 26;
 
+}  // namespace kel2cifs
+
 // Formats value with format, then groups every run of decimal digits in the text in threes from
 // its right end with commas: "%u" of 1234567 gives "1,234,567", "%d" of (uint32_t)-1234 gives
 // "-1,234". The result is written into output, cut to outputSize - 1 characters and always
@@ -66,7 +68,5 @@ void MakeParentPath(const char *path, char *output, std::size_t outputSize);
 
 // Upper-cases in place every character the C library classifies as alphabetic. Returns 0.
 int _strupr(char *text);
-
-}  // namespace kel2cifs
 
 #endif  // KEL2CIFS_PLUGIN_UTILS_H

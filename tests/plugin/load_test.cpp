@@ -46,7 +46,7 @@ bool ProcessHasOpen(const std::filesystem::path &file) {
 }
 
 class PluginLoad : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_.MakeDir("var/opt/zantio/log");
         ASSERT_EQ(setenv("KEL2CIFS_ROOT", root_.str().c_str(), 1), 0);
@@ -83,8 +83,8 @@ protected:
         return static_cast<T *>(address);
     }
 
-    kel2cifs::Logger *Instance() { return Symbol<kel2cifs::Logger>("_my_local_instance"); }
-    kel2cifs::Logger **LogPointer() { return Symbol<kel2cifs::Logger *>("log"); }
+    Logger *Instance() { return Symbol<Logger>("_my_local_instance"); }
+    Logger **LogPointer() { return Symbol<Logger *>("log"); }
 
     std::filesystem::path LogFile() const { return root_.path() / kLogRelative; }
     std::string LogText() const { return ReadFile(LogFile()); }
