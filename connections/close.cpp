@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "cifsmonitoring/monitoring.h"
-#include "ofm/trace.h"
 #include "plugin/help.h"
 #include "plugin/pages.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 

@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ofm/list_sort.h"
 #include "ofm/time_text.h"
-#include "ofm/trace.h"
 #include "plugin/html.h"
+#include "plugin/list_sort.h"
+#include "plugin/records.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -71,21 +72,6 @@ uint64_t NumberKey(const ConnectionSortStruct *node, cifsSortType sortType) {
     }
 }
 
-// Gives the monitoring library's connection list back on every way out.
-class ConnListGuard {
-  public:
-    ConnListGuard() = default;
-    ~ConnListGuard() {
-        if (head != nullptr) {
-            FreeConnListNodes(&head);
-        }
-    }
-    ConnListGuard(const ConnListGuard &) = delete;
-    ConnListGuard &operator=(const ConnListGuard &) = delete;
-
-    ConnListNode *head = nullptr;
-};
-
 ConnectionSortStruct *NewNode(const ConnListNode &source) {
     // Not zero-filled: every field is set below and each text is terminated.
     auto *node = static_cast<ConnectionSortStruct *>(std::malloc(sizeof(ConnectionSortStruct)));
@@ -112,19 +98,19 @@ ConnectionSortStruct *NewNode(const ConnListNode &source) {
 int GetSortedConnectionList(ConnectionSortStruct **list, cifsSortType sortType) {
     KEL2CIFS_TRACE(debug, "Enter GetSortedConnectionList");
     int count = 0;
-    ConnListGuard monitored;
-    const int status = Ext_ListConnDetails(&count, &monitored.head);
+    Held<ConnListNode, FreeConnListNodes> monitored;
+    const int status = Ext_ListConnDetails(&count, monitored.out());
     if (status != 0) {
         KEL2CIFS_TRACE(debug, "Ext_ListConnDetails() has failed with error = %d", status);
     }
-    if (monitored.head == nullptr) {
+    if (monitored.get() == nullptr) {
         KEL2CIFS_TRACE(debug, "GetSortedConnectionList, Connection list is Empty");
         return kNoConnectionList;
     }
 
     ConnectionSortStruct *head = nullptr;
     ConnectionSortStruct **tail = &head;
-    const ConnListNode *source = monitored.head;
+    const ConnListNode *source = monitored.get();
     for (int i = 0; i < count && source != nullptr; ++i, source = source->next) {
         ConnectionSortStruct *node = NewNode(*source);
         if (node == nullptr) {

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "cifsmonitoring/monitoring.h"
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
 

@@ -9,9 +9,10 @@
 
 #include "connections/list_page.h"
 #include "kel/host.h"
-#include "ofm/trace.h"
 #include "plugin/html.h"
 #include "plugin/pages.h"
+#include "plugin/records.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -22,11 +23,6 @@ constexpr int kStatusRefused = 401;
 constexpr int kStatusFailed = 500;
 // The path action of every close form of the page.
 constexpr char kCloseFilesAction[] = "CIFSCloseFiles";
-
-const char *TakeStripe(int *stripeCounter) {
-    const int counter = (*stripeCounter)++;
-    return counter % 2 == 0 ? pzSTRIPE_LIGHT : pzSTRIPE_DARK;
-}
 
 const char *OrEmpty(const char *text) {
     return text != nullptr ? text : "";
@@ -79,23 +75,6 @@ bool ReadConnectionId(const char *component, unsigned *connNumber) {
     *connNumber = value & 0xFFFFu;
     return true;
 }
-
-// Releases the monitoring record and the plug-in's record on every way out of the page.
-class ConnectionRecords {
-  public:
-    ConnectionRecords() = default;
-    ~ConnectionRecords() {
-        std::free(details);
-        if (info != nullptr) {
-            FreeUserDetailsNode(&info);
-        }
-    }
-    ConnectionRecords(const ConnectionRecords &) = delete;
-    ConnectionRecords &operator=(const ConnectionRecords &) = delete;
-
-    UserInfo_s *info = nullptr;
-    CIFSConnectionDetails *details = nullptr;
-};
 
 // Writes the page body from the heading to the end of the table.
 void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
@@ -182,10 +161,17 @@ int SendErrorBody(void *request, int status) {
     return status;
 }
 
-// The page without the error body: 0, or the status to answer with.
-int ShowConnection(void *request, ConnectionRecords &records, int allowClear, int acceptZero,
-                   const char *component, const char *sortName, const char *volume,
-                   const char *sortTypeText, const char *filter) {
+void FreeDetails(CIFSConnectionDetails *details) {
+    std::free(details);
+}
+
+// The page without the error body: 0, or the status to answer with. The records are released
+// on return, before any error body is sent.
+int ShowConnection(void *request, int allowClear, int acceptZero, const char *component,
+                   const char *sortName, const char *volume, const char *sortTypeText,
+                   const char *filter) {
+    Held<UserInfo_s, FreeUserDetailsNode> info;
+    Held<CIFSConnectionDetails, FreeDetails> details;
     unsigned connNumber = 0;
     if (!ReadConnectionId(component, &connNumber)) {
         return kStatusBadId;
@@ -193,28 +179,27 @@ int ShowConnection(void *request, ConnectionRecords &records, int allowClear, in
     if (connNumber == 0 && acceptZero == 0) {
         return kStatusRefused;
     }
-    const int status = Ext_GetConnInfo(connNumber, &records.info);
-    if (records.info == nullptr) {
+    const int status = Ext_GetConnInfo(connNumber, info.out());
+    if (info.get() == nullptr) {
         KEL2CIFS_TRACE(
             debug, "DisplaySpecifiedConnection, Error getting User Details - status = %d", status);
         return kStatusFailed;
     }
-    const int built = GetConnInfo(connNumber, records.info, &records.details);
+    const int built = GetConnInfo(connNumber, info.get(), details.out());
     if (built != 0) {
         return built == kNoConnectionList ? kStatusRefused : kStatusFailed;
     }
-    if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
+    // Unlike the other pages, a refused response is answered by the status alone.
+    if (!OpenResponse(request)) {
         return kStatusFailed;
     }
-
-    char title[kDetailTitleSize];
-    std::snprintf(title, sizeof(title), "%s", lnxMSG("CIFS Connection Information"));
-    char helpUrl[kDetailHelpUrlSize];
-    std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s/%s", keyword_cifsdcons, keyword_help,
-                  keyword_info);
-    BuildAndSendHeader(request, title, title, 0, 0, KEL_HEADER_OPTION_SCRIPT,
-                       AddJavaScriptConnectionCode, lnxMSG("Connection Help"), helpUrl);
-    WriteConnectionPage(request, allowClear, *records.info, *records.details,
+    WriteFrame(request, {.title = lnxMSG("CIFS Connection Information"),
+                         .titleSize = kDetailTitleSize,
+                         .script = AddJavaScriptConnectionCode,
+                         .helpText = lnxMSG("Connection Help"),
+                         .helpKeyword = keyword_cifsdcons,
+                         .helpTopic = keyword_info});
+    WriteConnectionPage(request, allowClear, *info.get(), *details.get(),
                         sortName != nullptr ? sortName : kDefaultConnectionSortName, volume,
                         sortTypeText, filter);
     HttpEndDataResponse(request);
@@ -231,12 +216,8 @@ int DisplaySpecifiedConnection(void *request, int allowClear, int authorised, in
         HttpSendErrorResponse(request, kStatusRefused);
         return kStatusRefused;
     }
-    int status = 0;
-    {
-        ConnectionRecords records;
-        status = ShowConnection(request, records, allowClear, acceptZero, component, sortName,
-                                OrEmpty(volume), OrEmpty(sortTypeText), OrEmpty(filter));
-    }
+    const int status = ShowConnection(request, allowClear, acceptZero, component, sortName,
+                                      OrEmpty(volume), OrEmpty(sortTypeText), OrEmpty(filter));
     return status == 0 ? 0 : SendErrorBody(request, status);
 }
 

@@ -16,9 +16,8 @@
 
 namespace kel2cifs {
 
-// Capacities of the page title, its help URL and the error body, terminator included.
+// Capacities of the page title and the error body, terminator included.
 inline constexpr std::size_t kDetailTitleSize = 512;
-inline constexpr std::size_t kDetailHelpUrlSize = 64;
 inline constexpr std::size_t kErrorBodySize = 512;
 // An id component holds 1 to this many hexadecimal digits.
 inline constexpr std::size_t kMaxIdLength = 8;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "connections/close.h"
 #include "connections/connection_list.h"
@@ -13,39 +12,18 @@
 #include "connections/list_page.h"
 #include "kel/host.h"
 #include "ofm/close_files.h"
-#include "ofm/post_data.h"
-#include "ofm/trace.h"
 #include "plugin/component_path.h"
 #include "plugin/pages.h"
+#include "plugin/request.h"
+#include "plugin/service_path.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
 namespace {
 
-constexpr int kStatusOk = 200;
-constexpr int kStatusNotOpened = 500;
-constexpr int kStatusBadPath = 400;
-constexpr int kMethodGet = 0;
-constexpr int kMethodPost = 2;
-
-// State of one request's path as the parser leaves it.
-struct ConsPath {
-    int count = 0;
-    cifsSortType sortType = kSortByConnectionNumber;
-    char *component = nullptr;
-    ConvertedPath converted;
-    HeapText pathCopy;
-
-    // The text of the path copy from where `at` stands in the converted path: both have the same
-    // layout, a "/" of the copy standing where the converted path has a length byte.
-    const char *CopyAt(const char *at) const { return pathCopy.get() + (at - converted.base); }
-};
-
 // The sort keywords in the order they are tried.
-constexpr struct {
-    const char *keyword;
-    cifsSortType sortType;
-} kSortKeywords[] = {
+constexpr SortKeyword kSortKeywords[] = {
     {"ConnectionNumber", kSortByConnectionNumber},
     {"ConnectionName", kSortByConnectionName},
     {"FSActivity", kSortByFSActivity},
@@ -54,71 +32,11 @@ constexpr struct {
     {"ZupRequest", kSortByZupRequest},
 };
 
-int ParseConsPath(void *request, ConsPath &path, char *sortName) {
-    char *url = nullptr;
-    if (HttpReturnPathBuffers(request, nullptr, &url, nullptr) != 0 || url == nullptr ||
-        url[0] != '/') {
-        return kStatusBadPath;
-    }
-    KEL2CIFS_TRACE(debug, "URL = %s", url);
-
-    // The leading "/" and the keyword, which the host has matched already.
-    const std::size_t skip = 1 + std::strlen(keyword_cifsdcons);
-    if (strnlen(url, skip) < skip || url[skip] != '/') {
-        path.count = 0;
-        return 0;
-    }
-    char *rest = url + skip;
-    const std::size_t restLength = std::strlen(rest);
-    path.pathCopy.reset(static_cast<char *>(std::malloc(restLength + 1)));
-    if (path.pathCopy == nullptr) {
-        KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetComponentCountAndSortType");
-        return kStatusBadPath;
-    }
-    KEL2CIFS_TRACE(debug, "In fun GetComponentCountAndSortType len of componentPath =  %d",
-                   static_cast<int>(restLength));
-    KEL2CIFS_TRACE(debug, "In fun GetComponentCountAndSortType len of pPath =  %s", rest);
-    std::memcpy(path.pathCopy.get(), rest, restLength + 1);
-    KEL2CIFS_TRACE(debug, "In fun GetComponentCountAndSortType val of componentPath =  %s",
-                   path.pathCopy.get());
-
-    // A component too long for its length byte leaves the path unconverted.
-    const int count = ConvertToComponentPath(rest);
-    if (count < 1) {
-        return kStatusBadPath;
-    }
-    path.count = count;
-    path.converted = ConvertedPath{rest, rest + restLength};
-    path.component = rest;
-    KEL2CIFS_TRACE(debug, "count = %d check for help token", path.count);
-
-    Component first;
-    if (!path.converted.At(rest, first)) {
-        return kStatusBadPath;
-    }
-    if (IsPrefixOf(first, keyword_help)) {
-        KEL2CIFS_TRACE(debug, "count = %d FOUND help token", path.count);
-        Component second;
-        if (path.count > 1 && path.converted.Next(first, second)) {
-            return generate_connections_help(request, path.count - 1, second.text,
-                                             static_cast<int>(second.length));
-        }
-        return generate_connections_help(request, 0, "", 0);
-    }
-
-    KEL2CIFS_TRACE(debug, "count = %d look for sort method", path.count);
-    for (const auto &entry : kSortKeywords) {
-        if (BeginsWith(first, entry.keyword)) {
-            path.sortType = entry.sortType;
-            if (sortName != nullptr) {
-                std::snprintf(sortName, kSortNameSize, "%s", entry.keyword);
-            }
-            --path.count;
-            path.component = first.after();
-            break;
-        }
-    }
-    return 0;
+ServicePathGrammar ConsPaths() {
+    return {.keyword = keyword_cifsdcons,
+            .sortKeywords = kSortKeywords,
+            .help = generate_connections_help,
+            .traceCopy = true};
 }
 
 // The open-file page's state posted along with a request.
@@ -156,20 +74,9 @@ void LookUpFields(const char *form, PostedFields &fields) {
 
 int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortType, char *sortName,
                                  char **component, char **pathCopy) {
-    ConsPath path;
-    const int status = ParseConsPath(request, path, sortName);
-    if (count != nullptr) {
-        *count = path.count;
-    }
-    if (sortType != nullptr) {
-        *sortType = path.sortType;
-    }
-    if (component != nullptr) {
-        *component = path.component;
-    }
-    if (pathCopy != nullptr) {
-        *pathCopy = path.pathCopy.release();
-    }
+    ServicePath path;
+    const int status = ParseServicePath(request, ConsPaths(), path, sortName, kSortNameSize);
+    path.Release(count, sortType, component, pathCopy);
     return status;
 }
 
@@ -178,12 +85,12 @@ int cifsconsMethod(void *request, int, int, unsigned int access) {
     char sortName[kSortNameSize];
     std::snprintf(sortName, sizeof(sortName), "%s", kDefaultConnectionSortName);
 
-    if ((access & kConsAccessAny) == 0 || (access & kConsAccessPage) == 0) {
+    if ((access & kAccessManage) == 0 || (access & kAccessConsole) == 0) {
         return generate_error_page(request, kErrorAccessDenied);
     }
 
-    ConsPath path;
-    const int status = ParseConsPath(request, path, sortName);
+    ServicePath path;
+    const int status = ParseServicePath(request, ConsPaths(), path, sortName, sizeof(sortName));
     if (status != 0) {
         path.pathCopy.reset();
         // A help page (or the error page it chose) was served; a page that could not be opened
@@ -194,34 +101,18 @@ int cifsconsMethod(void *request, int, int, unsigned int access) {
         return generate_error_page(request, status);
     }
 
-    int method = 0;
-    if (HttpReturnRequestMethod(request, &method) == 0) {
-        return generate_error_page(request, kErrorMissingData);
+    RequestData data;
+    if (const int refused = ReadRequestData(request, data); refused != 0) {
+        return refused;
     }
-    if (method != kMethodGet && method != kMethodPost) {
-        return generate_error_page(request, kErrorBadRequest);
-    }
-
-    HeapText decoded;
-    if (method == kMethodPost) {
-        char *data = nullptr;
-        unsigned long length = 0;
-        if (HttpReturnPostDataBuffer(request, &data, &length) == 0 && data != nullptr) {
-            data[length] = '\0';
-            char *text = nullptr;
-            const int decodeStatus = decodePostDataString(data, length, &text);
-            decoded.reset(text);
-            if (decodeStatus != 0) {
-                return generate_error_page(request, kErrorOutOfResources);
-            }
-        }
-    }
+    const int method = data.method;
+    HeapText &decoded = data.decoded;
 
     // The id a close request names when its path ends before one: a component of length 0.
     static const char kEmptyId[1] = {'\0'};
-    const char *component = path.component;
+    const char *component = path.position;
     Component action;
-    if (path.count != 0 && path.converted.At(path.component, action)) {
+    if (path.count != 0 && path.converted.At(path.position, action)) {
         if (BeginsWith(action, kActionCloseConnections)) {
             // The list holds "/" itself ("</closeconn>"), so it is taken from the path copy.
             const char *list = path.CopyAt(action.after());

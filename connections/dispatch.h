@@ -1,5 +1,7 @@
 // dispatch.h: the Manage Connections service method and its URL parser.
 //
+// Every page needs the access bits kAccessConsole and one of kAccessManage (plugin/request.h).
+//
 // URL grammar under "/cifscons" (keywords without regard to case; id: 1 to 8 hexadecimal digits;
 // n: a decimal connection number; a sort keyword is one of the six of connection_list.h):
 //   (nothing)                                      GET: the connection list
@@ -18,13 +20,9 @@
 
 #include <cstddef>
 
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
-
-// Access bits: every connection page needs kConsAccessPage and one of kConsAccessAny.
-inline constexpr unsigned int kConsAccessPage = 0x8u;
-inline constexpr unsigned int kConsAccessAny = 0x10000003u;
 
 // Action components of the URL.
 inline constexpr char kActionCloseConnections[] = "CIFSCloseConnections";

@@ -82,12 +82,11 @@ int generate_main_connections_page(void *request, int /*ignored*/, int showList,
     if (!OpenPage(request)) {
         return 500;
     }
-    char title[kConnectionsTitleSize];
-    std::snprintf(title, sizeof(title), "%s", lnxMSG("CIFS Connections"));
-    char helpUrl[kConnectionsHelpUrlSize];
-    std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s", keyword_cifsdcons, keyword_help);
-    BuildAndSendHeader(request, title, title, 0, 0, KEL_HEADER_OPTION_SCRIPT,
-                       AddJavaScriptConnectionCode, lnxMSG("Connection List"), helpUrl);
+    WriteFrame(request, {.title = lnxMSG("CIFS Connections"),
+                         .titleSize = kConnectionsTitleSize,
+                         .script = AddJavaScriptConnectionCode,
+                         .helpText = lnxMSG("Connection List"),
+                         .helpKeyword = keyword_cifsdcons});
 
     if (showList != 0) {
         if (DisplayCIFSConnectionList(request, 0, sortType, sortName) != 0) {
@@ -130,13 +129,12 @@ int DisplayCIFSConnectionList(void *request, int withSelection, cifsSortType sor
     if (GetSortedConnectionList(&list, sortType) != 0) {
         return -1;
     }
-    bool light = true;
+    int row = 0;
     while (list != nullptr) {
         ConnectionSortStruct *node = list;
         list = node->next;
-        WriteRow(request, *node, light ? pzSTRIPE_LIGHT : pzSTRIPE_DARK, withSelection, sortName);
+        WriteRow(request, *node, TakeStripe(&row), withSelection, sortName);
         std::free(node);
-        light = !light;
     }
     return 0;
 }

@@ -9,13 +9,12 @@
 
 #include <cstddef>
 
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
 
-// Capacities of the list page's title and help URL, terminator included.
+// Capacity of the list page's title, terminator included.
 inline constexpr std::size_t kConnectionsTitleSize = 1024;
-inline constexpr std::size_t kConnectionsHelpUrlSize = 64;
 // The URL prefix of the console's images as the connection pages write it.
 inline constexpr char kConnectionImagePrefix[] = "/opt/zantio/kel/";
 

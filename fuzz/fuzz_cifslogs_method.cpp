@@ -17,6 +17,7 @@
 #include "fuzz/harness.h"
 #include "logs/logs.h"
 #include "plugin/paths.h"
+#include "plugin/request.h"
 
 namespace kel2cifs::fuzz {
 namespace {
@@ -118,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         const int status = fake::Serve(cifsLogsMethod, request, choice.access);
         Show(request, path, body, status);
         CheckServed(request, status);
-        const bool declined = (choice.access & kel2cifs::kLogsAccessDecline) != 0;
+        const bool declined = (choice.access & kel2cifs::kAccessDeclined) != 0;
         const int expected = declined ? 0 : choice.openSucceeds ? 200 : 500;
         Require(status == expected, "cifsLogsMethod returned " + std::to_string(status) +
                                         " instead of " + std::to_string(expected));

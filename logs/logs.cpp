@@ -13,6 +13,8 @@
 #include "plugin/html.h"
 #include "plugin/pages.h"
 #include "plugin/paths.h"
+#include "plugin/request.h"
+#include "plugin/trace.h"
 #include "plugin/utils.h"
 
 using namespace kel2cifs;
@@ -22,16 +24,11 @@ namespace {
 // "/" and the keyword, which the host has matched already.
 constexpr std::size_t kKeywordPrefixLength = sizeof("/cifslogs") - 1;
 constexpr std::size_t kTitleSize = 512;
-constexpr std::size_t kHelpUrlSize = 512;
 constexpr std::size_t kFilePathSize = 4096;
 constexpr uint64_t kKiB = 1024;
 constexpr uint64_t kMiB = kKiB * 1024;
 constexpr uint64_t kGiB = kMiB * 1024;
 constexpr uint64_t kTiB = kGiB * 1024;
-
-// Host method codes.
-constexpr int kMethodGet = 0;
-constexpr int kMethodPost = 2;
 
 // The log files in row order; the last two are listed only at debug level and above.
 constexpr const char *kAlwaysListed = "cifstcp.log";
@@ -117,18 +114,16 @@ const char *BuildLogFileTableEntry(void *request, const char *stripe, const char
                         "<tr %s><td class=\"tablecol\" align=center><a href=\"%s?VIEW\">%s</a></td>"
                         "<td  class=\"tablecol\" align=right>%s</td></tr>\n",
                         stripe, link.c_str(), name.c_str(), size);
-    return stripe != nullptr && std::strcmp(stripe, lpzdark) == 0 ? lpzlight : lpzdark;
+    return StripeAfter(stripe, lpzlight, lpzdark);
 }
 
 int generate_main_showlogs_page(void *request) {
     if (!OpenPage(request)) {
         return 500;
     }
-    char title[kTitleSize];
-    std::snprintf(title, sizeof(title), "%s", lnxMSG("CIFS System Logs"));
-    char helpUrl[kHelpUrlSize];
-    std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s", keyword_cifsdlogs, keyword_help);
-    BuildAndSendHeader(request, title, title, 0, 0, 0, nullptr, nullptr, helpUrl);
+    WriteFrame(request, {.title = lnxMSG("CIFS System Logs"),
+                         .titleSize = kTitleSize,
+                         .helpKeyword = keyword_cifsdlogs});
 
     HttpSendDataSprintf(request, "<p><dl><dd><table border=0>\n");
     HttpSendDataSprintf(request,
@@ -156,10 +151,10 @@ int generate_showlogs_help(void *request, int, const char *, int) {
 }
 
 int cifsLogsMethod(void *request, int, int, unsigned int access) {
-    if ((access & kLogsAccessDecline) != 0) {
+    if ((access & kAccessDeclined) != 0) {
         return 0;
     }
-    if ((access & kLogsAccessRead) == 0 || (access & kLogsAccessConsole) == 0) {
+    if ((access & kAccessRead) == 0 || (access & kAccessConsole) == 0) {
         return generate_error_page(request, kErrorAccessDenied);
     }
 
@@ -188,9 +183,9 @@ int cifsLogsMethod(void *request, int, int, unsigned int access) {
         }
     }
 
-    log->debug("URL = %s", path);
+    KEL2CIFS_TRACE(debug, "URL = %s", path);
     if (method == kMethodPost) {
-        log->dump("%s", data);
+        KEL2CIFS_TRACE(dump, "%s", data);
     }
 
     // The host routed "/cifslogs..." here; a shorter path has nothing after the keyword.

@@ -1,5 +1,7 @@
 // logs.h: the View Logs page ("/cifslogs"): the CIFS server's log files and the plug-in's own
-// log, each linked to the console's file viewer, with its size.
+// log, each linked to the console's file viewer, with its size. The page needs both access bits
+// kAccessRead and kAccessConsole (plugin/request.h); a word with a kAccessDeclined bit is not
+// served at all (0, no output).
 #ifndef KEL2CIFS_LOGS_LOGS_H
 #define KEL2CIFS_LOGS_LOGS_H
 
@@ -7,12 +9,6 @@
 #include <cstdint>
 
 namespace kel2cifs {
-
-// Access bits: the page needs both kAccessRead and kAccessConsole; a word with either of the
-// decline bits set is not served at all (0, no output).
-inline constexpr unsigned kLogsAccessRead = 0x1;
-inline constexpr unsigned kLogsAccessConsole = 0x8;
-inline constexpr unsigned kLogsAccessDecline = 0x80000000u | 0x40000000u;
 
 // Capacity of a size text: the widest is "17179869183.99 TB" and its terminator.
 inline constexpr std::size_t kSizeTextSize = 32;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "cifsmonitoring/monitoring.h"
-#include "ofm/trace.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 

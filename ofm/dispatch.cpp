@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include <strings.h>
 
@@ -13,104 +12,34 @@
 #include "ofm/main_page.h"
 #include "ofm/open_files.h"
 #include "ofm/sort.h"
-#include "ofm/trace.h"
 #include "plugin/component_path.h"
 #include "plugin/config.h"
 #include "plugin/help.h"
 #include "plugin/pages.h"
+#include "plugin/request.h"
+#include "plugin/service_path.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
 namespace {
 
-constexpr int kStatusOk = 200;
-constexpr int kStatusNotOpened = 500;
-constexpr int kStatusBadPath = 400;
-constexpr int kMethodGet = 0;
-constexpr int kMethodPost = 2;
 // The posted field holding the filter, and what precedes its value: "FILTER" and one character
 // (normally "=") that is skipped unexamined.
 constexpr char kFilterField[] = "FILTER";
 constexpr std::size_t kFilterValueOffset = sizeof(kFilterField);
 
-// State of one request's path as the parser leaves it.
-struct OfmPath {
-    int count = 0;
-    cifsSortType sortType = kSortByConnectionNumber;
-    char *position = nullptr;
-    ConvertedPath converted;
-    HeapText pathCopy;
+constexpr SortKeyword kSortKeywords[] = {
+    {kSortKeywordConnectionNumber, kSortByConnectionNumber},
+    {kSortKeywordUserName, kSortByUserName},
+    {kSortKeywordFileName, kSortByFileName},
 };
 
-// Steps 2 to 8 of serving a request: see GetComponentCountAndSortType.
-int ParseOfmPath(void *request, OfmPath &path, char *sortKeyword) {
-    char *url = nullptr;
-    if (HttpReturnPathBuffers(request, nullptr, &url, nullptr) != 0 || url == nullptr ||
-        url[0] != '/') {
-        return kStatusBadPath;
-    }
-    KEL2CIFS_TRACE(debug, "URL = %s", url);
-
-    // The leading "/" and the keyword, which the host has matched already.
-    const std::size_t skip = 1 + std::strlen(keyword_cifsofm);
-    if (strnlen(url, skip) < skip || url[skip] != '/') {
-        path.count = 0;
-        return 0;
-    }
-    char *rest = url + skip;
-    const std::size_t restLength = std::strlen(rest);
-    path.pathCopy.reset(strndup(rest, restLength));
-    if (path.pathCopy == nullptr) {
-        KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetComponentCountAndSortType");
-        return kStatusBadPath;
-    }
-    // A component too long for its length byte leaves the path unconverted.
-    int count = ConvertToComponentPath(rest);
-    if (count < 1) {
-        return kStatusBadPath;
-    }
-    path.count = count;
-    path.converted = ConvertedPath{rest, rest + restLength};
-    path.position = rest;
-    KEL2CIFS_TRACE(debug, "count = %d check for help token", path.count);
-
-    Component first;
-    if (!path.converted.At(rest, first)) {
-        return kStatusBadPath;
-    }
-    if (IsPrefixOf(first, keyword_help)) {
-        KEL2CIFS_TRACE(debug, "count = %d FOUND help token", path.count);
-        Component second;
-        if (path.count > 1 && path.converted.Next(first, second)) {
-            return generate_cifs_ofm_help(request, path.count - 1, second.text,
-                                          static_cast<int>(second.length));
-        }
-        return generate_cifs_ofm_help(request, 0, "", 0);
-    }
-
-    KEL2CIFS_TRACE(debug, "count = %d look for sort method", path.count);
-    static constexpr struct {
-        const char *keyword;
-        cifsSortType sortType;
-    } kSortKeywords[] = {
-        {kSortKeywordConnectionNumber, kSortByConnectionNumber},
-        {kSortKeywordUserName, kSortByUserName},
-        {kSortKeywordFileName, kSortByFileName},
-    };
-    for (const auto &entry : kSortKeywords) {
-        if (BeginsWith(first, entry.keyword)) {
-            path.sortType = entry.sortType;
-            if (sortKeyword != nullptr) {
-                std::snprintf(sortKeyword, kSortKeywordSize, "%s", entry.keyword);
-            }
-            // The whole component is consumed, also when it continues past the keyword
-            // ("UserNameX"), so the next one begins at its own length byte.
-            --path.count;
-            path.position = first.after();
-            break;
-        }
-    }
-    return 0;
+ServicePathGrammar OfmPaths() {
+    return {.keyword = keyword_cifsofm,
+            .sortKeywords = kSortKeywords,
+            .help = generate_cifs_ofm_help,
+            .traceCopy = false};
 }
 
 // The posted filter: the text after "FILTER" and one more character, to the end of the decoded
@@ -145,20 +74,9 @@ int generate_cifs_ofm_help(void *request, int remaining, const char *next, int n
 int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortType,
                                  char * /*filter*/, char *sortKeyword, char **position,
                                  char **pathCopy) {
-    OfmPath path;
-    int status = ParseOfmPath(request, path, sortKeyword);
-    if (count != nullptr) {
-        *count = path.count;
-    }
-    if (sortType != nullptr) {
-        *sortType = path.sortType;
-    }
-    if (position != nullptr) {
-        *position = path.position;
-    }
-    if (pathCopy != nullptr) {
-        *pathCopy = path.pathCopy.release();
-    }
+    ServicePath path;
+    const int status = ParseServicePath(request, OfmPaths(), path, sortKeyword, kSortKeywordSize);
+    path.Release(count, sortType, position, pathCopy);
     return status;
 }
 
@@ -167,7 +85,7 @@ int GetComponentCount(void *request, int *count) {
     char *url = nullptr;
     if (HttpReturnPathBuffers(request, nullptr, &url, nullptr) != 0 || url == nullptr ||
         url[0] != '/') {
-        return kStatusBadPath;
+        return kStatusBadRequest;
     }
     KEL2CIFS_TRACE(debug, "URL = %s", url);
     const std::size_t skip = 1 + std::strlen(keyword_cifsofm);
@@ -178,11 +96,11 @@ int GetComponentCount(void *request, int *count) {
     HeapText copy(strdup(url + skip));
     if (copy == nullptr) {
         KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetComponentCount");
-        return kStatusBadPath;
+        return kStatusBadRequest;
     }
     int components = ConvertToComponentPath(copy.get());
     if (components < 1) {
-        return kStatusBadPath;
+        return kStatusBadRequest;
     }
     *count = components;
     KEL2CIFS_TRACE(debug, "count = %d check for help token toke= %s", components, copy.get() + 1);
@@ -190,13 +108,14 @@ int GetComponentCount(void *request, int *count) {
 }
 
 int cifsofmMethod(void *request, int, int, unsigned int access) {
-    if ((access & kAccessOfmAny) == 0 || (access & kAccessPage) == 0) {
+    if ((access & kAccessManage) == 0 || (access & kAccessConsole) == 0) {
         return generate_error_page(request, kErrorAccessDenied);
     }
 
-    OfmPath path;
-    char sortKeyword[30] = "";
-    int status = ParseOfmPath(request, path, sortKeyword);
+    ServicePath path;
+    char sortKeyword[kSortKeywordSize] = "";
+    const int status =
+        ParseServicePath(request, OfmPaths(), path, sortKeyword, sizeof(sortKeyword));
     if (status != 0) {
         path.pathCopy.reset();
         // A help page (or the error page it chose) was served; a page that could not be opened
@@ -207,32 +126,12 @@ int cifsofmMethod(void *request, int, int, unsigned int access) {
         return generate_error_page(request, status);
     }
 
-    int method = 0;
-    if (HttpReturnRequestMethod(request, &method) == 0) {
-        return generate_error_page(request, kErrorMissingData);
+    RequestData data;
+    if (const int refused = ReadRequestData(request, data); refused != 0) {
+        return refused;
     }
-    if (method != kMethodGet && method != kMethodPost) {
-        return generate_error_page(request, kErrorBadRequest);
-    }
-
-    const char *raw = "";
-    unsigned long rawLength = 0;
-    HeapText decoded;
-    if (method == kMethodPost) {
-        char *data = nullptr;
-        unsigned long length = 0;
-        if (HttpReturnPostDataBuffer(request, &data, &length) == 0 && data != nullptr) {
-            data[length] = '\0';
-            raw = data;
-            rawLength = length;
-            char *text = nullptr;
-            int decodeStatus = decodePostDataString(data, length, &text);
-            decoded.reset(text);
-            if (decodeStatus != 0) {
-                return generate_error_page(request, kErrorOutOfResources);
-            }
-        }
-    }
+    const int method = data.method;
+    HeapText &decoded = data.decoded;
 
     char filter[kFilterSize] = "";
     Component action;
@@ -243,7 +142,7 @@ int cifsofmMethod(void *request, int, int, unsigned int access) {
             const char *filePath = "";
             Component volume;
             if (path.converted.Next(action, volume)) {
-                filePath = path.pathCopy.get() + (volume.after() - path.converted.base);
+                filePath = path.CopyAt(volume.after());
             }
             KEL2CIFS_TRACE(debug, "file name = %s", filePath);
             return displayCIFSFileDetails(request, filePath);
@@ -282,8 +181,9 @@ int cifsofmMethod(void *request, int, int, unsigned int access) {
     path.pathCopy.reset();
     decoded.reset();
 
-    if (rawLength != 0) {
-        KEL2CIFS_TRACE(error, "post count = %d content=%s", static_cast<int>(rawLength), raw);
+    if (data.rawLength != 0) {
+        KEL2CIFS_TRACE(error, "post count = %d content=%s", static_cast<int>(data.rawLength),
+                       data.raw);
     }
     KEL2CIFS_TRACE(debug, "Connection clearing power is = %d",
                    (access & kAccessClearConnLimited) == 0 || AllowClearConn == 1 ? 1 : 0);

@@ -1,5 +1,7 @@
 // dispatch.h: the Manage Open Files service method and its URL parser.
 //
+// Every page needs the access bits kAccessConsole and one of kAccessManage (plugin/request.h).
+//
 // URL grammar under "/cifsofm" (keywords without regard to case):
 //   (nothing)                              the page without a volume
 //   /<prefix of "help">[/...]              help (an empty first component counts as a prefix)
@@ -12,15 +14,9 @@
 #define KEL2CIFS_OFM_DISPATCH_H
 
 #include "ofm/post_data.h"
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
-
-// Access bits: every page needs kAccessPage and one of kAccessOfmAny.
-inline constexpr unsigned int kAccessPage = 0x8u;
-inline constexpr unsigned int kAccessOfmAny = 0x1u | 0x2u | 0x10000000u;
-// Set when the account's power to clear connections depends on AllowClearConn.
-inline constexpr unsigned int kAccessClearConnLimited = 0x400u;
 
 // Action components of the URL.
 inline constexpr char kActionBrowseFile[] = "CIFSBrowseFile";

@@ -8,9 +8,10 @@
 #include "kel/host.h"
 #include "ofm/open_files.h"
 #include "ofm/sort.h"
-#include "ofm/trace.h"
 #include "plugin/html.h"
 #include "plugin/pages.h"
+#include "plugin/records.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -18,32 +19,6 @@ namespace {
 
 // Capacity of a volume name taken from a path component: a length byte counts at most 255.
 constexpr std::size_t kVolumeNameSize = 256;
-
-// Frees the monitoring library's volume list on every way out of FillVolumes.
-class VolumeListGuard {
-  public:
-    VolumeListGuard() = default;
-    ~VolumeListGuard() {
-        if (head != nullptr) {
-            FreeVolsDetailsNode(&head);
-        }
-    }
-    VolumeListGuard(const VolumeListGuard &) = delete;
-    VolumeListGuard &operator=(const VolumeListGuard &) = delete;
-
-    VolumeDetailsNode *head = nullptr;
-};
-
-// Owns an open-file list until it is freed.
-class OpenFileListGuard {
-  public:
-    OpenFileListGuard() = default;
-    ~OpenFileListGuard() { FreeOpenFileList(head); }
-    OpenFileListGuard(const OpenFileListGuard &) = delete;
-    OpenFileListGuard &operator=(const OpenFileListGuard &) = delete;
-
-    OpenFileInfo *head = nullptr;
-};
 
 // The filter form's label and input of the page without a volume, up to "</form>".
 void WriteFilterInput(void *request) {
@@ -103,12 +78,11 @@ bool kel2cifs::OpenOfmPage(void *request, const char *englishTitle) {
     if (!OpenPage(request)) {
         return false;
     }
-    char title[kOfmTitleSize];
-    std::snprintf(title, sizeof(title), "%s", lnxMSG(englishTitle));
-    char helpUrl[kOfmHelpUrlSize];
-    std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s", keyword_cifsofm, keyword_help);
-    BuildAndSendHeader(request, title, title, 0, 0, KEL_HEADER_OPTION_SCRIPT, AddJavaScriptOFMCode,
-                       lnxMSG("CIFS Volume List"), helpUrl);
+    WriteFrame(request, {.title = lnxMSG(englishTitle),
+                         .titleSize = kOfmTitleSize,
+                         .script = AddJavaScriptOFMCode,
+                         .helpText = lnxMSG("CIFS Volume List"),
+                         .helpKeyword = keyword_cifsofm});
     return true;
 }
 
@@ -171,9 +145,9 @@ int generate_main_ofm_page(void *request, const char *volumeComponent, cifsSortT
 }
 
 int FillVolumes(void *request, const char *selected) {
-    VolumeListGuard volumes;
+    Held<VolumeDetailsNode, FreeVolsDetailsNode> volumes;
     int count = 0;
-    int status = Ext_ListVolumeDetails(&count, &volumes.head);
+    int status = Ext_ListVolumeDetails(&count, volumes.out());
     if (status != 0) {
         count = 0;
         KEL2CIFS_TRACE(error,
@@ -189,7 +163,7 @@ int FillVolumes(void *request, const char *selected) {
                         "onchange=\"volumeChanged(document.getElementById('volumes'));\"><option>%"
                         "s</option>",
                         lnxMSG("CIFS Volume"), lnxMSG("Select a volume"));
-    const VolumeDetailsNode *node = volumes.head;
+    const VolumeDetailsNode *node = volumes.get();
     for (int i = 0; i < count && node != nullptr; ++i, node = node->next) {
         std::string_view name = FieldText(node->volumeName);
         HtmlText shown(name);
@@ -246,16 +220,16 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
     HttpSendDataSprintf(request, "<tr class=tablehead><TD align=center colspan=4>%s</TD></tr>",
                         lnxMSG("List of Open Files"));
 
-    OpenFileListGuard files;
-    int status = GetOpenFileList(volumeName, &files.head, filter);
-    if (status != 0 || files.head == nullptr) {
+    Held<OpenFileInfo, FreeOpenFileList> files;
+    int status = GetOpenFileList(volumeName, files.out(), filter);
+    if (status != 0 || files.get() == nullptr) {
         HttpSendDataSprintf(request,
                             "<TR class=tablesubhead NOWRAP><TD align=center><input "
                             "type=\"checkbox\" NAME=K_1_ id=noid></TD>");
         setSortImage(request, sortType, volumeName);
         WriteEmptyRow(request);
     } else {
-        if (SortOpenFilesTable(&files.head, sortType) == nullptr) {
+        if (SortOpenFilesTable(files.out(), sortType) == nullptr) {
             KEL2CIFS_TRACE(debug, "Error: SortOpenFilesTable failed");
         }
         HttpSendDataSprintf(request,
@@ -263,14 +237,13 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
                             "type=\"checkbox\" NAME=K_1_ id=noid "
                             "onclick='checkAndUncheckAll(this)'></TD>");
         setSortImage(request, sortType, volumeName);
-        if (files.head == nullptr) {
+        if (files.get() == nullptr) {
             WriteEmptyRow(request);
         }
-        const char *stripe = nullptr;
-        for (const OpenFileInfo *file = files.head; file != nullptr; file = file->next) {
-            stripe = stripe == pzSTRIPE_LIGHT ? pzSTRIPE_DARK : pzSTRIPE_LIGHT;
+        int row = 0;
+        for (const OpenFileInfo *file = files.get(); file != nullptr; file = file->next) {
             PrefetchRow(file->next);
-            WriteRow(request, *file, stripe);
+            WriteRow(request, *file, TakeStripe(&row));
         }
     }
 

@@ -9,13 +9,12 @@
 
 #include <cstddef>
 
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
 
-// Capacities of the page title and the help URL of an open-file page, terminator included.
+// Capacity of the page title of an open-file page, terminator included.
 inline constexpr std::size_t kOfmTitleSize = 1024;
-inline constexpr std::size_t kOfmHelpUrlSize = 64;
 
 // Opens the response of an open-file page and writes the console's frame with the localised
 // title, the script block, the section text "CIFS Volume List" and the help URL "/cifsofm/help".

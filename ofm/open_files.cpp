@@ -6,8 +6,9 @@
 #include <string_view>
 
 #include "cifsmonitoring/monitoring.h"
-#include "ofm/trace.h"
 #include "plugin/html.h"
+#include "plugin/records.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -28,21 +29,6 @@ bool IsFilterActive(const char *filter) {
     std::size_t length = strnlen(filter, sizeof(kMatchAllFilter));
     return length >= sizeof(kMatchAllFilter) || std::strncmp(filter, kMatchAllFilter, length) != 0;
 }
-
-// Frees the monitoring library's list on every way out of GetOpenFileList.
-class VolFileListGuard {
-  public:
-    VolFileListGuard() = default;
-    ~VolFileListGuard() {
-        if (head != nullptr) {
-            FreeVolFileListNodes(&head);
-        }
-    }
-    VolFileListGuard(const VolFileListGuard &) = delete;
-    VolFileListGuard &operator=(const VolFileListGuard &) = delete;
-
-    VolFileListNode *head = nullptr;
-};
 
 }  // namespace
 
@@ -75,9 +61,9 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
     if (filter == nullptr) {
         filter = "";
     }
-    VolFileListGuard files;
+    Held<VolFileListNode, FreeVolFileListNodes> files;
     int count = 0;
-    int status = Ext_ListVolFileDetails(volumeName, &files.head, &count);
+    int status = Ext_ListVolFileDetails(volumeName, files.out(), &count);
     if (status != 0) {
         KEL2CIFS_TRACE(debug, "Ext_ListVolFileDetails() has failed with error = %d", status);
         return -1;
@@ -87,7 +73,7 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
     OpenFileInfo *result = nullptr;
     OpenFileInfo **tail = &result;
 
-    const VolFileListNode *record = files.head;
+    const VolFileListNode *record = files.get();
     for (int i = 0; i < count && record != nullptr; ++i, record = record->next) {
         if (record->fileCount == 0 || record->fileNames == nullptr ||
             record->fileNames[0] == nullptr) {

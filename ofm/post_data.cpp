@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ofm/trace.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 

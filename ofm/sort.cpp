@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "kel/host.h"
-#include "ofm/list_sort.h"
-#include "ofm/trace.h"
 #include "plugin/html.h"
+#include "plugin/list_sort.h"
 #include "plugin/pages.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 

@@ -9,7 +9,7 @@
 #define KEL2CIFS_OFM_SORT_H
 
 #include "ofm/open_files.h"
-#include "ofm/sort_type.h"
+#include "plugin/sort_type.h"
 
 namespace kel2cifs {
 

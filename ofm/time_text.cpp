@@ -6,7 +6,7 @@
 #include <ctime>
 #include <limits>
 
-#include "ofm/trace.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 

@@ -7,17 +7,9 @@
 #include <strings.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace kel2cifs {
-
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-// A heap text from malloc/strdup, freed on every path out.
-using HeapText = std::unique_ptr<char, FreeDeleter>;
 
 // One length-prefixed component of a converted path.
 struct Component {

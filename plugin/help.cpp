@@ -183,9 +183,7 @@ int generate_cifs_help_page(void *request, int topic, const char *title) {
         return 500;
     }
     // The title comes localised from the help entry.
-    char heading[kPageTitleSize];
-    std::snprintf(heading, sizeof(heading), "%s", title != nullptr ? title : "");
-    BuildAndSendHeader(request, heading, heading, 0, 0, 0, nullptr, nullptr, nullptr);
+    WriteFrame(request, {.title = title});
 
     switch (topic) {
         case kHelpConnections:

@@ -16,6 +16,7 @@
 #include "logger/logger.h"
 #include "plugin/html.h"
 #include "plugin/paths.h"
+#include "plugin/request.h"
 
 using namespace kel2cifs;
 
@@ -140,12 +141,49 @@ const char *lnxMSG(const char *text) {
     return dgettext(kMessageDomain, text);
 }
 
+bool kel2cifs::OpenResponse(void *request) {
+    return HttpSendSuccessfulResponse(request, HttpReturnString(kContentTypeHtml)) == 0;
+}
+
 bool kel2cifs::OpenPage(void *request) {
-    if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
-        HttpSendErrorResponse(request, 500);
+    if (!OpenResponse(request)) {
+        HttpSendErrorResponse(request, kStatusNotOpened);
         return false;
     }
     return true;
+}
+
+void kel2cifs::WriteFrame(void *request, const PageFrame &frame) {
+    char title[kPageTitleSize];
+    const std::size_t titleSize = std::min(frame.titleSize, sizeof(title));
+    std::snprintf(title, titleSize, "%s", frame.title != nullptr ? frame.title : "");
+    // "/<keyword>/help/<topic>" with every part a short fixed word.
+    char helpUrl[kHelpUrlSize] = "";
+    const char *help = nullptr;
+    if (frame.helpKeyword != nullptr) {
+        if (frame.helpTopic != nullptr) {
+            std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s/%s", frame.helpKeyword, keyword_help,
+                          frame.helpTopic);
+        } else {
+            std::snprintf(helpUrl, sizeof(helpUrl), "/%s/%s", frame.helpKeyword, keyword_help);
+        }
+        help = helpUrl;
+    }
+    BuildAndSendHeader(request, title, title, 0, 0,
+                       frame.script != nullptr ? KEL_HEADER_OPTION_SCRIPT : 0u, frame.script,
+                       frame.helpText, help);
+}
+
+const char *kel2cifs::TakeStripe(int *rowCounter, const char *light, const char *dark) {
+    return (*rowCounter)++ % 2 == 0 ? light : dark;
+}
+
+const char *kel2cifs::TakeStripe(int *rowCounter) {
+    return TakeStripe(rowCounter, pzSTRIPE_LIGHT, pzSTRIPE_DARK);
+}
+
+const char *kel2cifs::StripeAfter(const char *current, const char *light, const char *dark) {
+    return current != nullptr && std::strcmp(current, dark) == 0 ? light : dark;
 }
 
 int kel2cifs::ClosePage(void *request) {
@@ -253,7 +291,7 @@ int generate_error_page(void *request, int code, ...) {
     }
     va_end(args);
 
-    BuildAndSendHeader(request, title, title, 0, 0, 0, nullptr, nullptr, nullptr);
+    WriteFrame(request, {.title = title});
     HttpSendDataSprintf(request, "<table width=100%% border=0 cellspacing=0 cellpadding=0>\n");
     HttpSendDataSprintf(request, "<tr bgcolor=#efeee9><td>\n");
     HttpSendDataSprintf(request, "<IMG src=\"%s/GRPstatus_critical.png\" align=absMiddle border=0>",

@@ -3,11 +3,15 @@
 #ifndef KEL2CIFS_PLUGIN_PAGES_H
 #define KEL2CIFS_PLUGIN_PAGES_H
 
+#include <cstddef>
+
 namespace kel2cifs {
 
 // Capacity of icon_folder, and of the error and help pages' title and message buffers.
 inline constexpr int kIconFolderSize = 512;
 inline constexpr int kPageTitleSize = 2052;
+// Capacity of a help link's URL ("/<keyword>/help/<topic>").
+inline constexpr std::size_t kHelpUrlSize = 64;
 // Scratch capacity of the form readers.
 inline constexpr int kFormScratchSize = 4096;
 // Lookup capacity of POST_GET_URL, POST_GET_INT, POST_CHECKBOX, POST_RADIOBUTTON.
@@ -56,11 +60,36 @@ const char *lnxMSG(const char *text);
 
 namespace kel2cifs {
 
-// Page frame. OpenPage opens the 200 HTML response; when the host refuses, it sends a 500
-// response and returns false, and the caller returns 500 having written nothing else.
-// ClosePage writes "</BODY></HTML>", ends the response and returns 200.
+// Page frame. OpenResponse opens the 200 HTML response: true when the host did. OpenPage does the
+// same, and when the host refuses it sends a 500 response and returns false, and the caller
+// returns 500 having written nothing else. ClosePage writes "</BODY></HTML>", ends the response
+// and returns 200.
+[[nodiscard]] bool OpenResponse(void *request);
 [[nodiscard]] bool OpenPage(void *request);
 int ClosePage(void *request);
+
+// What the console writes around a page's body: its title bar, script block and help link.
+struct PageFrame {
+    const char *title = "";                  // written as given, cut to titleSize - 1 bytes
+    std::size_t titleSize = kPageTitleSize;  // at most kPageTitleSize
+    int (*script)(void *request) = nullptr;  // writes the page's script block; null: none
+    const char *helpText = nullptr;          // the help link's text; null: none
+    // The help link leads to "/<helpKeyword>/help", and on to "/<helpTopic>" when that is not
+    // null; a null helpKeyword gives no link.
+    const char *helpKeyword = nullptr;
+    const char *helpTopic = nullptr;
+};
+
+// Writes the frame of an opened response.
+void WriteFrame(void *request, const PageFrame &frame);
+
+// List rows alternate two stripe texts (the console's pzSTRIPE_LIGHT and pzSTRIPE_DARK unless
+// named), light first. TakeStripe gives the stripe of the row *rowCounter counts (from 0) and
+// counts it; StripeAfter gives the stripe of the row after one of stripe `current`: light after
+// dark, dark after anything else.
+const char *TakeStripe(int *rowCounter);
+const char *TakeStripe(int *rowCounter, const char *light, const char *dark);
+const char *StripeAfter(const char *current, const char *light, const char *dark);
 
 }  // namespace kel2cifs
 

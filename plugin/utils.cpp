@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "logger/logger.h"
+#include "plugin/heap_text.h"
 
 using namespace kel2cifs;
 
@@ -29,10 +30,6 @@ constexpr std::size_t kResolvedPathSize = PATH_MAX;
 // Mode of the folders CreateLinuxPath and MakeLinuxFolder make, and pkg_dir_build's default.
 constexpr mode_t kLinuxFolderMode = 0744;
 constexpr mode_t kDefaultBuildMode = 0777;
-
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
 
 // The logger to write diagnostics to, or null while there is none.
 Logger *DebugLog() {
@@ -219,7 +216,7 @@ int pkg_dir_build(const char *path, unsigned mode) {
         errno = EINVAL;
         return -1;
     }
-    std::unique_ptr<char, FreeDeleter> copy(strdup(path));
+    HeapText copy(strdup(path));
     if (copy == nullptr) {
         errno = ENOMEM;
         return -1;

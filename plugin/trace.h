@@ -2,8 +2,8 @@
 // logger.
 //
 // `log` is null before the plug-in starts and after it stops; a line written then is dropped.
-#ifndef KEL2CIFS_OFM_TRACE_H
-#define KEL2CIFS_OFM_TRACE_H
+#ifndef KEL2CIFS_PLUGIN_TRACE_H
+#define KEL2CIFS_PLUGIN_TRACE_H
 
 #include "logger/logger.h"
 
@@ -12,6 +12,7 @@ namespace kel2cifs::trace {
 // The level each traced operation writes at.
 inline constexpr int kLevel_debug = kLevelDebug;
 inline constexpr int kLevel_error = kLevelError;
+inline constexpr int kLevel_dump = kLevelDump;
 
 // False when logger is the plug-in's own logger and its level drops lines of `level`: its
 // operations would return at once, so the arguments are not even passed. Any other record (a
@@ -40,4 +41,4 @@ inline bool Enabled(int level) {
         }                                                                                      \
     } while (0)
 
-#endif  // KEL2CIFS_OFM_TRACE_H
+#endif  // KEL2CIFS_PLUGIN_TRACE_H

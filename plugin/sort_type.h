@@ -1,6 +1,6 @@
 // sort_type.h: the sort order of a list page, chosen by a URL keyword.
-#ifndef KEL2CIFS_OFM_SORT_TYPE_H
-#define KEL2CIFS_OFM_SORT_TYPE_H
+#ifndef KEL2CIFS_PLUGIN_SORT_TYPE_H
+#define KEL2CIFS_PLUGIN_SORT_TYPE_H
 
 // Value 1 ("ConnectionNumber") is common to the open-file and the connection pages and is the
 // default whenever a request names no sort keyword. The open-file values are below; the
@@ -11,4 +11,4 @@ enum cifsSortType : int {
     kSortByFileName = 3,          // "FileName"
 };
 
-#endif  // KEL2CIFS_OFM_SORT_TYPE_H
+#endif  // KEL2CIFS_PLUGIN_SORT_TYPE_H

@@ -14,8 +14,8 @@
 //     only the compact array: the nodes' own comparison runs only when two key words are equal
 //     and the words do not hold the whole key. It relinks the nodes once at the end.
 // Callers use the second and fall back on the first when the array cannot be allocated.
-#ifndef KEL2CIFS_OFM_LIST_SORT_H
-#define KEL2CIFS_OFM_LIST_SORT_H
+#ifndef KEL2CIFS_PLUGIN_LIST_SORT_H
+#define KEL2CIFS_PLUGIN_LIST_SORT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -212,4 +212,4 @@ Node *SortLinkedRun(Node **cursor, std::size_t count, Merge &merge) {
 
 }  // namespace kel2cifs::list_sort
 
-#endif  // KEL2CIFS_OFM_LIST_SORT_H
+#endif  // KEL2CIFS_PLUGIN_LIST_SORT_H
