@@ -163,42 +163,15 @@ ConnectionSortStruct *mergesort(ConnectionSortStruct **list, cifsSortType sortTy
 
 void split_the_list(ConnectionSortStruct *list, ConnectionSortStruct **front,
                     ConnectionSortStruct **back) {
-    if (list == nullptr || list->next == nullptr) {
-        *front = list;
-        *back = nullptr;
-        return;
-    }
-    // slow ends on node ceil(n/2): fast takes two steps for each of slow's.
-    ConnectionSortStruct *slow = list;
-    ConnectionSortStruct *fast = list->next;
-    while (fast != nullptr) {
-        fast = fast->next;
-        if (fast != nullptr) {
-            slow = slow->next;
-            fast = fast->next;
-        }
-    }
-    *front = list;
-    *back = slow->next;
-    slow->next = nullptr;
+    list_sort::Split(list, front, back);
 }
 
 ConnectionSortStruct *merge(ConnectionSortStruct *a, ConnectionSortStruct *b,
                             cifsSortType sortType) {
-    ConnectionSortStruct *head = nullptr;
-    ConnectionSortStruct **tail = &head;
-    while (a != nullptr && b != nullptr) {
-        if (KeyLess(a, b, sortType)) {
-            *tail = a;
-            a = a->next;
-        } else {
-            *tail = b;
-            b = b->next;
-        }
-        tail = &(*tail)->next;
-    }
-    *tail = a != nullptr ? a : b;
-    return head;
+    return list_sort::Merge(
+        a, b, [sortType](const ConnectionSortStruct *x, const ConnectionSortStruct *y) {
+            return KeyLess(x, y, sortType);
+        });
 }
 
 void kel2cifs::FreeConnectionList(ConnectionSortStruct *list) {

@@ -113,22 +113,10 @@ int cifsofmMethod(void *request, int, int, unsigned int access) {
     }
 
     ServicePath path;
-    char sortKeyword[kSortKeywordSize] = "";
-    const int status =
-        ParseServicePath(request, OfmPaths(), path, sortKeyword, sizeof(sortKeyword));
-    if (status != 0) {
-        path.pathCopy.reset();
-        // A help page (or the error page it chose) was served; a page that could not be opened
-        // has had its 500 response already.
-        if (status == kStatusOk || status == kStatusNotOpened) {
-            return status;
-        }
-        return generate_error_page(request, status);
-    }
-
     RequestData data;
-    if (const int refused = ReadRequestData(request, data); refused != 0) {
-        return refused;
+    if (const int status = BeginServiceRequest(request, OfmPaths(), path, nullptr, 0, data);
+        status != 0) {
+        return status;
     }
     const int method = data.method;
     HeapText &decoded = data.decoded;

@@ -91,40 +91,13 @@ void mergesortFile(OpenFileInfo **list, cifsSortType sortType) {
 }
 
 void split_the_File_list(OpenFileInfo *list, OpenFileInfo **front, OpenFileInfo **back) {
-    if (list == nullptr || list->next == nullptr) {
-        *front = list;
-        *back = nullptr;
-        return;
-    }
-    OpenFileInfo *slow = list;
-    OpenFileInfo *fast = list->next;
-    while (fast != nullptr) {
-        fast = fast->next;
-        if (fast != nullptr) {
-            slow = slow->next;
-            fast = fast->next;
-        }
-    }
-    *front = list;
-    *back = slow->next;
-    slow->next = nullptr;
+    list_sort::Split(list, front, back);
 }
 
 OpenFileInfo *mergeFile(OpenFileInfo *a, OpenFileInfo *b, cifsSortType sortType) {
-    OpenFileInfo *head = nullptr;
-    OpenFileInfo **tail = &head;
-    while (a != nullptr && b != nullptr) {
-        if (KeyLess(a, b, sortType)) {
-            *tail = a;
-            a = a->next;
-        } else {
-            *tail = b;
-            b = b->next;
-        }
-        tail = &(*tail)->next;
-    }
-    *tail = a != nullptr ? a : b;
-    return head;
+    return list_sort::Merge(a, b, [sortType](const OpenFileInfo *x, const OpenFileInfo *y) {
+        return KeyLess(x, y, sortType);
+    });
 }
 
 const char *getSortTypeString(cifsSortType sortType) {

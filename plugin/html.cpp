@@ -8,15 +8,21 @@ namespace {
 
 constexpr std::array<bool, 256> MakePathSafeTable() {
     std::array<bool, 256> table{};
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    for (char c : std::string_view("-._~/:@!$()*+,;=")) table[static_cast<unsigned char>(c)] = true;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        table[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c)
+        table[c] = true;
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = true;
+    for (char c : std::string_view("-._~/:@!$()*+,;="))
+        table[static_cast<unsigned char>(c)] = true;
     return table;
 }
 constexpr std::array<bool, 256> kPathSafe = MakePathSafeTable();
 
-bool IsPathSafe(char c) { return kPathSafe[static_cast<unsigned char>(c)]; }
+bool IsPathSafe(char c) {
+    return kPathSafe[static_cast<unsigned char>(c)];
+}
 
 bool NeedsPercentEncoding(std::string_view text) {
     for (char c : text) {
@@ -34,12 +40,24 @@ std::string EscapeHtml(std::string_view text) {
     out.reserve(text.size() + 16);
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+                break;
         }
     }
     return out;

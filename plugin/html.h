@@ -35,7 +35,7 @@ std::string PercentEncodePath(std::string_view text);
 // A text ready to be written into element text or an attribute value, as a NUL-terminated
 // c_str() for a "%s" conversion. Refers to the original when nothing needs escaping.
 class HtmlText {
-public:
+  public:
     explicit HtmlText(const char *text);
     explicit HtmlText(std::string_view text);
     HtmlText(const HtmlText &) = delete;
@@ -43,7 +43,7 @@ public:
 
     const char *c_str() const { return plain_ != nullptr ? plain_ : escaped_.c_str(); }
 
-private:
+  private:
     const char *plain_ = nullptr;
     std::string escaped_;
 };
@@ -51,7 +51,7 @@ private:
 // A text ready to be written into a URL path ("%s" in an href or action), percent-encoded where
 // needed; refers to the original when nothing needs encoding.
 class UrlPathText {
-public:
+  public:
     explicit UrlPathText(const char *text);
     explicit UrlPathText(std::string_view text);
     UrlPathText(const UrlPathText &) = delete;
@@ -59,7 +59,7 @@ public:
 
     const char *c_str() const { return plain_ != nullptr ? plain_ : encoded_.c_str(); }
 
-private:
+  private:
     const char *plain_ = nullptr;
     std::string encoded_;
 };

@@ -18,7 +18,6 @@ namespace {
 // 1 from the start of _init until _fini (or a failed start) clears it.
 constinit int g_started = 0;
 
-
 // Room for every command the configuration produces ("LIMIT=" and a number, or a value).
 constexpr std::size_t kCommandSize = 128;
 // asctime's text: 25 characters, a newline and the terminator, with room to spare.

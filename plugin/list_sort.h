@@ -210,6 +210,50 @@ Node *SortLinkedRun(Node **cursor, std::size_t count, Merge &merge) {
     return merge(front, SortLinkedRun(cursor, back, merge));
 }
 
+// Cuts list after its first ceil(n/2) nodes: *front is the list itself, *back the rest (null for
+// a list of fewer than two nodes).
+template <typename Node>
+void Split(Node *list, Node **front, Node **back) {
+    if (list == nullptr || list->next == nullptr) {
+        *front = list;
+        *back = nullptr;
+        return;
+    }
+    // slow ends on node ceil(n/2): fast takes two steps for each of slow's.
+    Node *slow = list;
+    Node *fast = list->next;
+    while (fast != nullptr) {
+        fast = fast->next;
+        if (fast != nullptr) {
+            slow = slow->next;
+            fast = fast->next;
+        }
+    }
+    *front = list;
+    *back = slow->next;
+    slow->next = nullptr;
+}
+
+// Merges two sorted lists: a's head goes first only when less(a, b), so on equal keys b's head
+// goes first.
+template <typename Node, typename Less>
+Node *Merge(Node *a, Node *b, Less less) {
+    Node *head = nullptr;
+    Node **tail = &head;
+    while (a != nullptr && b != nullptr) {
+        if (less(a, b)) {
+            *tail = a;
+            a = a->next;
+        } else {
+            *tail = b;
+            b = b->next;
+        }
+        tail = &(*tail)->next;
+    }
+    *tail = a != nullptr ? a : b;
+    return head;
+}
+
 }  // namespace kel2cifs::list_sort
 
 #endif  // KEL2CIFS_PLUGIN_LIST_SORT_H

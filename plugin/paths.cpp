@@ -36,7 +36,9 @@ void Resolve(ResolvedPath &path, std::string_view root) {
     path.text[root.size() + fixed.size()] = '\0';
 }
 
-const char *Get(const ResolvedPath &path) { return path.resolved ? path.text : path.fixed; }
+const char *Get(const ResolvedPath &path) {
+    return path.resolved ? path.text : path.fixed;
+}
 
 }  // namespace
 
@@ -57,9 +59,17 @@ void ResolvePaths() {
     logfilename = LogFilePath();
 }
 
-const char *ConfigFilePath() { return Get(g_config); }
-const char *LogFilePath() { return Get(g_logfile); }
-const char *LogDirectoryPath() { return Get(g_logdir); }
-const char *LocaleDirectoryPath() { return Get(g_locale); }
+const char *ConfigFilePath() {
+    return Get(g_config);
+}
+const char *LogFilePath() {
+    return Get(g_logfile);
+}
+const char *LogDirectoryPath() {
+    return Get(g_logdir);
+}
+const char *LocaleDirectoryPath() {
+    return Get(g_locale);
+}
 
 }  // namespace kel2cifs

@@ -98,4 +98,19 @@ int ParseServicePath(void *request, const ServicePathGrammar &grammar, ServicePa
     return 0;
 }
 
+int BeginServiceRequest(void *request, const ServicePathGrammar &grammar, ServicePath &path,
+                        char *sortName, std::size_t sortNameSize, RequestData &data) {
+    const int status = ParseServicePath(request, grammar, path, sortName, sortNameSize);
+    if (status != 0) {
+        path.pathCopy.reset();
+        // A help page (or the error page it chose) was served; a page that could not be opened
+        // has had its 500 response already.
+        if (status == kStatusOk || status == kStatusNotOpened) {
+            return status;
+        }
+        return generate_error_page(request, status);
+    }
+    return ReadRequestData(request, data);
+}
+
 }  // namespace kel2cifs

@@ -8,6 +8,7 @@
 
 #include "plugin/component_path.h"
 #include "plugin/heap_text.h"
+#include "plugin/request.h"
 #include "plugin/sort_type.h"
 
 namespace kel2cifs {
@@ -55,6 +56,14 @@ struct ServicePath {
 // be read, converted or copied.
 [[nodiscard]] int ParseServicePath(void *request, const ServicePathGrammar &grammar,
                                    ServicePath &path, char *sortName, std::size_t sortNameSize);
+
+// How a list page's service method begins: ParseServicePath, with the error page for a path it
+// cannot read, then ReadRequestData. Returns 0 when the page is to be chosen from `path` and
+// `data`; otherwise the status to return, the response having been written (a help page, an
+// error page, or the 500 of a response that could not be opened).
+[[nodiscard]] int BeginServiceRequest(void *request, const ServicePathGrammar &grammar,
+                                      ServicePath &path, char *sortName, std::size_t sortNameSize,
+                                      RequestData &data);
 
 }  // namespace kel2cifs
 
