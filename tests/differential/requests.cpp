@@ -32,7 +32,7 @@ std::string Join(const std::vector<std::string> &components) {
 std::string Keyword(Rng &rng, const std::string &word) {
     std::string text = MangleCase(rng, word);
     if (rng.Percent(10)) {
-        text += rng.Pick<std::string>({"X", "s", ".doc", "123", "_", "\xc3\xa9"});
+        text += rng.Pick<std::string>({"X", "s", ".doc", "123", "_", "\u00e9"});
     } else if (rng.Percent(4)) {
         text.resize(text.size() - 1 - rng.Index(3));
     }
@@ -435,7 +435,7 @@ HttpRequest NextRequest(Rng &rng, const ServerModel &server) {
     }
     if (rng.Percent(2)) {
         // Routed by its keyword although the next character is no "/".
-        rest = rng.Pick<std::string>({"X", "?", "s/help", "\xc3\xa9"}) + rest;
+        rest = rng.Pick<std::string>({"X", "?", "s/help", "\u00e9"}) + rest;
     }
     if (rng.Percent(4)) {
         request.method = rng.Pick({1, 3, 4, 7, -1});

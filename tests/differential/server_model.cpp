@@ -20,13 +20,8 @@ const std::vector<std::string> kSecurityNames = {"cn=admins,o=example", "cn=staf
                                                  "EVERYONE"};
 const std::vector<std::string> kDirectories = {"Projects", "home", "Reports 2024",
                                                "tmp",      "a",    "x.y"};
-const std::vector<std::string> kBaseNames = {"report",
-                                             "budget",
-                                             "notes",
-                                             "README",
-                                             "a",
-                                             "\xc3\x9c"
-                                             "bersicht"};
+const std::vector<std::string> kBaseNames = {"report", "budget", "notes",
+                                             "README", "a",      "\u00dcbersicht"};
 const std::vector<std::string> kExtensions = {".doc",    ".DOC", ".docx", ".txt",    ".xls",
                                               ".tar.gz", "",     ".",     ".doc.txt"};
 
@@ -179,6 +174,8 @@ std::vector<std::string> ServerModel::Evolve(Rng &rng) {
 
 void ServerModel::DrawFaults(Rng &rng) {
     faults_ = Faults{};
+    faults_.noVolumes = rng.Percent(2);
+    faults_.noConnections = rng.Percent(2);
     if (rng.Percent(4)) {
         faults_.volumeStatus = rng.Pick(kFailures);
     }
@@ -256,7 +253,8 @@ fake::ConnInfo ServerModel::InfoOf(const Connection &c) const {
 }
 
 void ServerModel::Program() const {
-    fake::SetVolumes(listedVolumes_, faults_.volumeStatus, faults_.volumeCount);
+    fake::SetVolumes(faults_.noVolumes ? std::vector<std::string>{} : listedVolumes_,
+                     faults_.volumeStatus, faults_.volumeCount);
     for (std::size_t i = 0; i < volumes_.size(); ++i) {
         if (volumes_[i].known) {
             fake::SetVolumeFiles(volumes_[i].name, FilesOf(i), faults_.failingVolume == i ? 5 : 0,
@@ -265,7 +263,9 @@ void ServerModel::Program() const {
     }
     std::vector<fake::Connection> listed;
     for (const Connection &c : connections_) {
-        listed.push_back(c.listed);
+        if (!faults_.noConnections) {
+            listed.push_back(c.listed);
+        }
     }
     fake::SetConnections(listed, faults_.connectionStatus, faults_.connectionCount);
     // In reverse, so that of connections sharing a number the first one's record is kept.

@@ -41,6 +41,8 @@ struct OpenFile {
 
 // Failures of one request's listings, drawn anew before it.
 struct Faults {
+    bool noVolumes = false;  // the volume listing succeeds with no volume
+    bool noConnections = false;
     int volumeStatus = 0;
     std::optional<int> volumeCount;
     int connectionStatus = 0;

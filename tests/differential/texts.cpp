@@ -23,13 +23,10 @@ const std::vector<std::string> &HostileTexts() {
         "line\nfeed",
         "cr\rlf\r\n",
         "\x01\x02\x1b[0m\x1f\x7f",
-        "\xc3\x9c"
-        "n\xc3\xaf"
-        "c\xc3\xb8"
-        "d\xc3\xa9",                             // Ünïcødé
-        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",  // 日本語
-        "\xff\xfe\xc3",
-        "\xf0\x9f\x98\x80.doc",
+        "\u00dcn\u00efc\u00f8d\u00e9",
+        "\u65e5\u672c\u8a9e",
+        "\xff\xfe\xc3",  // no UTF-8
+        "\U0001f600.doc",
         "trailing ",
         ".",
         "..",
@@ -84,7 +81,7 @@ std::string FieldText(Rng &rng, const std::vector<std::string> &usual,
     }
     const std::size_t edge = edges.begin()[rng.Index(edges.size())];
     const std::size_t length = edge - 1 + rng.Index(3);
-    return Repeat(rng.Pick(usual) + rng.Pick<std::string>({"", "_", "<&>", "\xc3\xa9"}), length);
+    return Repeat(rng.Pick(usual) + rng.Pick<std::string>({"", "_", "<&>", "\u00e9"}), length);
 }
 
 std::string MangleCase(Rng &rng, const std::string &text) {
