@@ -60,6 +60,7 @@ struct MonitoringState {
     Listing connectionListing;
     std::map<unsigned int, std::pair<std::optional<ConnInfo>, int>> infos;
     std::vector<int> closeResults;
+    CloseHandler closeHandler;
 
     std::vector<CloseCall> closes;
     std::vector<std::string> calls;
@@ -203,6 +204,22 @@ int NextCloseResult(const MonitoringState &state) {
     return index < state.closeResults.size() ? state.closeResults[index] : 0;
 }
 
+// Finishes a close call that `lock` (held) has recorded in the calls: its result comes from the
+// handler, called with the lock released, or else from the results set.
+int FinishClose(MonitoringState &state, std::unique_lock<std::mutex> &lock, CloseCall call) {
+    if (state.closeHandler) {
+        const CloseHandler handler = state.closeHandler;
+        lock.unlock();
+        const int result = handler(call);
+        lock.lock();
+        call.result = result;
+    } else {
+        call.result = NextCloseResult(state);
+    }
+    state.closes.push_back(std::move(call));
+    return state.closes.back().result;
+}
+
 }  // namespace
 
 void Reset() {
@@ -221,6 +238,7 @@ void Reset() {
     state.connectionListing = Listing{};
     state.infos.clear();
     state.closeResults.clear();
+    state.closeHandler = nullptr;
     state.closes.clear();
     state.calls.clear();
     state.errors.clear();
@@ -258,6 +276,12 @@ void SetCloseResults(std::vector<int> results) {
     MonitoringState &state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.closeResults = std::move(results);
+}
+
+void SetCloseHandler(CloseHandler handler) {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.closeHandler = std::move(handler);
 }
 
 std::vector<CloseCall> CloseCalls() {
@@ -423,7 +447,7 @@ int Ext_GetConnInfo(unsigned int connNumber, UserInfo_s **info) {
 
 int Ext_CloseFileByFileName(const char *path) {
     MonitoringState &state = fake::State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::unique_lock<std::mutex> lock(state.mutex);
     if (path == nullptr) {
         state.calls.emplace_back("Ext_CloseFileByFileName(null)");
         state.errors.emplace_back("Ext_CloseFileByFileName: null path");
@@ -435,18 +459,16 @@ int Ext_CloseFileByFileName(const char *path) {
         state.errors.push_back("Ext_CloseFileByFileName: path of " + std::to_string(text.size()) +
                                " characters");
     }
-    const int result = fake::NextCloseResult(state);
-    state.closes.push_back(fake::CloseCall{fake::CloseCall::kByFileName, text, 0, result});
-    return result;
+    return fake::FinishClose(state, lock,
+                             fake::CloseCall{fake::CloseCall::kByFileName, text, 0, 0});
 }
 
 int Ext_CloseFileByID(unsigned int connNumber) {
     MonitoringState &state = fake::State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::unique_lock<std::mutex> lock(state.mutex);
     state.calls.push_back("Ext_CloseFileByID(" + std::to_string(connNumber) + ")");
-    const int result = fake::NextCloseResult(state);
-    state.closes.push_back(fake::CloseCall{fake::CloseCall::kByID, "", connNumber, result});
-    return result;
+    return fake::FinishClose(state, lock,
+                             fake::CloseCall{fake::CloseCall::kByID, "", connNumber, 0});
 }
 
 int FreeVolsDetailsNode(VolumeDetailsNode **list) {

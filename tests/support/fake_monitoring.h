@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -113,6 +114,13 @@ struct CloseCall {
     int result = 0;
 };
 std::vector<CloseCall> CloseCalls();
+
+// Decides the result of every close call of either kind in place of SetCloseResults, and may
+// program the listings anew (Set... calls) so that later listings no longer hold what was
+// closed, as a server's would. It is called outside the library's lock with the call as
+// recorded, its result not yet set. Reset() removes it; an empty handler removes it too.
+using CloseHandler = std::function<int(const CloseCall &)>;
+void SetCloseHandler(CloseHandler handler);
 
 // Every operation called, in order, rendered as "Ext_ListVolFileDetails(VOL1)",
 // "Ext_GetConnInfo(3)", "Ext_CloseFileByID(3)", "Ext_CloseFileByFileName(/vol/a)",

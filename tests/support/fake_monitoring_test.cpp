@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -140,6 +141,39 @@ TEST_F(FakeMonitoring, RecordsClosesInOrderWithTheirProgrammedResults) {
     EXPECT_THAT(fake::Calls(),
                 ElementsAre("Ext_CloseFileByFileName(/VOL1/a)", "Ext_CloseFileByID(3)",
                             "Ext_CloseFileByFileName(" + std::string(512, 'p') + ")"));
+}
+
+TEST_F(FakeMonitoring, CloseHandlerDecidesResultsAndMayReprogramTheListings) {
+    fake::SetVolumeFiles("VOL1", {{3, "alice", {"/VOL1/a"}, {}}});
+    fake::SetCloseResults({12, 12});
+    std::vector<fake::CloseCall> seen;
+    fake::SetCloseHandler([&seen](const fake::CloseCall &call) {
+        seen.push_back(call);
+        // Runs outside the lock: programming the listings from here must not deadlock.
+        fake::SetVolumeFiles("VOL1", {});
+        return call.kind == fake::CloseCall::kByID ? 7 : 0;
+    });
+    EXPECT_EQ(Ext_CloseFileByFileName("/VOL1/a"), 0);
+    EXPECT_EQ(Ext_CloseFileByID(3), 7);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].path, "/VOL1/a");
+    EXPECT_EQ(seen[1].connNumber, 3u);
+    const auto closes = fake::CloseCalls();
+    ASSERT_EQ(closes.size(), 2u);
+    EXPECT_EQ(closes[0].result, 0);
+    EXPECT_EQ(closes[1].result, 7);
+
+    VolFileListNode *list = nullptr;
+    int count = -1;
+    EXPECT_EQ(Ext_ListVolFileDetails("VOL1", &list, &count), 0);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(count, 0);
+
+    // Reset removes the handler: the programmed results apply again.
+    fake::Reset();
+    fake::SetCloseResults({12});
+    EXPECT_EQ(Ext_CloseFileByID(3), 12);
+    EXPECT_EQ(seen.size(), 2u);
 }
 
 }  // namespace
