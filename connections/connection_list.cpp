@@ -14,16 +14,6 @@ using namespace kel2cifs;
 
 namespace {
 
-// Copies the text of a monitoring field into a field of the plug-in's records: never more than
-// the source array holds, never more than the destination can hold with its terminator.
-template <std::size_t N, std::size_t M>
-void CopyField(char (&destination)[N], const char (&source)[M]) {
-    static_assert(N > 0);
-    const std::size_t length = strnlen(source, M < N - 1 ? M : N - 1);
-    std::memcpy(destination, source, length);
-    destination[length] = '\0';
-}
-
 // The login time as text, or 80 blanks when it cannot be converted.
 void FillLoginTimeText(uint64_t loginTime, char (&text)[kLoginTimeTextSize]) {
     const unsigned long long time = loginTime;
@@ -85,9 +75,9 @@ ConnectionSortStruct *NewNode(const ConnListNode &source) {
     node->bytesReadWritten = source.bytesRead + source.bytesWritten;
     node->loginTime = source.loginTime;
     FillLoginTimeText(source.loginTime, node->loginTimeText);
-    CopyField(node->connType, source.connType);
-    CopyField(node->userName, source.userName);
-    CopyField(node->netAddress, source.netAddress);
+    CopyField(node->connType, FieldText(source.connType));
+    CopyField(node->userName, FieldText(source.userName));
+    CopyField(node->netAddress, FieldText(source.netAddress));
     std::snprintf(node->loggedInMark, sizeof(node->loggedInMark), "%s",
                   node->userName[0] != '\0' ? kLoggedInMark : kNotLoggedInMark);
     return node;
@@ -195,15 +185,15 @@ int GetConnInfo(unsigned long /*connNumber*/, const UserInfo_s *info,
         KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetCoonInfo");
         return kConnOutOfMemory;
     }
-    CopyField(record->userName, info->userName);
+    CopyField(record->userName, FieldText(info->userName));
     record->connNumber = info->connNumber;
     record->openFileCount = info->openFileCount;
-    CopyField(record->netAddress, info->netAddress);
+    CopyField(record->netAddress, FieldText(info->netAddress));
     record->loginTime = info->loginTime;
     FillLoginTimeText(info->loginTime, record->loginTimeText);
-    CopyField(record->loginStatus, info->loginStatus);
-    CopyField(record->privileges, info->privileges);
-    CopyField(record->connType, info->connType);
+    CopyField(record->loginStatus, FieldText(info->loginStatus));
+    CopyField(record->privileges, FieldText(info->privileges));
+    CopyField(record->connType, FieldText(info->connType));
     *details = record;
     return 0;
 }

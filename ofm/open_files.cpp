@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "cifsmonitoring/monitoring.h"
@@ -17,13 +18,45 @@ namespace {
 // The filters that keep every file: the prefixes of this text, its terminator included.
 constexpr char kMatchAllFilter[] = "*.*";
 
-// Copies at most N - 1 characters of text into field and terminates it.
-template <std::size_t N>
-void CopyField(char (&field)[N], std::string_view text) {
-    std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
+bool IsControl(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
 }
+
+// A text for the administrator's terminal: the text itself when it holds no control character,
+// else a copy with each control character (ESC, CR, LF, every other C0 byte and DEL) written as
+// \xHH, so that a file name cannot move the cursor, clear the screen or fake a line.
+class TerminalText {
+  public:
+    explicit TerminalText(const char *text) : text_(text) {
+        const char *at = text;
+        while (*at != '\0' && !IsControl(static_cast<unsigned char>(*at))) {
+            ++at;
+        }
+        if (*at == '\0') {
+            return;
+        }
+        escaped_.assign(text, at);
+        for (; *at != '\0'; ++at) {
+            const unsigned char c = static_cast<unsigned char>(*at);
+            if (IsControl(c)) {
+                char code[5];
+                std::snprintf(code, sizeof(code), "\\x%02x", c);
+                escaped_ += code;
+            } else {
+                escaped_ += static_cast<char>(c);
+            }
+        }
+        text_ = escaped_.c_str();
+    }
+    TerminalText(const TerminalText &) = delete;
+    TerminalText &operator=(const TerminalText &) = delete;
+
+    const char *c_str() const { return text_; }
+
+  private:
+    const char *text_;
+    std::string escaped_;
+};
 
 bool IsFilterActive(const char *filter) {
     std::size_t length = strnlen(filter, sizeof(kMatchAllFilter));
@@ -53,7 +86,7 @@ int NameCompare(const char *fileName, const char *filter) {
 
     int result = std::strcmp(extension, filterExtension);
     std::printf("\n ###End retVal at NameCompare is %d for fileName:%s -- filter:%s", result,
-                extension, filter);
+                TerminalText(extension).c_str(), TerminalText(filter).c_str());
     return result;
 }
 

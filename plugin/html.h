@@ -13,18 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/text.h"
+
 namespace kel2cifs {
-
-// The text of a fixed-size record field: up to its first NUL, never past the array.
-template <std::size_t N>
-std::string_view FieldText(const char (&field)[N]) {
-    return std::string_view(field, strnlen(field, N));
-}
-
-// Null-safe view of a NUL-terminated text.
-inline std::string_view TextOf(const char *text) {
-    return text != nullptr ? std::string_view(text) : std::string_view();
-}
 
 // The text with & < > " ' replaced by &amp; &lt; &gt; &quot; &#39;.
 std::string EscapeHtml(std::string_view text);

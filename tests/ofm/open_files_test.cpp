@@ -171,6 +171,18 @@ TEST_F(ExtensionCompare, WritesTheExtensionPartToStandardOutput) {
     EXPECT_THAT(out, HasSubstr("for fileName:/vol/README -- filter:*.doc"));
 }
 
+TEST_F(ExtensionCompare, ControlCharactersReachTheTerminalEscaped) {
+    ::testing::internal::CaptureStdout();
+    // A name that would clear the screen and fake a line of its own, and a filter with a CR.
+    NameCompare("/vol/a.\x1b[2J\r\nEVIL\x7f", "*.d\roc\x01");
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(out, HasSubstr(" for fileName:\\x1b[2J\\x0d\\x0aEVIL\\x7f -- "
+                               "filter:*.d\\x0doc\\x01"));
+    // The one line feed is the line's own, at its start.
+    EXPECT_EQ(out.find_first_of("\x1b\r\x7f\x01"), std::string::npos);
+    EXPECT_EQ(out.rfind('\n'), 0u);
+}
+
 class TimeText : public ofm_test::OfmTest {
   protected:
     void SetUp() override {
