@@ -1,4 +1,5 @@
-// temp_dir.h: a scratch directory under $TMPDIR (or /tmp), removed with everything in it.
+// temp_dir.h: a scratch directory under $TMPDIR (or /tmp), named by its canonical path and removed
+// with everything in it.
 #ifndef KEL2CIFS_TESTS_COMMON_TEMP_DIR_H
 #define KEL2CIFS_TESTS_COMMON_TEMP_DIR_H
 
@@ -11,15 +12,15 @@
 namespace testing_support {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         const char *base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/kel2cifs-test-XXXXXX";
+        std::string pattern =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kel2cifs-test-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
-        path_ = pattern;
+        path_ = std::filesystem::canonical(pattern);
     }
     ~TempDir() {
         std::error_code ignored;
@@ -30,6 +31,7 @@ public:
 
     const std::filesystem::path &path() const { return path_; }
     std::string str() const { return path_.string(); }
+    std::string File(const std::string &relative) const { return str() + "/" + relative; }
 
     // Writes content to relative (creating its parent directories) and returns the full path.
     std::filesystem::path Write(const std::string &relative, const std::string &content) const {
@@ -45,7 +47,7 @@ public:
         return dir;
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

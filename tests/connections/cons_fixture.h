@@ -6,27 +6,21 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/temp_dir.h"
+#include "common/log_capture.h"
 #include "connections/dispatch.h"
 #include "logger/logger.h"
 #include "support/fake_host.h"
 #include "support/fake_monitoring.h"
+#include "support/released_check.h"
 
 namespace kel2cifs::cons_test {
-
-inline std::string Lines(const std::vector<std::string> &lines) {
-    std::string text;
-    for (const std::string &line : lines) {
-        text += line + "\n";
-    }
-    return text;
-}
 
 class ConsTest : public ::testing::Test {
   protected:
@@ -35,18 +29,14 @@ class ConsTest : public ::testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
         fake::Reset();
-        log = Logger_init(nullptr, kLevelEverything);
-        logFile_ = (directory_.path() / "libkel2cifs.log").string();
-        ASSERT_EQ(log->openstream(logFile_.c_str()), 0);
+        log_.emplace(kLevelEverything);
     }
     void TearDown() override {
-        EXPECT_EQ(fake::Outstanding(), 0u) << Lines(fake::OutstandingBlocks());
-        EXPECT_THAT(fake::Errors(), ::testing::IsEmpty());
-        Logger_deinit();
-        log = nullptr;
+        fake::ExpectEverythingReleased();
+        log_.reset();
     }
 
-    std::string LogText() const { return testing_support::ReadFile(logFile_); }
+    std::string LogText() const { return log_->Text(); }
 
     // Serves request through cifsconsMethod and checks that the response was completed without
     // breaking the host's rules.
@@ -58,8 +48,7 @@ class ConsTest : public ::testing::Test {
     }
 
   private:
-    testing_support::TempDir directory_;
-    std::string logFile_;
+    std::optional<testing_support::LogCapture> log_;
 };
 
 // A connection of the list with the fields the pages show.

@@ -1,5 +1,6 @@
-// expected_cons.h: the Manage Connections pages as the console must receive them, written out
-// piece by piece in the order the pages write them (English texts: no catalogue is installed).
+// expected_cons.h: the Manage Connections pages as the console must receive them, put together
+// piece by piece in the order the pages write them (English texts: no catalogue is installed);
+// the pieces without data are golden files.
 // Data arguments are given as they must appear: already escaped for HTML or encoded for a URL.
 #ifndef KEL2CIFS_TESTS_CONNECTIONS_EXPECTED_CONS_H
 #define KEL2CIFS_TESTS_CONNECTIONS_EXPECTED_CONS_H
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/golden.h"
 #include "support/fake_host.h"
 
 namespace kel2cifs::expected_cons {
@@ -22,91 +24,7 @@ inline std::string Hex8(unsigned number, bool upper) {
 
 // The script block of both connection pages.
 inline std::string Script() {
-    const std::string closesAll =
-        "Closes all files opened by this connection. User(s) might lose data. Do you want to "
-        "continue?";
-    const std::string open = "<SCRIPT LANGUAGE=\"JavaScript\">\n<!--\n";
-    const std::string close = "//--></SCRIPT>\n";
-    return open +
-           "function ConfirmClearConn(ClearURL, ConnNumber) {\n"
-           "    var msg = '" +
-           closesAll +
-           "  '\n"
-           "    conn = parseInt(ConnNumber)\n"
-           "    if (confirm(msg))\n"
-           "        location = ClearURL\n"
-           "}\n"
-           "function ConfirmClearFilesForConnection(ClearURL, ConnNumber) {\n"
-           "    var msg = '" +
-           closesAll +
-           "  '\n"
-           "    conn = parseInt(ConnNumber)\n"
-           "    if (confirm(msg))\n"
-           "        location = ClearURL\n"
-           "}\n"
-           "function ConfirmClearFilesForConnectionInOFM() {\n"
-           "    var msg = '" +
-           closesAll +
-           "  '\n"
-           "    if (confirm(msg)){\n"
-           "\t   document.getElementById(\"closeAllFilesForm\").submit();\n"
-           "    }\n"
-           "    return false;\n"
-           "}\n" +
-           close + open +
-           "function ConfirmClearAll(ClearAllURL) {\n"
-           "    var msg = 'Are you sure you want to clear ALL Not Logged In connections, doing so "
-           "could cause applications errors '\n  \n"
-           "    if (confirm(msg))\n"
-           "        location = ClearAllURL\n"
-           "}\n\n\n"
-           "function closeThisFile(ClearURL) {\n"
-           "    var msg = 'Closing a file will close the file for all connections. Do you want to "
-           "continue? '\n  \n"
-           "    if (confirm(msg))\n"
-           "        return true;\n"
-           "    return false;\n"
-           "}\n\n"
-           "function closeConn(cb) { \n"
-           "      var cbForm = cb.form;\n"
-           "      var i = 0;\n"
-           "      var str = \"\";\n"
-           "      while (cbForm[i].type == 'checkbox') {\n"
-           "              if ((cbForm[i].checked == true) && (cbForm[i].id != 'noid')) {\n"
-           "                      str = str+'<closeconn>'+cbForm[i].name+'</closeconn>';\n"
-           "              }\n"
-           "              i++;\n"
-           "      }\n"
-           "      if (str) {\n"
-           "           var msg = '" +
-           closesAll +
-           " '\n  \n"
-           "             if (confirm(msg))\n"
-           "                    location='/cifscons/CIFSCloseConnections/'+str;\n"
-           "      };\n"
-           "}\n\n"
-           "function checkAndUncheckAll(cb) { \n"
-           "      var cbForm = cb.form;\n"
-           "      var i = 0;\n"
-           "      while (cbForm[i].type == 'checkbox') {\n"
-           "              if (cbForm[i].id != 'noid') {\n"
-           "                      cbForm[i].checked = cb.checked;\n"
-           "              }\n"
-           "              i++;\n"
-           "      }\n"
-           "}\n\n" +
-           close + open +
-           "function ConfirmClearMarked(ClearAllURL) {\n"
-           "    var msg = 'Are you sure you want to clear ALL marked connections? Doing so could "
-           "cause applications errors.'\n  \n"
-           "    if (confirm(msg))\n"
-           "        return true\n"
-           "    return false\n"
-           "}\n"
-           "function filterFormSubmit() {\n"
-           "document.getElementById(\"filterForm\").submit();\n"
-           "return false;\n}\n\n" +
-           close;
+    return testing_support::Golden("connections/golden/script.html");
 }
 
 // The six heading cells, the column of sortType marked.
@@ -159,17 +77,12 @@ inline std::string RowText(const Row &row, const std::string &sortName) {
 
 // The list page's body: table, rows (or the "No items." row), Refresh button, end.
 inline std::string ListPage(int sortType, const std::string &rows, bool noItems = false) {
-    return "<FORM><table border=0>"
-           "<tr class=\"tablehead\"><TD align=center colspan=6>CIFS Connection List</TD></tr>"
-           "<TR class=\"tablesubhead\" NOWRAP>" +
-           Headings(sortType) + rows +
+    return testing_support::Golden("connections/golden/list_head.html") + Headings(sortType) +
+           rows +
            (noItems ? "<tr><td align=left colspan=4 style=\"font-size:13px;color:black;\">No "
                       "items.</td></tr>"
                     : "") +
-           "</FORM></table>"
-           "<table><tr><td align=left><input type=\"button\" value=\"Refresh\" "
-           "onClick=\"location.href='/cifscons'\"></td></tr></table>"
-           "</dl></BODY></HTML>\n";
+           testing_support::Golden("connections/golden/list_tail.html");
 }
 
 // The detail page's heading.

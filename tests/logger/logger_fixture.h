@@ -1,4 +1,4 @@
-// logger_fixture.h: a temporary directory, a system-log capture and a fixture that gives every
+// logger_fixture.h: a system-log capture and a fixture that gives every
 // logger test a freshly initialised process-wide logger on a file of its own.
 #ifndef KEL2CIFS_TESTS_LOGGER_LOGGER_FIXTURE_H
 #define KEL2CIFS_TESTS_LOGGER_LOGGER_FIXTURE_H
@@ -6,50 +6,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "logger/logger.h"
 #include "logger/syslog_sink.h"
 
 namespace kel2cifs::testing {
 
-// A new directory under $TMPDIR (or /tmp), removed with its contents.
-class TempDir {
+// The shared scratch directory, with its path as text to join file names to.
+class TempDir : public testing_support::TempDir {
   public:
-    TempDir() {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/kel2cifs_logger_XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &path() const { return path_; }
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
+    std::string path() const { return str(); }
 };
 
-inline std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing_support::ReadFile;
 
 inline bool Exists(const std::string &path) {
     struct stat status;

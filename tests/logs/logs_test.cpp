@@ -6,11 +6,16 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/error_page.h"
+#include "common/golden.h"
+#include "common/log_capture.h"
 #include "common/temp_dir.h"
+#include "expected_logs.h"
 #include "logger/logger.h"
 #include "plugin/pages.h"
 #include "plugin/paths.h"
@@ -21,61 +26,29 @@ namespace kel2cifs {
 namespace {
 
 using fake::TextEq;
+using testing_support::ErrorPageBody;
+using testing_support::Golden;
+using testing_support::LogCapture;
 using testing_support::TempDir;
 
-constexpr char kDark[] = "bgcolor=#efeee9";
-constexpr char kLight[] = "bgcolor=#ffffff";
-
-constexpr char kListHead[] =
-    "<p><dl><dd><table border=0>\n"
-    "<tr class=\"tablehead\"><td colspan=2 align=center>Logs</td></tr>\n"
-    "<tr class=\"tablesubhead\"><th align=center>Name</th><th align=center>Size</th></tr>\n";
-constexpr char kListTail[] = "</table></dd></dl></p>\n</BODY></HTML>";
-
-constexpr char kHelpBody[] =
-    "<p>Use this page to view messages logged by the CIFS server and CIFS KEL Plug-in.</p>\n"
-    "<dd><b>1. libkel2cifs.log: </b>This log file is associated with CIFS KEL Plug-in "
-    "logs.</dd>\n"
-    "<dd><b>2. cifs.log: </b>This file is associated with CIFS server logs.</dd><br>\n"
-    "</BODY></HTML>";
-
-std::string ErrorBody(const std::string &message) {
-    return "<table width=100% border=0 cellspacing=0 cellpadding=0>\n"
-           "<tr bgcolor=#efeee9><td>\n"
-           "<IMG src=\"/opt/zantio/kel/GRPstatus_critical.png\" align=absMiddle border=0>"
-           "&nbsp;<b>Error :</b>  " +
-           message +
-           "</td></tr></table>\n"
-           "<p><form method=POST action=\"/\">\n"
-           "<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<input type=\"submit\" NAME=\"button\" "
-           "value=\"OK\">\n"
-           "</form></p>\n"
-           "</BODY></HTML>";
-}
-
-std::string Row(const char *stripe, const std::string &path, const std::string &name,
-                const std::string &size) {
-    return std::string("<tr ") + stripe + "><td class=\"tablecol\" align=center><a href=\"" +
-           path + "?VIEW\">" + name + "</a></td><td  class=\"tablecol\" align=right>" + size +
-           "</td></tr>\n";
-}
+using expected_logs::kDark;
+using expected_logs::kLight;
+using expected_logs::ListPage;
+using expected_logs::Row;
 
 // A root with the log directory below it, the paths resolved there, and a logger without a
 // stream at the level the test sets.
 class LogsPage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        char resolved[PATH_MAX];
-        ASSERT_NE(realpath(temp_.str().c_str(), resolved), nullptr);
-        root_ = resolved;
+        root_ = temp_.str();
         ASSERT_EQ(setenv("KEL2CIFS_ROOT", root_.c_str(), 1), 0);
         ResolvePaths();
         logDir_ = LogDirectoryPath();
-        log = Logger_init(nullptr, kLevelDebug);
+        log_.emplace(kLevelDebug);
     }
     void TearDown() override {
-        Logger_deinit();
-        log = nullptr;
+        log_.reset();
         unsetenv("KEL2CIFS_ROOT");
         ResolvePaths();
     }
@@ -89,6 +62,7 @@ protected:
     }
 
     TempDir temp_;
+    std::optional<LogCapture> log_;
     std::string root_;
     std::string logDir_;
 };
@@ -107,10 +81,9 @@ TEST_F(LogsPage, DebugLevelListsAllThreeFilesWithAlternatingStripes) {
     EXPECT_FALSE(request.header()->hasScriptWriter);
     EXPECT_EQ(request.header()->sectionText, std::nullopt);
     EXPECT_EQ(request.header()->helpUrl, "/cifslogs/help");
-    EXPECT_THAT(request.body, TextEq(std::string(kListHead) +
-                                     Row(kDark, server, "cifstcp.log", "1023") +
-                                     Row(kLight, plugin, "libkel2cifs.log", "1 KB") +
-                                     Row(kDark, cifs, "cifs.log", "1.50 MB") + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage(Row(kDark, server, "cifstcp.log", "1023") +
+                                              Row(kLight, plugin, "libkel2cifs.log", "1 KB") +
+                                              Row(kDark, cifs, "cifs.log", "1.50 MB"))));
     EXPECT_EQ(request.state, fake::Response::kEnded);
     EXPECT_TRUE(request.violations.empty());
 }
@@ -122,8 +95,7 @@ TEST_F(LogsPage, InfoLevelListsOnlyTheServerLog) {
     log->setLevel(kLevelInfo);
     fake::Request request = fake::Get("/cifslogs");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body, TextEq(std::string(kListHead) +
-                                     Row(kDark, server, "cifstcp.log", "2 MB") + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage(Row(kDark, server, "cifstcp.log", "2 MB"))));
 }
 
 TEST_F(LogsPage, MissingAndEmptyFilesAreLeftOutAndKeepTheStripe) {
@@ -131,8 +103,7 @@ TEST_F(LogsPage, MissingAndEmptyFilesAreLeftOutAndKeepTheStripe) {
     std::string cifs = MakeLog("cifs.log", 1048577);
     fake::Request request = fake::Get("/cifslogs");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body,
-                TextEq(std::string(kListHead) + Row(kDark, cifs, "cifs.log", "1 MB") + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage(Row(kDark, cifs, "cifs.log", "1 MB"))));
 }
 
 TEST_F(LogsPage, ByteCountsStopAt1023) {
@@ -140,25 +111,22 @@ TEST_F(LogsPage, ByteCountsStopAt1023) {
     std::string plugin = MakeLog("libkel2cifs.log", 1);
     fake::Request request = fake::Get("/cifslogs");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body,
-                TextEq(std::string(kListHead) + Row(kDark, server, "cifstcp.log", "1 KB") +
-                       Row(kLight, plugin, "libkel2cifs.log", "1") + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage(Row(kDark, server, "cifstcp.log", "1 KB") +
+                                              Row(kLight, plugin, "libkel2cifs.log", "1"))));
 }
 
 // The request is logged before its path is taken apart, and posted data reaches the log as
 // plain text, never as a format.
 TEST_F(LogsPage, LogsTheUrlAndDumpsPostedDataVerbatim) {
-    const std::string file = (temp_.path() / "plugin.log").string();
-    ASSERT_EQ(log->openstream(file.c_str()), 0);
     log->setLevel(kLevelDump);
     fake::Request post = fake::Post("/cifslogs/help", "x=%s%n%d");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, post, fake::kAdministratorAccess), 200);
     fake::Request failed = fake::Post("/cifslogs", "lost=1");
     failed.postDataSucceeds = false;
     EXPECT_EQ(fake::Serve(cifsLogsMethod, failed, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(failed.body, TextEq(std::string(kListHead) + kListTail));
+    EXPECT_THAT(failed.body, TextEq(ListPage("")));
 
-    std::string text = testing_support::ReadFile(file);
+    std::string text = log_->Text();
     const std::size_t url = text.find("] URL = /cifslogs/help\n");
     const std::size_t dump = text.find("] <dump>\nx=%s%n%d\n</dump>\n");
     const std::size_t second = text.find("] URL = /cifslogs\n");
@@ -194,7 +162,7 @@ TEST_F(LogsPage, SymbolicLinkInTheDirectoryPathHidesEveryRow) {
 
     fake::Request request = fake::Get("/cifslogs");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage("")));
 }
 
 TEST_F(LogsPage, FileNamesAreDataEscapedInTextAndEncodedInTheLink) {
@@ -202,8 +170,8 @@ TEST_F(LogsPage, FileNamesAreDataEscapedInTextAndEncodedInTheLink) {
     MakeLog(name, 2048);
     fake::Request request = fake::Get("/cifslogs");
     ASSERT_TRUE(OpenPage(request.handle()));
-    const char *next = BuildLogFileTableEntry(request.handle(), lpzdark, name.c_str(),
-                                              logDir_.c_str());
+    const char *next =
+        BuildLogFileTableEntry(request.handle(), lpzdark, name.c_str(), logDir_.c_str());
     EXPECT_EQ(std::string(next), kLight);
     EXPECT_THAT(request.body, TextEq(Row(kDark, logDir_ + "/a%3Cb%3E%26%22%27c.log",
                                          "a&lt;b&gt;&amp;&quot;&#39;c.log", "2 KB")));
@@ -217,9 +185,9 @@ TEST_F(LogsPage, RowStripeAlternatesOnlyWhenARowIsWritten) {
               lpzdark);
     EXPECT_EQ(BuildLogFileTableEntry(request.handle(), lpzlight, "none.log", logDir_.c_str()),
               lpzlight);
-    EXPECT_EQ(BuildLogFileTableEntry(request.handle(), lpzdark, "cifstcp.log",
-                                     (logDir_ + "/").c_str()),
-              lpzdark);
+    EXPECT_EQ(
+        BuildLogFileTableEntry(request.handle(), lpzdark, "cifstcp.log", (logDir_ + "/").c_str()),
+        lpzdark);
 }
 
 struct PathCase {
@@ -236,10 +204,10 @@ TEST_P(LogsDispatch, HelpPrefixesShowTheHelpTopicOthersTheErrorPage) {
     if (GetParam().help) {
         EXPECT_EQ(request.header()->title, "CIFS System Logs ");
         EXPECT_EQ(request.header()->helpUrl, std::nullopt);
-        EXPECT_THAT(request.body, TextEq(kHelpBody));
+        EXPECT_THAT(request.body, TextEq(Golden("logs/golden/help.html")));
     } else {
         EXPECT_EQ(request.header()->title, "HTTP Failure");
-        EXPECT_THAT(request.body, TextEq(ErrorBody("Bad Http request")));
+        EXPECT_THAT(request.body, TextEq(ErrorPageBody("Bad Http request")));
     }
     EXPECT_TRUE(request.violations.empty());
 }
@@ -256,20 +224,20 @@ TEST_F(LogsPage, PathWithoutSlashAfterTheKeywordIsTheListPage) {
     for (const char *path : {"/cifslogs", "/cifslogsX", "/cifslogs?x"}) {
         fake::Request request = fake::Get(path);
         EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-        EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail)) << path;
+        EXPECT_THAT(request.body, TextEq(ListPage(""))) << path;
     }
 }
 
 TEST_F(LogsPage, OverLongComponentIsABadRequest) {
     fake::Request request = fake::Get("/cifslogs/" + std::string(256, 'h'));
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body, TextEq(ErrorBody("Bad Http request")));
+    EXPECT_THAT(request.body, TextEq(ErrorPageBody("Bad Http request")));
 }
 
 TEST_F(LogsPage, PostIsServedLikeGet) {
     fake::Request request = fake::Post("/cifslogs", "a=1&b=2");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage("")));
 }
 
 TEST_F(LogsPage, DeclineBitsAnswerNothingAtAll) {
@@ -284,28 +252,28 @@ TEST_F(LogsPage, AccessNeedsReadAndConsoleBits) {
     for (unsigned access : {0x0u, 0x1u, 0x8u, 0x2u | 0x8u, 0x10000000u | 0x8u}) {
         fake::Request request = fake::Get("/cifslogs");
         EXPECT_EQ(fake::Serve(cifsLogsMethod, request, access), 200);
-        EXPECT_THAT(request.body, TextEq(ErrorBody("Unauthorized access denied"))) << access;
+        EXPECT_THAT(request.body, TextEq(ErrorPageBody("Unauthorized access denied"))) << access;
     }
     fake::Request request = fake::Get("/cifslogs");
     EXPECT_EQ(fake::Serve(cifsLogsMethod, request, 0x9u), 200);
-    EXPECT_THAT(request.body, TextEq(std::string(kListHead) + kListTail));
+    EXPECT_THAT(request.body, TextEq(ListPage("")));
 }
 
 TEST_F(LogsPage, UnreadableMethodPathAndUnknownMethodGiveTheirErrorPages) {
     fake::Request noMethod = fake::Get("/cifslogs");
     noMethod.methodSucceeds = false;
     EXPECT_EQ(fake::Serve(cifsLogsMethod, noMethod, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(noMethod.body, TextEq(ErrorBody("Http request missing data")));
+    EXPECT_THAT(noMethod.body, TextEq(ErrorPageBody("Http request missing data")));
 
     fake::Request oddMethod = fake::Get("/cifslogs");
     oddMethod.methodCode = 1;
     EXPECT_EQ(fake::Serve(cifsLogsMethod, oddMethod, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(oddMethod.body, TextEq(ErrorBody("Bad Http request")));
+    EXPECT_THAT(oddMethod.body, TextEq(ErrorPageBody("Bad Http request")));
 
     fake::Request noPath = fake::Get("/cifslogs");
     noPath.pathSucceeds = false;
     EXPECT_EQ(fake::Serve(cifsLogsMethod, noPath, fake::kAdministratorAccess), 200);
-    EXPECT_THAT(noPath.body, TextEq(ErrorBody("Bad Http request")));
+    EXPECT_THAT(noPath.body, TextEq(ErrorPageBody("Bad Http request")));
 }
 
 TEST_F(LogsPage, ResponseThatCannotBeOpenedGives500AndNothingElse) {
@@ -341,11 +309,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SizeCase{1, 1024, "1 KB"}, SizeCase{1, 1536, "1 KB"},
                       SizeCase{1, kMiB - 1, "1023 KB"}, SizeCase{1, kMiB, "1 MB"},
                       SizeCase{1, kMiB + 1, "1 MB"}, SizeCase{1, 1572864, "1.50 MB"},
-                      SizeCase{1, kMiB + kMiB / 100 + 1, "1.01 MB"},
-                      SizeCase{1, 2097152, "2 MB"}, SizeCase{1, kGiB - 1, "1023.99 MB"},
-                      SizeCase{1, 5 * kGiB, "5 GB"}, SizeCase{1, kGiB + kGiB / 4, "1.25 GB"},
-                      SizeCase{512, 2048, "1 MB"}, SizeCase{1, kTiB, "1 TB"},
-                      SizeCase{1, kTiB + kTiB / 2, "1.50 TB"},
+                      SizeCase{1, kMiB + kMiB / 100 + 1, "1.01 MB"}, SizeCase{1, 2097152, "2 MB"},
+                      SizeCase{1, kGiB - 1, "1023.99 MB"}, SizeCase{1, 5 * kGiB, "5 GB"},
+                      SizeCase{1, kGiB + kGiB / 4, "1.25 GB"}, SizeCase{512, 2048, "1 MB"},
+                      SizeCase{1, kTiB, "1 TB"}, SizeCase{1, kTiB + kTiB / 2, "1.50 TB"},
                       // Terabytes count whole gigabytes: less than a gigabyte more is no more.
                       SizeCase{1, kTiB + kGiB - 1, "1 TB"},
                       SizeCase{1, UINT64_MAX, "16777215.99 TB"},

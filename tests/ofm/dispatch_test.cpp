@@ -14,6 +14,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/error_page.h"
+#include "common/golden.h"
 #include "expected_ofm.h"
 #include "ofm_fixture.h"
 #include "plugin/config.h"
@@ -23,7 +25,6 @@ namespace {
 
 using ofm_test::Record;
 
-using expected_ofm::ErrorPage;
 using expected_ofm::ExpectPlainHead;
 using expected_ofm::VolumeSelector;
 using expected_ofm::VolumeTableStart;
@@ -55,15 +56,16 @@ class Dispatch : public ofm_test::OfmTest {
         EXPECT_EQ(Serve(request), 200) << path;
         ExpectPlainHead(request,
                         detail ? "CIFS Open File Information" : "CIFS Open File Management");
-        EXPECT_THAT(request.body, fake::TextEq(detail ? expected_ofm::HelpOpenFileInformation()
-                                                      : expected_ofm::HelpOpenFiles()))
+        EXPECT_THAT(request.body,
+                    fake::TextEq(testing_support::Golden(detail ? "ofm/golden/help_info.html"
+                                                                : "ofm/golden/help.html")))
             << path;
     }
     void ExpectError(fake::Request &request, const std::string &message,
                      unsigned int access = fake::kAdministratorAccess) {
         EXPECT_EQ(Serve(request, access), 200);
         ExpectPlainHead(request, "HTTP Failure");
-        EXPECT_THAT(request.body, fake::TextEq(ErrorPage(message)));
+        EXPECT_THAT(request.body, fake::TextEq(testing_support::ErrorPageBody(message)));
     }
     // True when the page is the page of `volume` (sorted by `keyword`) echoing `filterHtml`.
     static void ExpectVolumePage(const fake::Request &request, const std::string &volume,
@@ -110,7 +112,7 @@ TEST_F(Dispatch, ServesHelpBeforeLookingAtTheRequestMethod) {
     fake::Request request = fake::Get("/cifsofm/help/help");
     request.methodSucceeds = false;
     EXPECT_EQ(Serve(request), 200);
-    EXPECT_THAT(request.body, fake::TextEq(expected_ofm::HelpOpenFileInformation()));
+    EXPECT_THAT(request.body, fake::TextEq(testing_support::Golden("ofm/golden/help_info.html")));
     EXPECT_THAT(request.Ops(), Not(::testing::Contains("HttpReturnRequestMethod")));
 }
 

@@ -1,9 +1,9 @@
 // expected_pages.h: the error and help pages as the console must receive them.
 //
-// Every localised text is placed through a Translate, so that one description gives both the
-// English page (English) and the page under the test catalogue (Pseudo, "[[text]]"). Both check
-// that the text is listed as localised in localised_texts.def, from which the catalogue is made,
-// so the list cannot miss a text the pages localise.
+// The bodies are golden files, in English and under the test catalogue ("xx", "[[text]]"): a text
+// the pages localise but localised_texts.def, from which the catalogue is made, does not list
+// comes out untranslated and differs from the "xx" file. Titles are placed through Pseudo, which
+// checks the same for each title.
 #ifndef KEL2CIFS_TESTS_PLUGIN_EXPECTED_PAGES_H
 #define KEL2CIFS_TESTS_PLUGIN_EXPECTED_PAGES_H
 
@@ -12,10 +12,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/golden.h"
 #include "plugin/pages.h"
 #include "support/fake_host.h"
 
@@ -44,37 +46,15 @@ inline const std::set<std::string> &NotLocalisedTexts() {
     return texts;
 }
 
-using Translate = std::function<std::string(const std::string &)>;
-
 inline void ExpectListed(const std::string &text) {
     if (LocalisedTexts().count(text) == 0) {
         ADD_FAILURE() << "\"" << text << "\" is localised but missing from localised_texts.def";
     }
 }
 
-inline std::string English(const std::string &text) {
-    ExpectListed(text);
-    return text;
-}
-
 inline std::string Pseudo(const std::string &text) {
     ExpectListed(text);
     return "[[" + text + "]]";
-}
-
-// The body of an error page showing message.
-inline std::string ErrorBody(const Translate &t, const std::string &message) {
-    return "<table width=100% border=0 cellspacing=0 cellpadding=0>\n"
-           "<tr bgcolor=#efeee9><td>\n"
-           "<IMG src=\"/opt/zantio/kel/GRPstatus_critical.png\" align=absMiddle border=0>"
-           "&nbsp;<b>" +
-           t("Error") + " :</b>  " + message +
-           "</td></tr></table>\n"
-           "<p><form method=POST action=\"/\">\n"
-           "<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<input type=\"submit\" NAME=\"button\" "
-           "value=\"OK\">\n"
-           "</form></p>\n"
-           "</BODY></HTML>";
 }
 
 // One row of the error page's table with the arguments a caller gives.
@@ -140,216 +120,37 @@ inline std::vector<ErrorCase> ErrorCases() {
     };
 }
 
-// The body of the help page of topic (any topic the page does not know included).
-inline std::string HelpBody(int topic, const Translate &t) {
-    std::string body;
+// The body of the help page of topic (any topic the page does not know included); language ""
+// is English, "xx" the pseudo-translation catalogue.
+inline std::string HelpBody(int topic, std::string_view language = "") {
+    std::string folder = "plugin";
+    std::string name = "help_unavailable.html";
     switch (topic) {
         case 18:
-            body = "<p>" +
-                   t("The CIFS Connections page displays the following information about each "
-                     "current connection:") +
-                   "</p>"
-                   "<dd><b>" +
-                   t("Connection: ") + "</b>" +
-                   t("Shows the connection number for each connection.") +
-                   "</dd><br> \n"
-                   "<dd><b>" +
-                   t("Name: ") + "</b>" +
-                   t("Shows the name of the user and links to specific information about that "
-                     "user connection such as the connection number, login status, login time, "
-                     "privileges, network address, files in use, and security equivalence.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Reads & Writes: ") + "</b>" +
-                   t("Shows the number of reads and writes (in bytes) made by each "
-                     "connection.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("CIFS Requests: ") + "</b>" +
-                   t("Shows the number of CIFS requests made by each connection.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Login Time: ") + "</b>" +
-                   t("Shows the login day, date, and time for the connection.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Connection Type: ") + "</b>" +
-                   t("Shows that the connection is for an Active Directory or Ravelin user.") +
-                   "</dd><br>\n"
-                   "<p>" +
-                   t("Click ") + "<i>" + t("Refresh ") + "</i>" +
-                   t("to view the latest statistics of the connections.") +
-                   "</p>"
-                   "<h4>" +
-                   t("View connection information") +
-                   "</h4>\n"
-                   "<dd>" +
-                   t("Click the name of the user to view detailed information for a specific "
-                     "connection.") +
-                   "</dd>\n";
+            folder = "connections";
+            name = "help.html";
             break;
         case 19:
-            body = "<p>" +
-                   t("Use this page to view details of a specific CIFS connection. The details "
-                     "include:") +
-                   "</p>\n"
-                   "<dd><b>" +
-                   t("Connection: ") + "</b>" + t("Shows the connection ID.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Login Status: ") + "</b>" +
-                   t("Shows various connection states, such as Logged-In, Logging-In, "
-                     "Not-Logged In, and New.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Login Time ") + "</b>" +
-                   t("Shows the login day, date, and time for the connection.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Privileges: ") + "</b>" +
-                   t("Shows whether the connection has privileges, such as Supervisor or "
-                     "Non-Supervisor.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Connection Type: ") + "</b>" +
-                   t("Shows that the connection is for an Active Directory or Ravelin user.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Network Address: ") + "</b>" +
-                   t("Shows the IP address where the connection originates") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Security Equivalence: ") + "</b>" +
-                   t("Shows Security Equivalence Vector of the connection.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Open Files: ") + "</b>" + t("Shows the files open for the connection.") +
-                   "</dd><br>\n"
-                   "<p>" +
-                   t("1. Click  ") + "<i>" + t("Back to Connections ") + "</i>" +
-                   t("to go to CIFS Connections page.") +
-                   "</p>\n"
-                   "<dd>" +
-                   t("(or)") +
-                   "</dd>\n"
-                   "<p>" +
-                   t("Click  ") + "<i>" + t("Back to Open File Management ") + "</i>" +
-                   t("to go to CIFS Open File Management page.") +
-                   "</p>\n"
-                   "<p>" +
-                   t("2. Click  ") + "<i>" + t("Close All Files ") + "</i>" +
-                   t("to close all files opened by the current connection. Closing files does "
-                     "not close the connection; rather, the connection remains open.") +
-                   "</p>\n"
-                   "<p>" +
-                   t("3. Click  ") + "<i>" + t("Close File ") + "</i>" +
-                   t("to close a specific file.The file is closed for all connections that "
-                     "have opened the file.") +
-                   "</p>\n";
+            folder = "connections";
+            name = "help_info.html";
             break;
         case 36:
-            body = "<p>" +
-                   t("Use this page to view messages logged by the CIFS server and CIFS KEL "
-                     "Plug-in.") +
-                   "</p>\n"
-                   "<dd><b>" +
-                   t("1.") + " libkel2cifs.log: </b>" +
-                   t("This log file is associated with CIFS KEL Plug-in logs.") +
-                   "</dd>\n"
-                   "<dd><b>" +
-                   t("2.") + " cifs.log: </b>" +
-                   t("This file is associated with CIFS server logs.") + "</dd><br>\n";
+            folder = "logs";
+            name = "help.html";
             break;
         case 41:
-            body = "<p>" +
-                   t("Use this page to view open file information for the selected volume. You "
-                     "can also filter files by the extension.") +
-                   "</p>"
-                   "<dd><b>" +
-                   t("CIFS Volume: ") + "</b>" +
-                   t("Lists the mounted CIFS volumes. To view all open files on a specific "
-                     "volume, select the volume from the CIFS Volume drop-down list box.") +
-                   "</dd><br> \n"
-                   "<dd><b>" +
-                   t("Filter: ") + "</b>" +
-                   t("Text box to specify your filter criteria. To filter for a specifc file "
-                     "type on the selected volume, type the extension of the file, for example, "
-                     "*.doc, then click Apply or press the ENTER key on your keyboard.") +
-                   "</dd><br>\n"
-                   "<dd>" +
-                   t("All open files that match the filter criteria is displayed and the Filter "
-                     "field is cleared automatically.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("NOTE: ") + "</b>" +
-                   t("You can only filter by file extension and the format must be "
-                     "*.file_extension. You cannot use regular expressions to filter files.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("Connection: ") + "</b>" + t("Shows the connection numbers.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("User name: ") + "</b>" + t("Shows the name of the logged in users.") +
-                   "</dd><br>\n"
-                   "<dd><b>" +
-                   t("File Path: ") + "</b>" + t("Shows the path of open files.") +
-                   "</dd>\n"
-                   "<p>" +
-                   t("Click ") + "<i>" + t("Refresh ") + "</i>" +
-                   t("to view the latest list of open files for the selected volume and the "
-                     "filter criteria set ") +
-                   "</p>\n"
-                   "<h4>" +
-                   t("Close Files") +
-                   "</h4>"
-                   "<p>" +
-                   t("Select the files you want to close, then click ") + "<i>" +
-                   t("Close Files.") +
-                   "</i></p>\n"
-                   "<dd>" +
-                   t("Note: The files are closed on the server,so the file will not be "
-                     "available for any file operations for all users who have opened the file. "
-                     "User(s) might lose unsaved data when a file is closed.") +
-                   "</dd>\n"
-                   "<h4>" +
-                   t("View connection information") +
-                   "</h4>"
-                   "<p>" +
-                   t("Click the name of the user to view detailed information for a specific "
-                     "connection. ") +
-                   "</p>\n";
+            folder = "ofm";
+            name = "help.html";
             break;
         case 42:
-            body = "<h3>" + t("Open File Information") + "</h3>\n";
-            for (const char *text : {
-                     "Shows information about and lets you perform specific tasks on a file.",
-                     "File Information:",
-                     "Shows the file owner, creation date and time, effective rights, Inherited "
-                     "Rights Filter, and logical file size information. Clicking the Inherited "
-                     "Rights Filter link opens a page that lets you change the inherited rights "
-                     "for the file.",
-                     "Trustee Information:",
-                     "Shows any trustees that have been assigned specifically to the file and "
-                     "lets you assign new trustees.",
-                     "Global Lock Information:",
-                     "Shows the current lock state for the file.",
-                     "File Lock Information by Connection:",
-                     "Shows which connections have the file open and what mode they are using.",
-                     "Record Lock Information",
-                     "Shows any record locks that are currently in use on the file as well as "
-                     "who owns the lock and what part of the file is locked.",
-                     "Close button:",
-                     "Closed the file.",
-                 }) {
-                body += "<p>" + t(text) + "</p>\n";
-            }
+            folder = "ofm";
+            name = "help_info.html";
             break;
         default:
-            body =
-                "<h3>" + t("CIFS Open File Manager Help information is not available.") + "</h3>\n";
             break;
     }
-    return body + "</BODY></HTML>";
+    const std::string subfolder = language.empty() ? "" : std::string(language) + "/";
+    return testing_support::Golden(folder + "/golden/" + subfolder + name);
 }
 
 // Checks the frame of a page written whole: opened as HTML, one head with title as title and

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/golden.h"
 #include "plugin/expected_pages.h"
 #include "plugin/pages.h"
 #include "support/fake_host.h"
@@ -13,7 +14,6 @@
 namespace kel2cifs {
 namespace {
 
-using expected::English;
 using expected::ExpectPageFrame;
 using expected::HelpBody;
 
@@ -23,13 +23,12 @@ TEST(HelpPage, EveryTopicWritesItsWholeText) {
         fake::Request request;
         EXPECT_EQ(generate_cifs_help_page(request.handle(), topic, "Help Title"), 200);
         ExpectPageFrame(request, "Help Title");
-        EXPECT_THAT(request.body, fake::TextEq(HelpBody(topic, English)));
+        EXPECT_THAT(request.body, fake::TextEq(HelpBody(topic)));
     }
 }
 
 TEST(HelpPage, UnknownTopicShowsOnlyTheNotAvailableHeading) {
-    const std::string unavailable =
-        "<h3>CIFS Open File Manager Help information is not available.</h3>\n</BODY></HTML>";
+    const std::string unavailable = testing_support::Golden("plugin/golden/help_unavailable.html");
     for (int topic : {0, 17, 20, 40, 43, -1}) {
         SCOPED_TRACE(topic);
         fake::Request request;

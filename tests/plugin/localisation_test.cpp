@@ -7,8 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/error_page.h"
 #include "common/temp_dir.h"
 #include "logger/logger.h"
+#include "logs/expected_logs.h"
 #include "logs/logs.h"
 #include "plugin/expected_pages.h"
 #include "plugin/help.h"
@@ -52,7 +54,7 @@ TEST(Localisation, ErrorPageLocalisesItsTitleAndLabelOnly) {
         fake::Request request;
         EXPECT_EQ(row.render(request.handle()), 200);
         expected::ExpectPageFrame(request, row.titleLocalised ? Pseudo(row.title) : row.title);
-        EXPECT_THAT(request.body, fake::TextEq(expected::ErrorBody(Pseudo, row.message)));
+        EXPECT_THAT(request.body, fake::TextEq(testing_support::ErrorPageBody(row.message, "xx")));
     }
 }
 
@@ -62,7 +64,7 @@ TEST(Localisation, HelpPageLocalisesEveryTextButTheGivenTitle) {
         fake::Request request;
         EXPECT_EQ(generate_cifs_help_page(request.handle(), topic, "Help Title"), 200);
         expected::ExpectPageFrame(request, "Help Title");
-        EXPECT_THAT(request.body, fake::TextEq(expected::HelpBody(topic, Pseudo)));
+        EXPECT_THAT(request.body, fake::TextEq(expected::HelpBody(topic, "xx")));
     }
 }
 
@@ -78,32 +80,22 @@ TEST(Localisation, ViewLogsPageLocalisesItsTitleAndHeadingsOnly) {
     EXPECT_EQ(list.header()->title, Pseudo("CIFS System Logs"));
     EXPECT_EQ(list.header()->heading, Pseudo("CIFS System Logs"));
     EXPECT_EQ(list.header()->helpUrl, "/cifslogs/help");
-    EXPECT_THAT(list.body, fake::TextEq("<p><dl><dd><table border=0>\n"
-                                        "<tr class=\"tablehead\"><td colspan=2 align=center>" +
-                                        Pseudo("Logs") +
-                                        "</td></tr>\n"
-                                        "<tr class=\"tablesubhead\"><th align=center>" +
-                                        Pseudo("Name") + "</th><th align=center>" + Pseudo("Size") +
-                                        "</th></tr>\n"
-                                        "</table></dd></dl></p>\n</BODY></HTML>"));
+    EXPECT_THAT(list.body, fake::TextEq(expected_logs::ListPage("", "xx")));
 
     fake::Request help;
     EXPECT_EQ(generate_showlogs_help(help.handle(), 0, "", 0), 200);
     expected::ExpectPageFrame(help, Pseudo("CIFS System Logs "));
-    EXPECT_THAT(help.body, fake::TextEq(expected::HelpBody(36, Pseudo)));
+    EXPECT_THAT(help.body, fake::TextEq(expected::HelpBody(36, "xx")));
 
     testing_support::TempDir dir;
-    char directory[PATH_MAX];
-    ASSERT_NE(realpath(dir.str().c_str(), directory), nullptr);
     dir.Write("cifstcp.log", std::string(2048, 'x'));
     fake::Request row;
     ASSERT_TRUE(OpenPage(row.handle()));
-    EXPECT_EQ(BuildLogFileTableEntry(row.handle(), lpzdark, "cifstcp.log", directory), lpzlight);
-    EXPECT_THAT(row.body, fake::TextEq("<tr bgcolor=#efeee9><td class=\"tablecol\" align=center>"
-                                       "<a href=\"" +
-                                       std::string(directory) +
-                                       "/cifstcp.log?VIEW\">cifstcp.log</a></td>"
-                                       "<td  class=\"tablecol\" align=right>2 KB</td></tr>\n"));
+    EXPECT_EQ(BuildLogFileTableEntry(row.handle(), lpzdark, "cifstcp.log", dir.str().c_str()),
+              lpzlight);
+    EXPECT_THAT(row.body,
+                fake::TextEq(expected_logs::Row(expected_logs::kDark, dir.File("cifstcp.log"),
+                                                "cifstcp.log", "2 KB")));
 
     Logger_deinit();
     log = previous;

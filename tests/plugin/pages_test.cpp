@@ -11,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/error_page.h"
+#include "common/log_capture.h"
 #include "logger/logger.h"
 #include "plugin/expected_pages.h"
 #include "support/fake_host.h"
@@ -19,40 +21,13 @@
 namespace kel2cifs {
 namespace {
 
-using expected::English;
-using expected::ErrorBody;
 using expected::ExpectPageFrame;
 using expected::ExpectRefusedPage;
-
-// Debug lines written while a CapturedLog is alive.
-std::vector<std::string> g_lines;
-
-KEL2CIFS_PRINTF(1, 2) void CaptureDebug(const char *format, ...) {
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof(line), format, args);
-    va_end(args);
-    g_lines.emplace_back(line);
-}
-
-class CapturedLog {
-  public:
-    CapturedLog() : previous_(log) {
-        fake_.debug = &CaptureDebug;
-        log = &fake_;
-        g_lines.clear();
-    }
-    ~CapturedLog() { log = previous_; }
-
-  private:
-    Logger fake_{};
-    Logger *previous_;
-};
+using testing_support::ErrorPageBody;
 
 // Renders an error page and checks its frame under title; returns the body.
 template <typename... Args>
-std::string ErrorPageBody(const std::string &title, int code, Args... args) {
+std::string RenderedErrorBody(const std::string &title, int code, Args... args) {
     fake::Request request;
     EXPECT_EQ(generate_error_page(request.handle(), code, args...), 200);
     ExpectPageFrame(request, title);
@@ -103,15 +78,15 @@ TEST(ErrorPage, EveryCodeWritesItsTitleAndMessage) {
         fake::Request request;
         EXPECT_EQ(row.render(request.handle()), 200);
         ExpectPageFrame(request, row.title);
-        EXPECT_THAT(request.body, fake::TextEq(ErrorBody(English, row.message)));
+        EXPECT_THAT(request.body, fake::TextEq(ErrorPageBody(row.message)));
     }
 }
 
 TEST(ErrorPage, UnlistedCodesShowBadHttpRequest) {
     for (int code : {3, 39, 400}) {
         SCOPED_TRACE(code);
-        EXPECT_THAT(ErrorPageBody("HTTP Failure", code),
-                    fake::TextEq(ErrorBody(English, "Bad Http request")));
+        EXPECT_THAT(RenderedErrorBody("HTTP Failure", code),
+                    fake::TextEq(ErrorPageBody("Bad Http request")));
     }
 }
 
@@ -123,28 +98,26 @@ TEST(ErrorPage, RefusedResponseWritesNothingElse) {
 }
 
 TEST(ErrorPage, EscapesCallerTexts) {
-    EXPECT_THAT(ErrorPageBody("Missing information", 5, "<b>V&1</b>"),
-                fake::TextEq(ErrorBody(
-                    English, "&lt;b&gt;V&amp;1&lt;/b&gt; is not mounted or does not exist")));
-    EXPECT_THAT(ErrorPageBody("Create share (volume) failed", 9, 2, "a\"b", "c'd"),
-                fake::TextEq(ErrorBody(English,
-                                       "The error code 2 was returned when trying to create "
-                                       "\"a&quot;b\" at location \"c&#39;d\"")));
+    EXPECT_THAT(
+        RenderedErrorBody("Missing information", 5, "<b>V&1</b>"),
+        fake::TextEq(ErrorPageBody("&lt;b&gt;V&amp;1&lt;/b&gt; is not mounted or does not exist")));
+    EXPECT_THAT(RenderedErrorBody("Create share (volume) failed", 9, 2, "a\"b", "c'd"),
+                fake::TextEq(ErrorPageBody("The error code 2 was returned when trying to create "
+                                           "\"a&quot;b\" at location \"c&#39;d\"")));
 }
 
 TEST(ErrorPage, NullCallerTextsReadAsEmpty) {
     const char *none = nullptr;
-    EXPECT_THAT(ErrorPageBody("Missing information", 5, none),
-                fake::TextEq(ErrorBody(English, " is not mounted or does not exist")));
-    EXPECT_THAT(ErrorPageBody("Create share (volume) failed", 9, 3, none, none),
-                fake::TextEq(ErrorBody(English,
-                                       "The error code 3 was returned when trying to create "
-                                       "\"\" at location \"\"")));
-    EXPECT_THAT(ErrorPageBody("Remove share (volume) failed", 10, 4, none),
-                fake::TextEq(ErrorBody(
-                    English, "The error code 4 was returned when trying to remove \"\"")));
-    EXPECT_THAT(ErrorPageBody("Missing information", 34, none, none),
-                fake::TextEq(ErrorBody(English, " Path does not exist \"\"")));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 5, none),
+                fake::TextEq(ErrorPageBody(" is not mounted or does not exist")));
+    EXPECT_THAT(RenderedErrorBody("Create share (volume) failed", 9, 3, none, none),
+                fake::TextEq(ErrorPageBody("The error code 3 was returned when trying to create "
+                                           "\"\" at location \"\"")));
+    EXPECT_THAT(
+        RenderedErrorBody("Remove share (volume) failed", 10, 4, none),
+        fake::TextEq(ErrorPageBody("The error code 4 was returned when trying to remove \"\"")));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 34, none, none),
+                fake::TextEq(ErrorPageBody(" Path does not exist \"\"")));
 }
 
 // A caller text in a heap block of exactly its size, so that a read past it is caught by the
@@ -162,37 +135,36 @@ TEST(ErrorPage, MessagesOfCallerTextsAreCutToTheirBuffer) {
 
     // Exactly fitting, then one byte over: the last byte is cut.
     auto fits = HeapText(kMessage - suffix.size(), 'x');
-    EXPECT_THAT(ErrorPageBody("Missing information", 5, fits.get()),
-                fake::TextEq(ErrorBody(English, std::string(fits.get()) + suffix)));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 5, fits.get()),
+                fake::TextEq(ErrorPageBody(std::string(fits.get()) + suffix)));
     auto over = HeapText(kMessage - suffix.size() + 1, 'x');
-    EXPECT_THAT(ErrorPageBody("Missing information", 5, over.get()),
-                fake::TextEq(ErrorBody(
-                    English, std::string(over.get()) + suffix.substr(0, suffix.size() - 1))));
+    EXPECT_THAT(
+        RenderedErrorBody("Missing information", 5, over.get()),
+        fake::TextEq(ErrorPageBody(std::string(over.get()) + suffix.substr(0, suffix.size() - 1))));
 
     auto longText = HeapText(5000, 'y');
     const std::string share(longText.get());
     const auto cut = [&](const std::string &message) { return message.substr(0, kMessage); };
-    EXPECT_THAT(ErrorPageBody("Create share (volume) failed", 9, 7, longText.get(), longText.get()),
-                fake::TextEq(ErrorBody(English, cut("The error code 7 was returned when trying to "
-                                                    "create \"" +
-                                                    share))));
-    EXPECT_THAT(ErrorPageBody("Create share (volume) failed", 9, 7, "VOL1", longText.get()),
-                fake::TextEq(ErrorBody(English, cut("The error code 7 was returned when trying "
-                                                    "to create \"VOL1\" at location \"" +
-                                                    share))));
     EXPECT_THAT(
-        ErrorPageBody("Remove share (volume) failed", 10, 8, longText.get()),
-        fake::TextEq(ErrorBody(
-            English, cut("The error code 8 was returned when trying to remove \"" + share))));
-    EXPECT_THAT(
-        ErrorPageBody("Remove share (volume) cannot remove Tarvo backed volumes", 22, 8,
-                      longText.get()),
-        fake::TextEq(ErrorBody(
-            English, cut("The error code 8 was returned when trying to remove \"" + share))));
-    EXPECT_THAT(ErrorPageBody("Missing information", 34, longText.get(), "/media/vol1"),
-                fake::TextEq(ErrorBody(English, cut(share))));
-    EXPECT_THAT(ErrorPageBody("Missing information", 34, "VOL1", longText.get()),
-                fake::TextEq(ErrorBody(English, cut("VOL1 Path does not exist \"" + share))));
+        RenderedErrorBody("Create share (volume) failed", 9, 7, longText.get(), longText.get()),
+        fake::TextEq(ErrorPageBody(cut("The error code 7 was returned when trying to "
+                                       "create \"" +
+                                       share))));
+    EXPECT_THAT(RenderedErrorBody("Create share (volume) failed", 9, 7, "VOL1", longText.get()),
+                fake::TextEq(ErrorPageBody(cut("The error code 7 was returned when trying "
+                                               "to create \"VOL1\" at location \"" +
+                                               share))));
+    EXPECT_THAT(RenderedErrorBody("Remove share (volume) failed", 10, 8, longText.get()),
+                fake::TextEq(ErrorPageBody(
+                    cut("The error code 8 was returned when trying to remove \"" + share))));
+    EXPECT_THAT(RenderedErrorBody("Remove share (volume) cannot remove Tarvo backed volumes", 22, 8,
+                                  longText.get()),
+                fake::TextEq(ErrorPageBody(
+                    cut("The error code 8 was returned when trying to remove \"" + share))));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 34, longText.get(), "/media/vol1"),
+                fake::TextEq(ErrorPageBody(cut(share))));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 34, "VOL1", longText.get()),
+                fake::TextEq(ErrorPageBody(cut("VOL1 Path does not exist \"" + share))));
 }
 
 TEST(ErrorPage, CutNeverLeavesAPartialCharacterReference) {
@@ -202,8 +174,8 @@ TEST(ErrorPage, CutNeverLeavesAPartialCharacterReference) {
     for (int i = 0; i < 410; ++i) {
         message += "&amp;";
     }
-    EXPECT_THAT(ErrorPageBody("Missing information", 5, ampersands.get()),
-                fake::TextEq(ErrorBody(English, message)));
+    EXPECT_THAT(RenderedErrorBody("Missing information", 5, ampersands.get()),
+                fake::TextEq(ErrorPageBody(message)));
 }
 
 // Form data of the readers' tests, as HttpReturnPostDataBuffer hands it: still encoded.
@@ -299,7 +271,7 @@ TEST(PostGetInt, ValueLongerThanTheFieldCapacityKeepsTheDefault) {
 }
 
 TEST(PostCheckbox, ComparesIgnoringCaseAndLogsItsEntry) {
-    CapturedLog captured;
+    testing_support::DebugCapture captured;
     int checked = -1;
     EXPECT_EQ(POST_CHECKBOX(kForm, "box", "on", &checked, 5), 0);
     EXPECT_EQ(checked, 1);
@@ -311,12 +283,12 @@ TEST(PostCheckbox, ComparesIgnoringCaseAndLogsItsEntry) {
     EXPECT_EQ(checked, 6);
     EXPECT_EQ(POST_CHECKBOX(kForm, "box", nullptr, &checked, 6), 0);
     EXPECT_EQ(checked, 0);
-    ASSERT_EQ(g_lines.size(), 5u);
-    EXPECT_EQ(g_lines[0], "[POST_CHECKBOX] enter kw=box chkstr=on");
+    ASSERT_EQ(captured.Lines().size(), 5u);
+    EXPECT_EQ(captured.Lines()[0], "[POST_CHECKBOX] enter kw=box chkstr=on");
 }
 
 TEST(PostRadioButton, OnAndOffInAnyCaseElseTwo) {
-    CapturedLog captured;
+    testing_support::DebugCapture captured;
     struct Case {
         const char *name;
         int result;
@@ -329,8 +301,8 @@ TEST(PostRadioButton, OnAndOffInAnyCaseElseTwo) {
         EXPECT_EQ(POST_RADIOBUTTON(kForm, c.name, &on), c.result);
         EXPECT_EQ(on, c.on);
     }
-    ASSERT_FALSE(g_lines.empty());
-    EXPECT_EQ(g_lines[0], "[POST_RADIOBUTTON] enter button=radio");
+    ASSERT_FALSE(captured.Lines().empty());
+    EXPECT_EQ(captured.Lines()[0], "[POST_RADIOBUTTON] enter button=radio");
 }
 
 TEST(FormReaders, NullLoggerIsNotUsed) {

@@ -16,65 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "logger/logger.h"
 
 namespace kel2cifs {
 namespace {
 
-// Debug lines written through a fake logger record while a CapturedLog is alive.
-std::vector<std::string> g_lines;
-
-KEL2CIFS_PRINTF(1, 2) void CaptureDebug(const char *format, ...) {
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof(line), format, args);
-    va_end(args);
-    g_lines.emplace_back(line);
-}
-
-class CapturedLog {
-  public:
-    CapturedLog() : previous_(log) {
-        fake_.debug = &CaptureDebug;
-        log = &fake_;
-        g_lines.clear();
-    }
-    ~CapturedLog() { log = previous_; }
-
-  private:
-    Logger fake_{};
-    Logger *previous_;
-};
-
-// A fresh directory under $TMPDIR (or /tmp), canonical, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/kel2cifs-utils-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) != nullptr) {
-            char resolved[PATH_MAX];
-            if (realpath(name.data(), resolved) != nullptr) {
-                path_ = resolved;
-            }
-        }
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using testing_support::TempDir;
 
 void WriteFile(const std::string &path) {
     std::ofstream(path) << "x";
@@ -221,18 +170,18 @@ TEST_F(PackedDate, TimeBufferHoldsTheAsctimeTextWithinItsSize) {
 TEST(VerifyLinuxPath, AcceptsOnlyCanonicalExistingPaths) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
-    WriteFile(dir / "file");
-    ASSERT_EQ(symlink((dir / "sub").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
+    WriteFile(dir.File("file"));
+    ASSERT_EQ(symlink(dir.File("sub").c_str(), dir.File("link").c_str()), 0);
 
     EXPECT_EQ(VerifyLinuxPath(dir.path().c_str()), 0);
-    EXPECT_EQ(VerifyLinuxPath((dir / "file").c_str()), 0);
-    EXPECT_EQ(VerifyLinuxPath((dir / "sub/").c_str()), 40);
-    EXPECT_EQ(VerifyLinuxPath((dir / "./sub").c_str()), 40);
-    EXPECT_EQ(VerifyLinuxPath((dir / "sub/../sub").c_str()), 40);
-    EXPECT_EQ(VerifyLinuxPath((dir.path() + "//sub").c_str()), 40);
-    EXPECT_EQ(VerifyLinuxPath((dir / "link").c_str()), 40);
-    EXPECT_EQ(VerifyLinuxPath((dir / "missing").c_str()), ENOENT);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("file").c_str()), 0);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("sub/").c_str()), 40);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("./sub").c_str()), 40);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("sub/../sub").c_str()), 40);
+    EXPECT_EQ(VerifyLinuxPath((dir.str() + "//sub").c_str()), 40);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("link").c_str()), 40);
+    EXPECT_EQ(VerifyLinuxPath(dir.File("missing").c_str()), ENOENT);
     EXPECT_EQ(VerifyLinuxPath(nullptr), EINVAL);
 
     char cwd[PATH_MAX];
@@ -246,37 +195,37 @@ TEST(VerifyLinuxPath, AcceptsOnlyCanonicalExistingPaths) {
 TEST(VerifyLinuxPath, LogsEachRefusal) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    CapturedLog captured;
-    const std::string missing = dir / "missing";
+    testing_support::DebugCapture captured;
+    const std::string missing = dir.File("missing");
     VerifyLinuxPath(missing.c_str());
-    VerifyLinuxPath((dir.path() + "/").c_str());
-    EXPECT_EQ(g_lines, (std::vector<std::string>{
-                           "[VerifyLinuxPath] lnxpath=" + missing,
-                           "[VerifyLinuxPath] stat lnxpath=" + missing + " rc=2",
-                           "[VerifyLinuxPath] lnxpath=" + dir.path() + "/",
-                           "[VerifyLinuxPath] strcmp lnxpath=" + dir.path() + "/ rc=40",
-                       }));
+    VerifyLinuxPath((dir.str() + "/").c_str());
+    EXPECT_EQ(captured.Lines(), (std::vector<std::string>{
+                                    "[VerifyLinuxPath] lnxpath=" + missing,
+                                    "[VerifyLinuxPath] stat lnxpath=" + missing + " rc=2",
+                                    "[VerifyLinuxPath] lnxpath=" + dir.str() + "/",
+                                    "[VerifyLinuxPath] strcmp lnxpath=" + dir.str() + "/ rc=40",
+                                }));
 }
 
 TEST(CreateLinuxPath, BuildsChainsAndRefusesFilesInTheWay) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const std::string chain = dir / "a/b/c";
+    const std::string chain = dir.File("a/b/c");
     EXPECT_EQ(CreateLinuxPath(chain.c_str()), 0);
     EXPECT_TRUE(IsDirectory(chain));
-    EXPECT_EQ(CreateLinuxPath(chain.c_str()), 0);             // existing chain
-    EXPECT_EQ(CreateLinuxPath((dir / "a/b/d/").c_str()), 0);  // trailing slash
-    EXPECT_TRUE(IsDirectory(dir / "a/b/d"));
-    ASSERT_EQ(symlink((dir / "a").c_str(), (dir / "to-a").c_str()), 0);
-    EXPECT_EQ(CreateLinuxPath((dir / "to-a/e").c_str()), 0);
-    EXPECT_TRUE(IsDirectory(dir / "a/e"));
+    EXPECT_EQ(CreateLinuxPath(chain.c_str()), 0);               // existing chain
+    EXPECT_EQ(CreateLinuxPath(dir.File("a/b/d/").c_str()), 0);  // trailing slash
+    EXPECT_TRUE(IsDirectory(dir.File("a/b/d")));
+    ASSERT_EQ(symlink(dir.File("a").c_str(), dir.File("to-a").c_str()), 0);
+    EXPECT_EQ(CreateLinuxPath(dir.File("to-a/e").c_str()), 0);
+    EXPECT_TRUE(IsDirectory(dir.File("a/e")));
 
-    WriteFile(dir / "file");
-    EXPECT_EQ(CreateLinuxPath((dir / "file/x/y").c_str()), ENOTDIR);
-    EXPECT_EQ(CreateLinuxPath((dir / "file").c_str()), EEXIST);
-    EXPECT_EQ(CreateLinuxPath((dir / "file/").c_str()), EEXIST);
+    WriteFile(dir.File("file"));
+    EXPECT_EQ(CreateLinuxPath(dir.File("file/x/y").c_str()), ENOTDIR);
+    EXPECT_EQ(CreateLinuxPath(dir.File("file").c_str()), EEXIST);
+    EXPECT_EQ(CreateLinuxPath(dir.File("file/").c_str()), EEXIST);
     errno = 0;
-    EXPECT_EQ(pkg_dir_build((dir / "file/x").c_str(), 0755), -1);
+    EXPECT_EQ(pkg_dir_build(dir.File("file/x").c_str(), 0755), -1);
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_EQ(pkg_dir_build(nullptr, 0755), -1);
     EXPECT_EQ(pkg_dir_build("/", 0755), 0);
@@ -285,37 +234,38 @@ TEST(CreateLinuxPath, BuildsChainsAndRefusesFilesInTheWay) {
 TEST(CreateLinuxPath, LogsTheFailureWithItsErrorNumber) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    WriteFile(dir / "file");
-    CapturedLog captured;
-    const std::string path = dir / "file/x";
+    WriteFile(dir.File("file"));
+    testing_support::DebugCapture captured;
+    const std::string path = dir.File("file/x");
     EXPECT_EQ(CreateLinuxPath(path.c_str()), ENOTDIR);
-    EXPECT_EQ(g_lines, (std::vector<std::string>{"[CreateLinuxPath] lnxpath=" + path,
-                                                 "[CreateLinuxPath] lnxpath=" + path + " rc=20"}));
+    EXPECT_EQ(captured.Lines(),
+              (std::vector<std::string>{"[CreateLinuxPath] lnxpath=" + path,
+                                        "[CreateLinuxPath] lnxpath=" + path + " rc=20"}));
 }
 
 TEST(CreateLinuxPath, UsesItsModesBeforeTheMask) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
     const mode_t saved = umask(0);
-    const int built = pkg_dir_build((dir / "open/inner").c_str(), 0);
-    const int created = CreateLinuxPath((dir / "owner/inner").c_str());
-    const int folder = MakeLinuxFolder((dir / "single").c_str());
+    const int built = pkg_dir_build(dir.File("open/inner").c_str(), 0);
+    const int created = CreateLinuxPath(dir.File("owner/inner").c_str());
+    const int folder = MakeLinuxFolder(dir.File("single").c_str());
     umask(saved);
     ASSERT_EQ(built, 0);
     ASSERT_EQ(created, 0);
     ASSERT_EQ(folder, 0);
     struct stat status;
-    ASSERT_EQ(stat((dir / "open").c_str(), &status), 0);
+    ASSERT_EQ(stat(dir.File("open").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0777u);
-    ASSERT_EQ(stat((dir / "owner/inner").c_str(), &status), 0);
+    ASSERT_EQ(stat(dir.File("owner/inner").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0744u);
-    ASSERT_EQ(stat((dir / "single").c_str(), &status), 0);
+    ASSERT_EQ(stat(dir.File("single").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0744u);
 
     errno = 0;
-    EXPECT_EQ(MakeLinuxFolder((dir / "single").c_str()), -1);
+    EXPECT_EQ(MakeLinuxFolder(dir.File("single").c_str()), -1);
     EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(MakeLinuxFolder((dir / "none/single").c_str()), -1);
+    EXPECT_EQ(MakeLinuxFolder(dir.File("none/single").c_str()), -1);
     EXPECT_EQ(errno, ENOENT);
 }
 
