@@ -17,6 +17,7 @@
 #include "plugin/html.h"
 #include "plugin/paths.h"
 #include "plugin/request.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -52,16 +53,9 @@ constinit std::once_flag g_domainOnce;
 // Written only inside the call_once, read only after it returned.
 constinit bool g_domainBound = false;
 
-Logger *DebugLog() {
-    Logger *logger = log;
-    return logger != nullptr && logger->debug != nullptr ? logger : nullptr;
-}
-
 void BindMessageDomain() {
     const char *directory = LocaleDirectoryPath();
-    if (Logger *out = DebugLog()) {
-        out->debug("setup localization filename=%s path=%s", kMessageDomain, directory);
-    }
+    KEL2CIFS_TRACE(debug, "setup localization filename=%s path=%s", kMessageDomain, directory);
     // An empty directory means the root override left no room for it; binding "" would search
     // below the file-system root, outside the override.
     int rc = ENAMETOOLONG;
@@ -73,9 +67,7 @@ void BindMessageDomain() {
         }
         rc = errno;
     }
-    if (Logger *out = DebugLog()) {
-        out->debug("setup localization failed rc=%d", rc);
-    }
+    KEL2CIFS_TRACE(debug, "setup localization failed rc=%d", rc);
 }
 
 // Cuts a trailing character reference left incomplete when an escaped text was cut to fit. The
@@ -344,10 +336,8 @@ int POST_GET_INT(const char *formData, const char *name, int *value, int default
 int POST_CHECKBOX(const char *formData, const char *name, const char *compare, int *checked,
                   int defaultValue) {
     const char *compareText = compare != nullptr ? compare : "";
-    if (Logger *out = DebugLog()) {
-        out->debug("[%s] enter kw=%s chkstr=%s", "POST_CHECKBOX", name != nullptr ? name : "",
-                   compareText);
-    }
+    KEL2CIFS_TRACE(debug, "[%s] enter kw=%s chkstr=%s", "POST_CHECKBOX",
+                   name != nullptr ? name : "", compareText);
     if (checked == nullptr) {
         return 0;
     }
@@ -361,9 +351,7 @@ int POST_CHECKBOX(const char *formData, const char *name, const char *compare, i
 }
 
 int POST_RADIOBUTTON(const char *formData, const char *name, int *on) {
-    if (Logger *out = DebugLog()) {
-        out->debug("[%s] enter button=%s", "POST_RADIOBUTTON", name != nullptr ? name : "");
-    }
+    KEL2CIFS_TRACE(debug, "[%s] enter button=%s", "POST_RADIOBUTTON", name != nullptr ? name : "");
     if (on == nullptr) {
         return 2;
     }

@@ -18,6 +18,7 @@
 
 #include "logger/logger.h"
 #include "plugin/heap_text.h"
+#include "plugin/trace.h"
 
 using namespace kel2cifs;
 
@@ -30,12 +31,6 @@ constexpr std::size_t kResolvedPathSize = PATH_MAX;
 // Mode of the folders CreateLinuxPath and MakeLinuxFolder make, and pkg_dir_build's default.
 constexpr mode_t kLinuxFolderMode = 0744;
 constexpr mode_t kDefaultBuildMode = 0777;
-
-// The logger to write diagnostics to, or null while there is none.
-Logger *DebugLog() {
-    Logger *logger = log;
-    return logger != nullptr && logger->debug != nullptr ? logger : nullptr;
-}
 
 const char *Printable(const char *text) {
     return text != nullptr ? text : "(null)";
@@ -180,32 +175,24 @@ char *OrvantaDataAndTimeToTimeBuffer(uint32_t value, char *output) {
 
 int VerifyLinuxPath(const char *path) {
     constexpr char kFunction[] = "VerifyLinuxPath";
-    if (Logger *out = DebugLog()) {
-        out->debug("[%s] lnxpath=%s", kFunction, Printable(path));
-    }
+    KEL2CIFS_TRACE(debug, "[%s] lnxpath=%s", kFunction, Printable(path));
     if (path == nullptr) {
         return EINVAL;
     }
     struct stat status;
     if (stat(path, &status) != 0) {
         const int rc = errno;
-        if (Logger *out = DebugLog()) {
-            out->debug("[%s] stat lnxpath=%s rc=%d", kFunction, path, rc);
-        }
+        KEL2CIFS_TRACE(debug, "[%s] stat lnxpath=%s rc=%d", kFunction, path, rc);
         return rc;
     }
     char resolved[kResolvedPathSize];
     if (realpath(path, resolved) == nullptr) {
         const int rc = errno;
-        if (Logger *out = DebugLog()) {
-            out->debug("[%s] realpath lnxpath=%s rc=%d", kFunction, path, rc);
-        }
+        KEL2CIFS_TRACE(debug, "[%s] realpath lnxpath=%s rc=%d", kFunction, path, rc);
         return rc;
     }
     if (std::strcmp(resolved, path) != 0) {
-        if (Logger *out = DebugLog()) {
-            out->debug("[%s] strcmp lnxpath=%s rc=%d", kFunction, path, ELOOP);
-        }
+        KEL2CIFS_TRACE(debug, "[%s] strcmp lnxpath=%s rc=%d", kFunction, path, ELOOP);
         return ELOOP;
     }
     return 0;
@@ -246,14 +233,10 @@ int pkg_dir_build(const char *path, unsigned mode) {
 
 int CreateLinuxPath(const char *path) {
     constexpr char kFunction[] = "CreateLinuxPath";
-    if (Logger *out = DebugLog()) {
-        out->debug("[%s] lnxpath=%s", kFunction, Printable(path));
-    }
+    KEL2CIFS_TRACE(debug, "[%s] lnxpath=%s", kFunction, Printable(path));
     if (pkg_dir_build(path, kLinuxFolderMode) != 0) {
         const int rc = errno;
-        if (Logger *out = DebugLog()) {
-            out->debug("[%s] lnxpath=%s rc=%d", kFunction, Printable(path), rc);
-        }
+        KEL2CIFS_TRACE(debug, "[%s] lnxpath=%s rc=%d", kFunction, Printable(path), rc);
         return rc;
     }
     return 0;
