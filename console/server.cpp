@@ -91,6 +91,22 @@ bool IsWildcard(const Address &address) {
     return v4->sin_addr.s_addr == htonl(INADDR_ANY);
 }
 
+// The 413 page's sentence: the limit in MiB or KiB when it is a whole number of them, else in
+// bytes.
+std::string TooLargeMessage(std::size_t limit) {
+    constexpr std::size_t kKiB = 1024;
+    constexpr std::size_t kMiB = 1024 * kKiB;
+    std::string size;
+    if (limit != 0 && limit % kMiB == 0) {
+        size = std::to_string(limit / kMiB) + " MiB";
+    } else if (limit != 0 && limit % kKiB == 0) {
+        size = std::to_string(limit / kKiB) + " KiB";
+    } else {
+        size = std::to_string(limit) + (limit == 1 ? " byte" : " bytes");
+    }
+    return "The request body is larger than " + size + ".";
+}
+
 bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -318,7 +334,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
             char *end = nullptr;
             const unsigned long long declared = std::strtoull(length, &end, 10);
             if (errno == ERANGE || declared > impl->options.maxBodySize) {
-                WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+                WriteStatusPage(exchange->request, 413, TooLargeMessage(impl->options.maxBodySize));
                 return impl->Queue(connection, *exchange);
             }
         }
@@ -340,7 +356,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         return exchange->discarded > kDiscardFactor * impl->options.maxBodySize ? MHD_NO : MHD_YES;
     }
     if (exchange->tooLarge) {
-        WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+        WriteStatusPage(exchange->request, 413, TooLargeMessage(impl->options.maxBodySize));
         return impl->Queue(connection, *exchange);
     }
     impl->router.Handle(incoming, exchange->request, exchange->outcome);
