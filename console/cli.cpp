@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "console/accounts.h"
+#include "console/account_file.h"
 #include "console/file_viewer.h"
 #include "kel2cifs/locations.h"
 

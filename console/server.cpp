@@ -22,7 +22,7 @@
 #include <sstream>
 
 #include "console/access_log.h"
-#include "console/accounts.h"
+#include "console/account_store.h"
 #include "console/html.h"
 #include "console/registry.h"
 #include "console/router.h"

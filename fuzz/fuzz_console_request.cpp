@@ -44,7 +44,7 @@
 #include <system_error>
 #include <vector>
 
-#include "console/accounts.h"
+#include "console/account_file.h"
 #include "console/router.h"
 #include "console/server.h"
 #include "fuzz/input.h"

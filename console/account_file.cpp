@@ -1,43 +1,26 @@
-// accounts.cpp: the account file, password hashing and the account store.
-#include "console/accounts.h"
+// account_file.cpp: reading, writing and changing the account file.
+#include "console/account_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
-#include <crypt.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "console/password_hash.h"
 
 namespace kel::console {
 namespace {
 
 constexpr char kFileHeader[] =
     "# Console accounts, one a line: NAME:HASH:ACCESS (written by kelconsole passwd).\n";
-constexpr char kHashPrefix[] = "$y$";
 
 std::string SystemError(const std::string &what, const std::string &path) {
     return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool FillRandom(void *buffer, std::size_t size) {
-    auto *bytes = static_cast<unsigned char *>(buffer);
-    while (size > 0) {
-        const ssize_t got = getrandom(bytes, size, 0);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
 }
 
 std::string Directory(const std::string &path) {
@@ -114,22 +97,6 @@ class FileLock {
   private:
     int fd_ = -1;
 };
-
-bool ConstantTimeEquals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    unsigned char difference = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-    }
-    return difference == 0;
-}
-
-bool IsUsablePassword(std::string_view password) {
-    return !password.empty() && password.size() <= kMaxPasswordLength &&
-           password.find('\0') == std::string_view::npos;
-}
 
 }  // namespace
 
@@ -301,53 +268,6 @@ bool SaveAccountFile(const std::string &path, const std::vector<Account> &accoun
     return true;
 }
 
-std::string HashPassword(std::string_view password) {
-    if (!IsUsablePassword(password)) {
-        return {};
-    }
-    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-    if (crypt_gensalt_rn(kHashPrefix, 0, nullptr, 0, setting, sizeof(setting)) == nullptr) {
-        return {};
-    }
-    auto data = std::make_unique<crypt_data>();
-    const std::string phrase(password);
-    const char *hash = crypt_r(phrase.c_str(), setting, data.get());
-    if (hash == nullptr || hash[0] != '$') {
-        return {};
-    }
-    return hash;
-}
-
-bool VerifyPassword(std::string_view password, const std::string &hash) {
-    if (!IsUsablePassword(password) || hash.empty() || hash[0] != '$') {
-        return false;
-    }
-    auto data = std::make_unique<crypt_data>();
-    const std::string phrase(password);
-    const char *computed = crypt_r(phrase.c_str(), hash.c_str(), data.get());
-    return computed != nullptr && computed[0] == '$' && ConstantTimeEquals(computed, hash);
-}
-
-std::string RandomPassword(std::size_t length) {
-    // No characters that are easily confused (I, O, l, 0, 1).
-    static constexpr char kAlphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
-    constexpr unsigned kSize = sizeof(kAlphabet) - 1;
-    constexpr unsigned kUnbiased = 256 / kSize * kSize;  // bytes at or above this are skipped
-    std::string password;
-    unsigned char bytes[64];
-    while (password.size() < length) {
-        if (!FillRandom(bytes, sizeof(bytes))) {
-            return {};
-        }
-        for (unsigned char byte : bytes) {
-            if (byte < kUnbiased && password.size() < length) {
-                password += kAlphabet[byte % kSize];
-            }
-        }
-    }
-    return password;
-}
-
 AccountFileState EnsureAccountFile(const std::string &path, std::string *password,
                                    std::string *error) {
     if (!MakeDirectories(Directory(path), error)) {
@@ -421,69 +341,6 @@ bool SetPassword(const std::string &path, std::string_view name, std::string_vie
         accounts.push_back({std::string(name), hash, access.value_or(kAdministratorAccess)});
     }
     return SaveAccountFile(path, accounts, error);
-}
-
-bool AccountStore::Load(std::string *error) {
-    std::vector<Account> accounts;
-    struct stat st {};
-    if (stat(path_.c_str(), &st) != 0) {
-        *error = SystemError("cannot read account file", path_);
-        return false;
-    }
-    if (!LoadAccountFile(path_, &accounts, error)) {
-        return false;
-    }
-    std::lock_guard lock(mutex_);
-    accounts_ = std::move(accounts);
-    identity_ = st;
-    return true;
-}
-
-void AccountStore::ReloadIfChanged() {
-    struct stat st {};
-    if (stat(path_.c_str(), &st) != 0) {
-        return;  // keep what was read last
-    }
-    {
-        std::lock_guard lock(mutex_);
-        if (st.st_ino == identity_.st_ino && st.st_dev == identity_.st_dev &&
-            st.st_size == identity_.st_size && st.st_mtim.tv_sec == identity_.st_mtim.tv_sec &&
-            st.st_mtim.tv_nsec == identity_.st_mtim.tv_nsec) {
-            return;
-        }
-    }
-    std::vector<Account> accounts;
-    std::string ignored;
-    if (!LoadAccountFile(path_, &accounts, &ignored)) {
-        return;  // a broken file does not lock everyone out: the last good one stays
-    }
-    std::lock_guard lock(mutex_);
-    accounts_ = std::move(accounts);
-    identity_ = st;
-}
-
-std::optional<Account> AccountStore::Authenticate(std::string_view name,
-                                                  std::string_view password) {
-    // A hash of a random password, so that an unknown name is checked as slowly as a known one.
-    static const std::string decoy = HashPassword(RandomPassword());
-    ReloadIfChanged();
-    std::optional<Account> found;
-    {
-        std::lock_guard lock(mutex_);
-        for (const Account &account : accounts_) {
-            if (account.name == name) {
-                found = account;
-            }
-        }
-    }
-    if (!found) {
-        VerifyPassword(password, decoy);
-        return std::nullopt;
-    }
-    if (!VerifyPassword(password, found->hash)) {
-        return std::nullopt;
-    }
-    return found;
 }
 
 }  // namespace kel::console

@@ -1,4 +1,4 @@
-// accounts.h: the console's accounts and the file that holds them.
+// account_file.h: the console's accounts and the file that holds them.
 //
 // The account file holds one account a line, "NAME:HASH:ACCESS": the name (1 to 64 letters,
 // digits, ".", "_" or "-"), the password hash (yescrypt, "$y$...", made by libcrypt) and the access
@@ -6,17 +6,14 @@
 // and lines starting with "#" are ignored. The file is written whole (a temporary file in the
 // same directory, fsync, rename) with mode 0600, under a lock file beside it ("FILE.lock"), so
 // that a reader never sees half a file and two writers never lose each other's change.
-#ifndef KEL_CONSOLE_ACCOUNTS_H
-#define KEL_CONSOLE_ACCOUNTS_H
+#ifndef KEL_CONSOLE_ACCOUNT_FILE_H
+#define KEL_CONSOLE_ACCOUNT_FILE_H
 
 #include <cstddef>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace kel::console {
 
@@ -26,10 +23,6 @@ inline constexpr unsigned int kNoAccess = 0u;
 
 inline constexpr char kInitialAccountName[] = "admin";
 inline constexpr std::size_t kMaxAccountNameLength = 64;
-// Passwords set with `kelconsole passwd` are at least this long; the generated one is longer.
-inline constexpr std::size_t kMinPasswordLength = 8;
-inline constexpr std::size_t kMaxPasswordLength = 1024;
-inline constexpr std::size_t kGeneratedPasswordLength = 20;
 
 struct Account {
     std::string name;
@@ -53,13 +46,6 @@ bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, st
 bool SaveAccountFile(const std::string &path, const std::vector<Account> &accounts,
                      std::string *error);
 
-// A yescrypt hash of the password with a fresh random salt; empty on failure.
-std::string HashPassword(std::string_view password);
-// True when the password matches the hash (compared in constant time).
-bool VerifyPassword(std::string_view password, const std::string &hash);
-// A password of `length` characters drawn from the kernel's random source; empty on failure.
-std::string RandomPassword(std::size_t length = kGeneratedPasswordLength);
-
 enum class AccountFileState { kExisting, kCreated, kFailed };
 // When `path` does not exist, creates it with the administrator "admin" and a random password,
 // returned in *password (and stored only as its hash).
@@ -72,27 +58,6 @@ AccountFileState EnsureAccountFile(const std::string &path, std::string *passwor
 bool SetPassword(const std::string &path, std::string_view name, std::string_view password,
                  std::optional<unsigned int> access, bool *created, std::string *error);
 
-// The accounts of a file, for logging in. The file is read again whenever it changed on disk,
-// so `kelconsole passwd` takes effect without a restart. Safe to call from several threads.
-class AccountStore {
-  public:
-    explicit AccountStore(std::string path) : path_(std::move(path)) {}
-
-    // Loads the file; false (with *error) when it cannot be read or parsed.
-    bool Load(std::string *error);
-    // The account when the name exists and the password matches it. An unknown name costs the
-    // same hashing work as a known one.
-    std::optional<Account> Authenticate(std::string_view name, std::string_view password);
-
-  private:
-    void ReloadIfChanged();
-
-    std::mutex mutex_;
-    std::string path_;
-    std::vector<Account> accounts_;
-    struct stat identity_ {};
-};
-
 }  // namespace kel::console
 
-#endif  // KEL_CONSOLE_ACCOUNTS_H
+#endif  // KEL_CONSOLE_ACCOUNT_FILE_H
