@@ -23,6 +23,7 @@
 
 #include "console/access_log.h"
 #include "console/account_store.h"
+#include "console/ascii.h"
 #include "console/html.h"
 #include "console/registry.h"
 #include "console/router.h"
@@ -117,15 +118,6 @@ bool ReadWholeFile(const std::string &path, std::string *text, std::string *erro
     content << in.rdbuf();
     *text = content.str();
     return true;
-}
-
-std::string Lower(std::string text) {
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 std::string HeaderValue(MHD_Connection *connection, MHD_ValueKind kind, const char *name) {
@@ -275,7 +267,7 @@ MHD_Result Server::Impl::Queue(MHD_Connection *connection, Exchange &exchange) {
                                 request.contentType.c_str());
     }
     for (const HeaderField &field : request.headers) {
-        cacheControl = cacheControl || Lower(field.name) == "cache-control";
+        cacheControl = cacheControl || LowerAscii(field.name) == "cache-control";
         MHD_add_response_header(response, field.name.c_str(), field.value.c_str());
     }
     if (!cacheControl) {
@@ -442,12 +434,12 @@ std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string 
     settings.logDirectory = options.logDirectory;
     settings.secure = secure;
     if (!IsWildcard(address) || !options.serverNames.empty()) {
-        settings.hostNames.insert(Lower(address.text));
+        settings.hostNames.insert(LowerAscii(address.text));
         if (loopback) {
             settings.hostNames.insert("localhost");
         }
         for (const std::string &name : options.serverNames) {
-            settings.hostNames.insert(Lower(name));
+            settings.hostNames.insert(LowerAscii(name));
         }
     }
 
