@@ -11,6 +11,14 @@ bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
+char LowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char UpperChar(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 }  // namespace
 
 std::string_view CutToFit(std::string_view text, std::size_t size) {
@@ -42,6 +50,34 @@ char *DuplicateText(std::string_view text) {
         copy[text.size()] = '\0';
     }
     return copy;
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char &c : lower) {
+        c = LowerChar(c);
+    }
+    return lower;
+}
+
+std::string UpperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char &c : upper) {
+        c = UpperChar(c);
+    }
+    return upper;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerChar(a[i]) != LowerChar(b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace cifsmon

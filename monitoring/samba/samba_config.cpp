@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "monitoring/text.h"
+
 namespace cifsmon {
 
 namespace {
@@ -15,22 +17,6 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The server's boolean spellings.
@@ -135,19 +121,12 @@ bool ParseTestparmOutput(std::string_view text, SambaConfig *config, std::string
                      ": not a parameter: " + std::string(line);
             return false;
         }
-        std::string name(Trim(line.substr(0, equals)));
-        for (char &c : name) {
-            c = Lower(c);
-        }
+        const std::string name = LowerAscii(Trim(line.substr(0, equals)));
         std::string_view value = Trim(line.substr(equals + 1));
         Section &section = sections.back();
         if (EqualsIgnoringCase(section.name, "global")) {
             if (name == "netbios name") {
-                config->netbiosName.clear();
-                for (char c : value) {
-                    config->netbiosName +=
-                        c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-                }
+                config->netbiosName = UpperAscii(value);
             } else if (name == "winbind separator" && !value.empty()) {
                 config->winbindSeparator = value.front();
             } else if (name == "idmap uid" || IsIdmapRangeParameter(name)) {

@@ -7,25 +7,11 @@
 #include <cerrno>
 #include <climits>
 
+#include "monitoring/text.h"
+
 namespace cifsmon {
 
 namespace {
-
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Upper(a[i]) != Upper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // getpwuid_r/getgrgid_r with a buffer grown until the entry fits.
 template <typename Entry, typename Lookup>
@@ -60,12 +46,8 @@ std::string DefaultNetbiosName() {
     if (gethostname(name, sizeof name - 1) != 0) {
         return std::string();
     }
-    std::string text(name);
-    text = text.substr(0, text.find('.'));
-    for (char &c : text) {
-        c = Upper(c);
-    }
-    return text;
+    std::string_view text(name);
+    return UpperAscii(text.substr(0, text.find('.')));
 }
 
 std::string ConnectionType(const SambaSession &session, const SambaConfig &config,

@@ -6,17 +6,11 @@
 #include <unordered_set>
 
 #include "monitoring/samba/samba_identity.h"
+#include "monitoring/text.h"
 
 namespace cifsmon {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // Whether the share serves the directory the server reported for an open.
 bool ServesPath(const SambaShare &share, const std::string &servicePath,

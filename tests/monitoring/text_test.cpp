@@ -1,4 +1,4 @@
-// The bounded text copies into the records' arrays.
+// The bounded text copies into the records' arrays, and ASCII case.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -25,6 +25,28 @@ TEST(Text, CutToFitNeverSplitsAUtf8Character) {
     std::memset(array, 'X', sizeof array);
     cifsmon::CopyText(array, sizeof array, "ab");
     EXPECT_EQ(std::string(array, sizeof array), std::string("ab\0\0\0\0", 6));
+}
+
+TEST(Text, CaseChangesTouchOnlyAsciiLetters) {
+    EXPECT_EQ(cifsmon::LowerAscii("Netbios NAME = X"), "netbios name = x");
+    EXPECT_EQ(cifsmon::UpperAscii("corp-dc1.example"), "CORP-DC1.EXAMPLE");
+    // The neighbours of the letters, and UTF-8 and Latin-1 letters, stay as they are.
+    EXPECT_EQ(cifsmon::LowerAscii("@[`{\xC3\x84\xC4"), "@[`{\xC3\x84\xC4");
+    EXPECT_EQ(cifsmon::UpperAscii("@[`{\xC3\xA4\xE4"), "@[`{\xC3\xA4\xE4");
+    EXPECT_EQ(cifsmon::UpperAscii(std::string("a\0b", 3)), std::string("A\0B", 3));
+}
+
+TEST(Text, EqualsIgnoringCaseComparesLengthAndEveryByte) {
+    EXPECT_TRUE(cifsmon::EqualsIgnoringCase("IPC$", "ipc$"));
+    EXPECT_TRUE(cifsmon::EqualsIgnoringCase("CORP\\Domain Admins", "corp\\domain admins"));
+    EXPECT_TRUE(cifsmon::EqualsIgnoringCase("", ""));
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase("global", "globa"));
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase("globa", "global"));
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase("data", "date"));
+    // Bytes 0x20 apart that are not ASCII letters differ.
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase("@", "`"));
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase("\xC4", "\xE4"));
+    EXPECT_FALSE(cifsmon::EqualsIgnoringCase(std::string("a\0", 2), std::string("a ", 2)));
 }
 
 }  // namespace
