@@ -1,6 +1,8 @@
 // ascii.cpp: HexValue, LowerAscii, EqualsIgnoringCase.
 #include "console/ascii.h"
 
+#include <algorithm>
+
 namespace kel::console {
 namespace {
 
@@ -25,22 +27,13 @@ int HexValue(char c) {
 
 std::string LowerAscii(std::string_view text) {
     std::string lower(text);
-    for (char &c : lower) {
-        c = LowerChar(c);
-    }
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerChar);
     return lower;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerChar(a[i]) != LowerChar(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
 }  // namespace kel::console

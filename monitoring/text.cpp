@@ -1,5 +1,6 @@
 #include "monitoring/text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,30 +55,19 @@ char *DuplicateText(std::string_view text) {
 
 std::string LowerAscii(std::string_view text) {
     std::string lower(text);
-    for (char &c : lower) {
-        c = LowerChar(c);
-    }
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerChar);
     return lower;
 }
 
 std::string UpperAscii(std::string_view text) {
     std::string upper(text);
-    for (char &c : upper) {
-        c = UpperChar(c);
-    }
+    std::transform(upper.begin(), upper.end(), upper.begin(), UpperChar);
     return upper;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerChar(a[i]) != LowerChar(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
 }  // namespace cifsmon
