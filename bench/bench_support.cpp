@@ -16,9 +16,9 @@
 #include "cifsmonitoring/monitoring.h"
 #include "console/buffer.h"
 #include "logger/logger.h"
-#include "monitoring/demo_generator.h"
+#include "monitoring/demo/demo_generator.h"
+#include "monitoring/demo/state_json.h"
 #include "monitoring/state_file.h"
-#include "monitoring/state_json.h"
 #include "monitoring/status.h"
 
 namespace bench {

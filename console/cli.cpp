@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 
-#include "console/accounts.h"
+#include "console/account_file.h"
 #include "console/file_viewer.h"
+#include "kel2cifs/locations.h"
 
 namespace kel::console {
 namespace {
@@ -63,7 +64,7 @@ const char *Usage() {
 }
 
 std::string DefaultAccountFile() {
-    const char *root = std::getenv("KEL2CIFS_ROOT");
+    const char *root = std::getenv(kel2cifs_locations::kRootVariable);
     std::string base = root != nullptr ? root : "";
     while (!base.empty() && base.back() == '/') {
         base.pop_back();

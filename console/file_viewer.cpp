@@ -10,11 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "kel2cifs/locations.h"
+
 namespace kel::console {
 namespace {
-
-constexpr char kLogDirectory[] = "/var/opt/zantio/log";
-constexpr char kRootVariable[] = "KEL2CIFS_ROOT";
 
 // The resolved form of `path`, or empty.
 std::string Resolve(const std::string &path) {
@@ -46,9 +45,9 @@ bool IsInside(const std::string &base, const std::string &path) {
 }  // namespace
 
 std::string DefaultLogDirectory() {
-    const char *root = std::getenv(kRootVariable);
+    const char *root = std::getenv(kel2cifs_locations::kRootVariable);
     if (root == nullptr || *root == '\0') {
-        return kLogDirectory;
+        return kel2cifs_locations::kLogDirectory;
     }
     std::string base = root;
     while (base.size() > 1 && base.back() == '/') {
@@ -57,7 +56,7 @@ std::string DefaultLogDirectory() {
     if (base == "/") {
         base.clear();
     }
-    return base + kLogDirectory;
+    return base + kel2cifs_locations::kLogDirectory;
 }
 
 int OpenViewableFile(std::string_view logDirectory, std::string_view path, std::uint64_t *size) {

@@ -11,11 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "console/ascii.h"
 #include "console/html.h"
 #include "console/registry.h"
 #include "console/request.h"
 #include "kel/host.h"
 
+using kel::console::EqualsIgnoringCase;
 using kel::console::Registry;
 using kel::console::Request;
 using kel::console::ResponseState;
@@ -60,23 +62,6 @@ bool IsTokenChar(char c) {
         return true;
     }
     return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Headers that only the server may set: message framing, the connection, and the console's

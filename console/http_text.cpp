@@ -5,20 +5,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "console/ascii.h"
+
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+using kel::console::HexValue;
 
 // End of the component that starts at `p`: the next "/" or the terminator.
 char *ComponentEnd(char *p) {

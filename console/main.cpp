@@ -10,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "console/accounts.h"
+#include "console/account_file.h"
 #include "console/buffer.h"
 #include "console/cli.h"
 #include "console/plugin_loader.h"

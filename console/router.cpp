@@ -1,11 +1,11 @@
 // router.cpp: Router.
 #include "console/router.h"
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
+#include "console/ascii.h"
 #include "console/assets.h"
 #include "console/file_viewer.h"
 #include "console/html.h"
@@ -15,25 +15,18 @@
 namespace kel::console {
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 // The host name of a Host header, without its port and lower-cased ("[::1]:8080" gives "::1").
 std::string HostName(std::string_view host) {
     if (!host.empty() && host.front() == '[') {
         const std::size_t close = host.find(']');
-        return close == std::string_view::npos ? std::string() : Lower(host.substr(1, close - 1));
+        return close == std::string_view::npos ? std::string()
+                                               : LowerAscii(host.substr(1, close - 1));
     }
     const std::size_t colon = host.find(':');
     if (colon != std::string_view::npos && host.find(':', colon + 1) == std::string_view::npos) {
         host = host.substr(0, colon);
     }
-    return Lower(host);
+    return LowerAscii(host);
 }
 
 // The decoded value of form field `name`, or empty.
@@ -80,12 +73,12 @@ bool Router::IsSameOrigin(const Incoming &incoming) const {
         return false;
     }
     const std::string own =
-        std::string(settings_.secure ? "https://" : "http://") + Lower(incoming.host);
+        std::string(settings_.secure ? "https://" : "http://") + LowerAscii(incoming.host);
     if (!incoming.origin.empty()) {
-        return Lower(incoming.origin) == own;
+        return LowerAscii(incoming.origin) == own;
     }
     if (!incoming.referer.empty()) {
-        const std::string referer = Lower(incoming.referer);
+        const std::string referer = LowerAscii(incoming.referer);
         return referer == own || referer.starts_with(own + "/") || referer.starts_with(own + "?");
     }
     return false;

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/accounts.h"
+#include "console/account_store.h"
 #include "console/request.h"
 #include "console/sessions.h"
 #include "console/url.h"

@@ -22,7 +22,8 @@
 #include <sstream>
 
 #include "console/access_log.h"
-#include "console/accounts.h"
+#include "console/account_store.h"
+#include "console/ascii.h"
 #include "console/html.h"
 #include "console/registry.h"
 #include "console/router.h"
@@ -91,6 +92,22 @@ bool IsWildcard(const Address &address) {
     return v4->sin_addr.s_addr == htonl(INADDR_ANY);
 }
 
+// The 413 page's sentence: the limit in MiB or KiB when it is a whole number of them, else in
+// bytes.
+std::string TooLargeMessage(std::size_t limit) {
+    constexpr std::size_t kKiB = 1024;
+    constexpr std::size_t kMiB = 1024 * kKiB;
+    std::string size;
+    if (limit != 0 && limit % kMiB == 0) {
+        size = std::to_string(limit / kMiB) + " MiB";
+    } else if (limit != 0 && limit % kKiB == 0) {
+        size = std::to_string(limit / kKiB) + " KiB";
+    } else {
+        size = std::to_string(limit) + (limit == 1 ? " byte" : " bytes");
+    }
+    return "The request body is larger than " + size + ".";
+}
+
 bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -101,15 +118,6 @@ bool ReadWholeFile(const std::string &path, std::string *text, std::string *erro
     content << in.rdbuf();
     *text = content.str();
     return true;
-}
-
-std::string Lower(std::string text) {
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 std::string HeaderValue(MHD_Connection *connection, MHD_ValueKind kind, const char *name) {
@@ -259,7 +267,7 @@ MHD_Result Server::Impl::Queue(MHD_Connection *connection, Exchange &exchange) {
                                 request.contentType.c_str());
     }
     for (const HeaderField &field : request.headers) {
-        cacheControl = cacheControl || Lower(field.name) == "cache-control";
+        cacheControl = cacheControl || LowerAscii(field.name) == "cache-control";
         MHD_add_response_header(response, field.name.c_str(), field.value.c_str());
     }
     if (!cacheControl) {
@@ -318,7 +326,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
             char *end = nullptr;
             const unsigned long long declared = std::strtoull(length, &end, 10);
             if (errno == ERANGE || declared > impl->options.maxBodySize) {
-                WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+                WriteStatusPage(exchange->request, 413, TooLargeMessage(impl->options.maxBodySize));
                 return impl->Queue(connection, *exchange);
             }
         }
@@ -340,7 +348,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         return exchange->discarded > kDiscardFactor * impl->options.maxBodySize ? MHD_NO : MHD_YES;
     }
     if (exchange->tooLarge) {
-        WriteStatusPage(exchange->request, 413, "The request body is larger than 1 MiB.");
+        WriteStatusPage(exchange->request, 413, TooLargeMessage(impl->options.maxBodySize));
         return impl->Queue(connection, *exchange);
     }
     impl->router.Handle(incoming, exchange->request, exchange->outcome);
@@ -426,12 +434,12 @@ std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string 
     settings.logDirectory = options.logDirectory;
     settings.secure = secure;
     if (!IsWildcard(address) || !options.serverNames.empty()) {
-        settings.hostNames.insert(Lower(address.text));
+        settings.hostNames.insert(LowerAscii(address.text));
         if (loopback) {
             settings.hostNames.insert("localhost");
         }
         for (const std::string &name : options.serverNames) {
-            settings.hostNames.insert(Lower(name));
+            settings.hostNames.insert(LowerAscii(name));
         }
     }
 

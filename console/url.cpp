@@ -1,25 +1,10 @@
 // url.cpp: SplitTarget, DecodePath, PercentEncode, IsLocalTarget.
 #include "console/url.h"
 
+#include "console/ascii.h"
 #include "console/http_text.h"
 
 namespace kel::console {
-namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
 
 bool SplitTarget(std::string_view target, Target *out) {
     if (target.empty() || target[0] != '/') {

@@ -44,7 +44,8 @@
 #include <system_error>
 #include <vector>
 
-#include "console/accounts.h"
+#include "console/account_file.h"
+#include "console/ascii.h"
 #include "console/router.h"
 #include "console/server.h"
 #include "fuzz/input.h"
@@ -425,14 +426,6 @@ void Setup() {
 
 // --- Building a request from the input -----------------------------------------------------
 
-std::string Lowered(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    }
-    return out;
-}
-
 std::string Target(FuzzedDataProvider &in) {
     const std::string &log = g_console->logDirectory;
     const std::vector<std::string> targets = {
@@ -596,9 +589,9 @@ void Check(const Built &request, const Answer &answer, bool methodRan) {
     Require(answer.status != 500 || methodRan, "500 without the service method running" + shown);
 
     const bool carriedSession = Contains(request.bytes, g_console->sessionId);
-    const std::string lowered = Lowered(request.bytes);
-    const bool carriedOrigin = Contains(lowered, Lowered(g_console->ownOrigin)) ||
-                               Contains(lowered, Lowered(g_console->ownLocalhost));
+    const std::string lowered = kel::console::LowerAscii(request.bytes);
+    const bool carriedOrigin = Contains(lowered, kel::console::LowerAscii(g_console->ownOrigin)) ||
+                               Contains(lowered, kel::console::LowerAscii(g_console->ownLocalhost));
     if (methodRan) {
         Require(carriedSession, "the service method ran without the live session" + shown);
         Require(!request.post || carriedOrigin,

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "monitoring/demo_backend.h"
+#include "monitoring/demo/demo_backend.h"
 #include "monitoring/diagnostics.h"
-#include "monitoring/samba_backend.h"
+#include "monitoring/samba/samba_backend.h"
 #include "monitoring/settings.h"
 #include "monitoring/status.h"
 

@@ -1,5 +1,6 @@
 #include "monitoring/text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,6 +10,14 @@ namespace {
 
 bool IsContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+char LowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char UpperChar(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 }  // namespace
@@ -42,6 +51,23 @@ char *DuplicateText(std::string_view text) {
         copy[text.size()] = '\0';
     }
     return copy;
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerChar);
+    return lower;
+}
+
+std::string UpperAscii(std::string_view text) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(), UpperChar);
+    return upper;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
 }  // namespace cifsmon

@@ -1,8 +1,10 @@
-// text.h: bounded copies of texts into the records' fixed arrays.
+// text.h: bounded copies of texts into the records' fixed arrays, and ASCII case for the names
+// the server's tools print (shares, domains, parameters).
 #ifndef CIFSMONITORING_TEXT_H
 #define CIFSMONITORING_TEXT_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace cifsmon {
@@ -18,6 +20,12 @@ void CopyText(char *destination, std::size_t size, std::string_view text);
 
 // A malloc'ed, terminated copy of text; null when the allocation fails.
 char *DuplicateText(std::string_view text);
+
+// Case changes of A to Z and a to z only: every other byte (those of UTF-8 names among them) stays
+// as it is and compares as itself, whatever the process's locale.
+std::string LowerAscii(std::string_view text);
+std::string UpperAscii(std::string_view text);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace cifsmon
 

@@ -6,13 +6,15 @@
 #ifndef KEL2CIFS_PLUGIN_PATHS_H
 #define KEL2CIFS_PLUGIN_PATHS_H
 
+#include "kel2cifs/locations.h"
+
 namespace kel2cifs {
 
-inline constexpr char kConfigFilePath[] = "/opt/zantio/lib/libkel2cifs.conf";
-inline constexpr char kLogFilePath[] = "/var/opt/zantio/log/libkel2cifs.log";
-inline constexpr char kLogDirectoryPath[] = "/var/opt/zantio/log";
-inline constexpr char kLocaleDirectoryPath[] = "/opt/zantio/cifs/locale";
-inline constexpr char kRootVariable[] = "KEL2CIFS_ROOT";
+inline constexpr auto &kConfigFilePath = kel2cifs_locations::kConfigFile;
+inline constexpr auto &kLogFilePath = kel2cifs_locations::kLogFile;
+inline constexpr auto &kLogDirectoryPath = kel2cifs_locations::kLogDirectory;
+inline constexpr auto &kLocaleDirectoryPath = kel2cifs_locations::kLocaleDirectory;
+inline constexpr auto &kRootVariable = kel2cifs_locations::kRootVariable;
 
 // Reads KEL2CIFS_ROOT and fixes every path below (and the global `logfilename`). The load routine
 // calls it first; tests call it again after changing the variable. A root so long that a path

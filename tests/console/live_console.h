@@ -16,7 +16,7 @@
 #include <string>
 
 #include "common/temp_dir.h"
-#include "console/accounts.h"
+#include "console/account_file.h"
 #include "console/server.h"
 #include "http_client.h"
 

@@ -453,6 +453,40 @@ TEST_F(ConsoleServer, LimitsAreAnsweredBeforeAnyMethod) {
     EXPECT_THAT(accepted.body, HasSubstr("length=1048576"));
 }
 
+TEST_F(ConsoleServer, TooLargePageStatesTheConfiguredLimit) {
+    const struct {
+        std::size_t limit;
+        const char *stated;
+    } cases[] = {
+        {kel::console::kMaxBodySize, "The request body is larger than 1 MiB."},
+        {64 * 1024, "The request body is larger than 64 KiB."},
+        {3 * 1024 * 1024, "The request body is larger than 3 MiB."},
+        {1536 * 1024, "The request body is larger than 1536 KiB."},
+        {1000, "The request body is larger than 1000 bytes."},
+        {1, "The request body is larger than 1 byte."},
+    };
+    for (const auto &c : cases) {
+        kel::console::ServerOptions options;
+        options.maxBodySize = c.limit;
+        LiveConsole limited(options);  // the limit is checked before the session
+        const std::string big(c.limit + 1, 'x');
+        HttpResponse declared = Post(limited.At("/probe/post"), big, {}, limited.url());
+        EXPECT_EQ(declared.status, 413) << c.limit;
+        EXPECT_THAT(declared.body, HasSubstr(c.stated)) << c.limit;
+
+        HttpRequest chunked;
+        chunked.method = "POST";
+        chunked.url = limited.At("/probe/post");
+        chunked.body = big;
+        chunked.chunked = true;
+        chunked.headers = {"Origin: " + limited.url()};
+        HttpResponse streamed = Send(chunked);
+        EXPECT_EQ(streamed.status, 413) << c.limit;
+        EXPECT_THAT(streamed.body, HasSubstr(c.stated)) << c.limit;
+    }
+    EXPECT_EQ(g_probeCalls, 0);
+}
+
 TEST_F(ConsoleServer, UnservedMethodsAreRefused) {
     HttpRequest request;
     request.method = "DELETE";

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "common/temp_dir.h"
+#include "monitoring/demo/state_json.h"
 #include "monitoring/settings.h"
 #include "monitoring/state.h"
-#include "monitoring/state_json.h"
 
 namespace monitoring_test {
 

@@ -1,0 +1,63 @@
+// account_file.h: the console's accounts and the file that holds them.
+//
+// The account file holds one account a line, "NAME:HASH:ACCESS": the name (1 to 64 letters,
+// digits, ".", "_" or "-"), the password hash (yescrypt, "$y$...", made by libcrypt) and the access
+// word the console passes to service methods, as 0x followed by 8 hexadecimal digits. Empty lines
+// and lines starting with "#" are ignored. The file is written whole (a temporary file in the
+// same directory, fsync, rename) with mode 0600, under a lock file beside it ("FILE.lock"), so
+// that a reader never sees half a file and two writers never lose each other's change.
+#ifndef KEL_CONSOLE_ACCOUNT_FILE_H
+#define KEL_CONSOLE_ACCOUNT_FILE_H
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kel::console {
+
+// Access words: the administrator role (bits 0x8, 0x2, 0x1) and an account without rights.
+inline constexpr unsigned int kAdministratorAccess = 0x0000000Bu;
+inline constexpr unsigned int kNoAccess = 0u;
+
+inline constexpr char kInitialAccountName[] = "admin";
+inline constexpr std::size_t kMaxAccountNameLength = 64;
+
+struct Account {
+    std::string name;
+    std::string hash;
+    unsigned int access = kNoAccess;
+};
+
+bool IsValidAccountName(std::string_view name);
+// "admin" (kAdministratorAccess), "none" (0), or a number (0x... hexadecimal, else decimal).
+bool ParseAccess(std::string_view text, unsigned int *access);
+
+// Parses the file's text; on a malformed line returns false with *error naming the line.
+bool ParseAccounts(std::string_view text, std::vector<Account> *accounts, std::string *error);
+std::string FormatAccounts(const std::vector<Account> &accounts);
+
+// Reads the file. *missing (when given) is set when the file does not exist, which is also an
+// error.
+bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, std::string *error,
+                     bool *missing = nullptr);
+// Replaces the file atomically, creating its directory (mode 0700) when needed.
+bool SaveAccountFile(const std::string &path, const std::vector<Account> &accounts,
+                     std::string *error);
+
+enum class AccountFileState { kExisting, kCreated, kFailed };
+// When `path` does not exist, creates it with the administrator "admin" and a random password,
+// returned in *password (and stored only as its hash).
+AccountFileState EnsureAccountFile(const std::string &path, std::string *password,
+                                   std::string *error);
+
+// Sets the password of `name`, creating the account (with `access`, or the administrator role
+// when none is given) when it does not exist; an existing account keeps its access word unless
+// `access` is given. *created tells which happened.
+bool SetPassword(const std::string &path, std::string_view name, std::string_view password,
+                 std::optional<unsigned int> access, bool *created, std::string *error);
+
+}  // namespace kel::console
+
+#endif  // KEL_CONSOLE_ACCOUNT_FILE_H

@@ -1,0 +1,74 @@
+// account_store.cpp: the accounts of a file, kept in memory for logging in.
+#include "console/account_store.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "console/password_hash.h"
+
+namespace kel::console {
+
+bool AccountStore::Load(std::string *error) {
+    std::vector<Account> accounts;
+    struct stat st {};
+    if (stat(path_.c_str(), &st) != 0) {
+        *error = "cannot read account file " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!LoadAccountFile(path_, &accounts, error)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    accounts_ = std::move(accounts);
+    identity_ = st;
+    return true;
+}
+
+void AccountStore::ReloadIfChanged() {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) != 0) {
+        return;  // keep what was read last
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (st.st_ino == identity_.st_ino && st.st_dev == identity_.st_dev &&
+            st.st_size == identity_.st_size && st.st_mtim.tv_sec == identity_.st_mtim.tv_sec &&
+            st.st_mtim.tv_nsec == identity_.st_mtim.tv_nsec) {
+            return;
+        }
+    }
+    std::vector<Account> accounts;
+    std::string ignored;
+    if (!LoadAccountFile(path_, &accounts, &ignored)) {
+        return;  // a broken file does not lock everyone out: the last good one stays
+    }
+    std::lock_guard lock(mutex_);
+    accounts_ = std::move(accounts);
+    identity_ = st;
+}
+
+std::optional<Account> AccountStore::Authenticate(std::string_view name,
+                                                  std::string_view password) {
+    // A hash of a random password, so that an unknown name is checked as slowly as a known one.
+    static const std::string decoy = HashPassword(RandomPassword());
+    ReloadIfChanged();
+    std::optional<Account> found;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Account &account : accounts_) {
+            if (account.name == name) {
+                found = account;
+            }
+        }
+    }
+    if (!found) {
+        VerifyPassword(password, decoy);
+        return std::nullopt;
+    }
+    if (!VerifyPassword(password, found->hash)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+}  // namespace kel::console

@@ -1,0 +1,116 @@
+// The demo backend's state file layout: what SerializeState writes ParseState reads back, and
+// what it refuses.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "monitoring/demo/state_json.h"
+#include "monitoring/state.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(StateJson, SerialisedStateParsesBackToTheSameState) {
+    cifsmon::State state;
+    state.volumes = {{"DATA", "/srv/DATA"}, {"Ünïcode \"vol\"", ""}};
+    cifsmon::Connection c;
+    c.number = 65535;
+    c.address = "192.168.1.1";
+    c.user = "CORP\\o'brien <&>";
+    c.type = "Ravelin";
+    c.bytesRead = UINT64_MAX;
+    c.bytesWritten = 1;
+    c.requestCount = UINT32_MAX;
+    c.loginTime = 1733600000;
+    c.loginStatus = "Not-Logged In";
+    c.privileges = "Supervisor";
+    c.securityEquivalences = {"cn=R&D,o=Example", "tab\there"};
+    c.openFiles = {{"Ünïcode \"vol\"", {"/a\\b \"c\".doc", "/ctl\x01.txt"}}, {"DATA", {"/d"}}};
+    cifsmon::Connection notUtf8;
+    notUtf8.user =
+        "bad\xFF\xC3(\xED\xA0\x80"
+        "end";  // a stray byte, a cut sequence, a surrogate
+    state.connections = {c, notUtf8};
+
+    std::string text = cifsmon::SerializeState(state);
+    cifsmon::State parsed;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseState(text, &parsed, &error)) << error;
+    ASSERT_EQ(parsed.connections.size(), 2u);
+    EXPECT_EQ(parsed.connections[1].user,
+              "bad\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+              "end");
+    EXPECT_EQ(cifsmon::SerializeState(parsed), text);
+    const cifsmon::Connection &p = parsed.connections[0];
+    EXPECT_EQ(p.number, 65535);
+    EXPECT_EQ(p.user, c.user);
+    EXPECT_EQ(p.bytesRead, UINT64_MAX);
+    EXPECT_EQ(p.requestCount, UINT32_MAX);
+    EXPECT_EQ(p.securityEquivalences, c.securityEquivalences);
+    ASSERT_EQ(p.openFiles.size(), 2u);
+    EXPECT_EQ(p.openFiles[0].volume, "Ünïcode \"vol\"");
+    EXPECT_THAT(p.openFiles[0].paths, ElementsAre("/a\\b \"c\".doc", "/ctl\x01.txt"));
+    EXPECT_THAT(text, HasSubstr("\"format\": \"cifsmonitoring-demo-state\""));
+}
+
+TEST(StateJson, GroupsOfOneVolumeAreMergedInOrder) {
+    cifsmon::State state;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseState(R"({"volumes": [{"name": "A"}, {"name": "B"}],
+        "connections": [{"number": 1, "user": "u", "openFiles": [
+          {"volume": "A", "paths": ["/1"]}, {"volume": "B", "paths": ["/2"]},
+          {"volume": "A", "paths": ["/3"]}, {"volume": "B", "paths": []}]}]})",
+                                    &state, &error))
+        << error;
+    const auto &groups = state.connections[0].openFiles;
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_THAT(groups[0].paths, ElementsAre("/1", "/3"));
+    EXPECT_THAT(groups[1].paths, ElementsAre("/2"));
+}
+
+TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "not JSON"},
+        {"[]", "document: must be an object"},
+        {R"({"connections": []})", "document.volumes: is missing"},
+        {R"({"volumes": {}, "connections": []})", "document.volumes: must be an array"},
+        {R"({"version": 2, "volumes": [], "connections": []})", "version: must be 1"},
+        {R"({"volumes": [{"path": "/x"}], "connections": []})", "volumes[0].name: is missing"},
+        {R"({"volumes": [{"name": ""}], "connections": []})", "volumes[0].name: must not be empty"},
+        {R"({"volumes": [{"name": "A"}, {"name": "A"}], "connections": []})",
+         "volumes[1].name: repeats the volume \"A\""},
+        {R"({"volumes": [], "connections": [{"user": "u"}]})", "connections[0].number: is missing"},
+        {R"({"volumes": [], "connections": [{"number": -1, "user": "u"}]})",
+         "connections[0].number: must be an integer from 0 to 65535"},
+        {R"({"volumes": [], "connections": [{"number": 1.5, "user": "u"}]})",
+         "connections[0].number: must be an integer"},
+        {R"({"volumes": [], "connections": [{"number": 1}]})", "connections[0].user: is missing"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": 5}]})",
+         "connections[0].user: must be a text"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": "a\u0000b"}]})",
+         "connections[0].user: must not hold a NUL character"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": "u", "requestCount": 4294967296}]})",
+         "connections[0].requestCount: must be an integer from 0 to 4294967295"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": "u",
+             "openFiles": [{"volume": "X", "paths": ["/a"]}]}]})",
+         "connections[0].openFiles[0].volume: names no listed volume (\"X\")"},
+        {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
+             "openFiles": [{"volume": "X", "paths": ["/a", ""]}]}]})",
+         "connections[0].openFiles[0].paths[1]: must not be empty"},
+        {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
+             "securityEquivalences": "cn=x"}]})",
+         "connections[0].securityEquivalences: must be an array of texts"},
+        {"{\"volumes\": [{\"name\": \"\xC3\"}], \"connections\": []}", "not JSON"},
+    };
+    for (const auto &[document, expected] : cases) {
+        cifsmon::State state;
+        std::string error;
+        EXPECT_FALSE(cifsmon::ParseState(document, &state, &error)) << document;
+        EXPECT_THAT(error, HasSubstr(expected)) << document;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,423 @@
+// The interface of cifsmonitoring/monitoring.h on the Samba backend, with stand-in tools that
+// print recorded outputs and log how they were called.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cifsmonitoring/monitoring.h"
+#include "common/temp_dir.h"
+#include "monitoring/samba/samba_close.h"
+#include "monitoring/settings.h"
+#include "monitoring/status.h"
+#include "samba_fixture.h"
+
+namespace {
+
+// The records are packed: a comparison must not bind a reference to one of their fields.
+template <typename T>
+T Value(T value) {
+    return value;
+}
+
+using samba_test::Fixture;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr const char *kVariables[] = {
+    cifsmon::kBackendVariable,         cifsmon::kSambaConfVariable,
+    cifsmon::kSambaToolsVariable,      cifsmon::kSambaNumbersVariable,
+    cifsmon::kSambaIntervalVariable,   cifsmon::kSambaRpcAuthVariable,
+    cifsmon::kSambaAdminGroupVariable, cifsmon::kSambaTimeoutVariable};
+
+// Stand-ins for testparm, smbcontrol, smbstatus and net in a scratch directory: testparm and
+// smbstatus print testparm.txt and status.json (exiting with the number in <tool>.rc, if any);
+// smbcontrol answers ping unless the file "down" exists; smbcontrol and net append their
+// arguments to <tool>.log; smbstatus counts its runs in smbstatus.runs; net replaces
+// status.json with net.after when that exists.
+class SambaApiTest : public ::testing::Test {
+  protected:
+    SambaApiTest() : dir_(scratch_.str()) {
+        AddTool("testparm", "cat " + Path("testparm.txt") + "\nexit $(cat " + Path("testparm.rc") +
+                                " 2>/dev/null || echo 0)\n");
+        AddTool("smbstatus", "echo run >> " + Path("smbstatus.runs") + "\ncat " +
+                                 Path("status.json") + " 2>/dev/null\n" + "cat " +
+                                 Path("smbstatus.err") + " >&2 2>/dev/null\nexit $(cat " +
+                                 Path("smbstatus.rc") + " 2>/dev/null || echo 0)\n");
+        AddTool("smbcontrol", "case \"$*\" in\n*' smbd ping')\n  [ -e " + Path("down") +
+                                  " ] && { echo 'Cannot find smbd' >&2; exit 1; }\n"
+                                  "  echo 'PONG from pid 1'; exit 0;;\nesac\n"
+                                  "printf '%s\\n' \"$*\" >> " +
+                                  Path("smbcontrol.log") + "\n");
+        AddTool("net", "printf '%s\\n' \"$*\" >> " + Path("net.log") + "\n[ -e " +
+                           Path("net.after") + " ] && cp " + Path("net.after") + " " +
+                           Path("status.json") + "\nexit 0\n");
+        Put("testparm.txt", Fixture("testparm.txt"));
+        Put("status.json", Fixture("smbstatus.json"));
+        setenv(cifsmon::kBackendVariable, "samba", 1);
+        setenv(cifsmon::kSambaToolsVariable, (dir_ + "/bin").c_str(), 1);
+        setenv(cifsmon::kSambaConfVariable, Path("smb.conf").c_str(), 1);
+        setenv(cifsmon::kSambaNumbersVariable, Path("state/numbers.json").c_str(), 1);
+        setenv(cifsmon::kSambaIntervalVariable, "0", 1);
+    }
+    ~SambaApiTest() override {
+        for (const char *variable : kVariables) {
+            unsetenv(variable);
+        }
+    }
+
+    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+    void Put(const std::string &name, const std::string &content) const {
+        scratch_.Write(name, content);
+    }
+    void AddTool(const std::string &name, const std::string &body) const {
+        std::filesystem::path file = scratch_.Write("bin/" + name, "#!/bin/sh\n" + body);
+        chmod(file.c_str(), 0755);
+    }
+    std::vector<std::string> Log(const std::string &tool) const {
+        std::string text = testing_support::ReadFile(Path(tool + ".log"));
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+    std::size_t SmbstatusRuns() const {
+        std::string runs = testing_support::ReadFile(Path("smbstatus.runs"));
+        return static_cast<std::size_t>(std::count(runs.begin(), runs.end(), '\n'));
+    }
+    std::string CloseShareLine(const std::string &destination, const std::string &share) const {
+        return "-s " + Path("smb.conf") + " -- " + destination + " close-share " + share;
+    }
+
+    // user -> number of every listed connection.
+    std::map<std::string, unsigned> Numbers() const {
+        std::map<std::string, unsigned> numbers;
+        int count = 0;
+        ConnListNode *list = nullptr;
+        EXPECT_EQ(Ext_ListConnDetails(&count, &list), 0);
+        for (ConnListNode *node = list; node != nullptr; node = node->next) {
+            numbers[node->userName] = node->connNumber;
+        }
+        FreeConnListNodes(&list);
+        return numbers;
+    }
+
+    testing_support::TempDir scratch_;
+    const std::string dir_;
+};
+
+TEST_F(SambaApiTest, ListsTheFileSharesAsVolumes) {
+    int count = 0;
+    VolumeDetailsNode *list = nullptr;
+    ASSERT_EQ(Ext_ListVolumeDetails(&count, &list), 0);
+    std::vector<std::string> names;
+    for (VolumeDetailsNode *node = list; node != nullptr; node = node->next) {
+        names.emplace_back(node->volumeName);
+    }
+    EXPECT_EQ(count, 4);
+    EXPECT_THAT(names, ElementsAre("data", "Public Docs", "projects", "data-alias"));
+    FreeVolsDetailsNode(&list);
+}
+
+TEST_F(SambaApiTest, ListsOpenFilesAndConnectionsUnderOneNumber) {
+    std::map<std::string, unsigned> numbers = Numbers();
+    ASSERT_EQ(numbers.size(), 5u);
+    int count = 0;
+    VolFileListNode *files = nullptr;
+    ASSERT_EQ(Ext_ListVolFileDetails("data-alias", &files, &count), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(Value(files->connNumber), numbers.at("bob"));
+    EXPECT_STREQ(files->userName, "bob");
+    ASSERT_EQ(Value(files->fileCount), 2);
+    EXPECT_STREQ(files->fileNames[0], "/srv/data/report.doc");
+    EXPECT_STREQ(files->fileNames[1], "/srv/data/<b>&\"x\" 'y'.txt");
+    FreeVolFileListNodes(&files);
+
+    ASSERT_EQ(Ext_ListVolFileDetails("Public Docs", &files, &count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(files, nullptr);
+    EXPECT_EQ(Ext_ListVolFileDetails("homes", &files, &count), cifsmon::kStatusNotFound);
+
+    ConnListNode *list = nullptr;
+    ASSERT_EQ(Ext_ListConnDetails(&count, &list), 0);
+    ASSERT_EQ(count, 5);
+    for (ConnListNode *node = list; node != nullptr; node = node->next) {
+        if (std::string(node->userName) == "carl") {
+            // An IPv6 address longer than the field is cut to fit.
+            EXPECT_STREQ(node->netAddress, "fe80::1234:5678");
+            EXPECT_STREQ(node->connType, "Active Directory");
+        }
+    }
+    FreeConnListNodes(&list);
+}
+
+TEST_F(SambaApiTest, NumbersStayAcrossRestartsAndEndedSessionsAreNotReusedAtOnce) {
+    std::map<std::string, unsigned> first = Numbers();
+    ASSERT_EQ(first.size(), 5u);
+    std::set<unsigned> distinct;
+    for (const auto &[user, number] : first) {
+        EXPECT_GE(number, 1u);
+        distinct.insert(number);
+    }
+    EXPECT_EQ(distinct.size(), 5u);
+    EXPECT_EQ(Numbers(), first);
+
+    // Another setting makes another backend object, as a restarted console would have.
+    setenv(cifsmon::kSambaTimeoutVariable, "11", 1);
+    EXPECT_EQ(Numbers(), first);
+
+    // bob's session ends and he logs on again: a new session, a number not yet used.
+    std::string status = Fixture("smbstatus.json");
+    Put("status.json",
+        status.substr(0, status.find("\"1002\":")) + status.substr(status.find("\"1003\":")));
+    std::map<std::string, unsigned> without = Numbers();
+    EXPECT_EQ(without.count("bob"), 0u);
+    EXPECT_EQ(without.at("carl"), first.at("carl"));
+    std::string again = status;
+    const std::string old = R"("1002": {"session_id": "1002")";
+    again.replace(again.find(old), old.size(), R"("1102": {"session_id": "1102")");
+    Put("status.json", again);
+    std::map<std::string, unsigned> back = Numbers();
+    EXPECT_EQ(back.at("bob"), 6u);
+    EXPECT_EQ(back.at("CORP+anna"), first.at("CORP+anna"));
+}
+
+TEST_F(SambaApiTest, DetailOfAConnection) {
+    std::map<std::string, unsigned> numbers = Numbers();
+    UserInfo_s *info = nullptr;
+    ASSERT_EQ(Ext_GetConnInfo(numbers.at("root"), &info), 0);
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->userName, "root");
+    EXPECT_STREQ(info->privileges, "Supervisor");
+    EXPECT_STREQ(info->loginStatus, "Logged-In");
+    EXPECT_STREQ(info->connType, "Local");
+    EXPECT_STREQ(info->netAddress, "127.0.0.1");
+    EXPECT_EQ(Value(info->openFileCount), 0);
+    ASSERT_GE(Value(info->secEquivCount), 1u);
+    EXPECT_STREQ(info->sevDNs[0], "root");
+    FreeUserDetailsNode(&info);
+
+    ASSERT_EQ(Ext_GetConnInfo(numbers.at("CORP+anna"), &info), 0);
+    EXPECT_EQ(Value(info->loginTime), samba_test::kRecordedDay + 6 * 3600);
+    ASSERT_EQ(Value(info->openFileCount), 2);
+    EXPECT_STREQ(info->openFileNames[1], "/srv//projects/plan.txt");
+    FreeUserDetailsNode(&info);
+
+    ASSERT_EQ(Ext_GetConnInfo(numbers.at("(auth in progress)"), &info), 0);
+    EXPECT_STREQ(info->loginStatus, "Logging-In");
+    EXPECT_EQ(Value(info->sevDNs), nullptr);
+    FreeUserDetailsNode(&info);
+
+    EXPECT_EQ(Ext_GetConnInfo(4000, &info), cifsmon::kStatusNotFound);
+    EXPECT_EQ(info, nullptr);
+}
+
+TEST_F(SambaApiTest, ClosingAConnectionsFilesClosesEachShareOfItsSession) {
+    unsigned anna = Numbers().at("CORP+anna");
+    ASSERT_EQ(Ext_CloseFileByID(anna), 0);
+    EXPECT_THAT(Log("smbcontrol"),
+                ElementsAre(CloseShareLine("2001", "data"), CloseShareLine("2001", "projects")));
+
+    unsigned carl = Numbers().at("carl");
+    EXPECT_EQ(Ext_CloseFileByID(carl), 0) << "no share connected: nothing to close";
+    EXPECT_EQ(Ext_CloseFileByID(4000), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Ext_CloseFileByID(0), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Ext_CloseFileByID(70000), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Log("smbcontrol").size(), 2u);
+}
+
+TEST_F(SambaApiTest, ClosingOneFileClosesItsShareInEveryProcessHoldingIt) {
+    testing::internal::CaptureStderr();
+    int status = Ext_CloseFileByFileName("/srv/data/report.doc");
+    std::string messages = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(status, 0);
+    EXPECT_THAT(Log("smbcontrol"),
+                ElementsAre(CloseShareLine("2001", "data"), CloseShareLine("2002", "data-alias")));
+    EXPECT_THAT(messages, HasSubstr("closed share data-alias in connection "));
+    EXPECT_THAT(messages, HasSubstr("(user bob, process 2002) to close /srv/data/report.doc; this "
+                                    "also closed its other files on that share: /srv/data/<b>&"));
+    EXPECT_THAT(Log("net"), IsEmpty());
+}
+
+TEST_F(SambaApiTest, FilesThatCannotBeClosed) {
+    // On bob's home share, which the configuration does not list.
+    EXPECT_EQ(Ext_CloseFileByFileName("/home/bob/notes.txt"), cifsmon::kStatusToolFailed);
+    // Held only by a disconnected durable handle, or by nobody.
+    EXPECT_EQ(Ext_CloseFileByFileName("/srv/data/old.doc"), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Ext_CloseFileByFileName("/srv/data/none.doc"), cifsmon::kStatusNotFound);
+    EXPECT_THAT(Log("smbcontrol"), IsEmpty());
+}
+
+TEST_F(SambaApiTest, ClosingOneFileOverRpcLeavesTheOtherFilesOpen) {
+    setenv(cifsmon::kSambaRpcAuthVariable, Path("auth").c_str(), 1);
+    std::string status = Fixture("smbstatus.json");
+    std::size_t from = status.find("\"/srv/data/report.doc\"");
+    std::size_t to = status.find("\"/srv/data/<b>");
+    Put("net.after", status.substr(0, from) + status.substr(to));
+
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv/data/report.doc"), 0);
+    auto line = [this](uint64_t pid, uint64_t open) {
+        uint32_t id = cifsmon::RpcFileId(cifsmon::ServerId{pid, cifsmon::kNonClusterVnn, ""}, open);
+        return "-s " + Path("smb.conf") + " -S 127.0.0.1 -A " + Path("auth") +
+               " -- rpc file close " + std::to_string(id);
+    };
+    EXPECT_THAT(Log("net"), ElementsAre(line(2001, 7), line(2001, 9), line(2002, 3)));
+    EXPECT_THAT(Log("smbcontrol"), IsEmpty());
+}
+
+TEST_F(SambaApiTest, AnOpenTheServiceDidNotCloseIsClosedByItsShare) {
+    setenv(cifsmon::kSambaRpcAuthVariable, Path("auth").c_str(), 1);
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv//projects/plan.txt"), 0);
+    EXPECT_EQ(Log("net").size(), 1u);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("2001", "projects")));
+}
+
+TEST_F(SambaApiTest, ClosesReachTheNodeOfTheProcess) {
+    Put("status.json", Fixture("smbstatus_cluster.json"));
+    std::map<std::string, unsigned> numbers = Numbers();
+    ASSERT_EQ(Ext_CloseFileByID(numbers.at("dora")), 0);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("1:4100", "data")));
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv/data/shared.xls"), 0);
+    EXPECT_THAT(Log("smbcontrol"),
+                ElementsAre(CloseShareLine("1:4100", "data"), CloseShareLine("0:4100", "data"),
+                            CloseShareLine("1:4100", "data")));
+}
+
+TEST_F(SambaApiTest, AServerWithoutClientsIsEmpty) {
+    for (const char *name : {"smbstatus_never_connected.json", "smbstatus_no_clients.json"}) {
+        Put("status.json", Fixture(name));
+        int count = -1;
+        ConnListNode *list = nullptr;
+        EXPECT_EQ(Ext_ListConnDetails(&count, &list), 0) << name;
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(list, nullptr);
+    }
+    // smbstatus failing because its lock database was never written.
+    Put("status.json", "");
+    Put("smbstatus.rc", "1");
+    Put("smbstatus.err", "/var/lib/samba/lock/locking.tdb not initialised\n");
+    int count = -1;
+    VolFileListNode *files = nullptr;
+    EXPECT_EQ(Ext_ListVolFileDetails("data", &files, &count), 0);
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(SambaApiTest, FailuresGiveTheirStatusAndNoList) {
+    struct Case {
+        std::string what;
+        std::function<void()> breakIt;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"smbd down", [this] { Put("down", ""); }, cifsmon::kStatusServerNotRunning},
+        {"testparm fails", [this] { Put("testparm.rc", "1"); }, cifsmon::kStatusToolFailed},
+        {"testparm missing", [this] { std::filesystem::remove(Path("bin/testparm")); },
+         cifsmon::kStatusToolFailed},
+        {"testparm output", [this] { Put("testparm.txt", "garbage\n"); },
+         cifsmon::kStatusToolOutputInvalid},
+        {"smbstatus fails", [this] { Put("smbstatus.rc", "2"); }, cifsmon::kStatusToolFailed},
+        {"malformed JSON", [this] { Put("status.json", Fixture("smbstatus_malformed.json")); },
+         cifsmon::kStatusToolOutputInvalid},
+        {"numbers", [this] { std::filesystem::create_directories(Path("state/numbers.json")); },
+         cifsmon::kStatusIoError},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Put("testparm.txt", Fixture("testparm.txt"));
+        Put("status.json", Fixture("smbstatus.json"));
+        for (const char *file : {"down", "testparm.rc", "smbstatus.rc"}) {
+            std::filesystem::remove(Path(file));
+        }
+        std::filesystem::remove(Path("state/numbers.json"));
+        AddTool("testparm", "cat " + Path("testparm.txt") + "\nexit $(cat " + Path("testparm.rc") +
+                                " 2>/dev/null || echo 0)\n");
+        c.breakIt();
+        testing::internal::CaptureStderr();
+        int count = -1;
+        VolumeDetailsNode *volumes = nullptr;
+        EXPECT_EQ(Ext_ListVolumeDetails(&count, &volumes), c.status);
+        EXPECT_EQ(volumes, nullptr);
+        EXPECT_EQ(count, 0);
+        ConnListNode *list = nullptr;
+        EXPECT_EQ(Ext_ListConnDetails(&count, &list), c.status);
+        EXPECT_EQ(list, nullptr);
+        UserInfo_s *info = nullptr;
+        EXPECT_EQ(Ext_GetConnInfo(1, &info), c.status);
+        EXPECT_EQ(info, nullptr);
+        EXPECT_EQ(Ext_CloseFileByID(1), c.status);
+        EXPECT_EQ(Ext_CloseFileByFileName("/srv/data/report.doc"), c.status);
+        std::string messages = testing::internal::GetCapturedStderr();
+        EXPECT_THAT(messages, HasSubstr("cifsmonitoring: "));
+    }
+    EXPECT_THAT(Log("smbcontrol"), IsEmpty());
+}
+
+TEST_F(SambaApiTest, AFailureIsReportedOnceUntilItChanges) {
+    Put("down", "");
+    testing::internal::CaptureStderr();
+    int count = 0;
+    ConnListNode *list = nullptr;
+    Ext_ListConnDetails(&count, &list);
+    Ext_ListConnDetails(&count, &list);
+    std::filesystem::remove(Path("down"));
+    EXPECT_EQ(Ext_ListConnDetails(&count, &list), 0);
+    FreeConnListNodes(&list);
+    Put("down", "");
+    Ext_ListConnDetails(&count, &list);
+    std::string messages = testing::internal::GetCapturedStderr();
+    const std::string message = "cifsmonitoring: smbd is not running or does not answer";
+    std::size_t first = messages.find(message);
+    ASSERT_NE(first, std::string::npos) << messages;
+    std::size_t second = messages.find(message, first + 1);
+    ASSERT_NE(second, std::string::npos) << "reported again after it had recovered";
+    EXPECT_EQ(messages.find(message, second + 1), std::string::npos) << messages;
+    EXPECT_THAT(messages, HasSubstr("Cannot find smbd"));
+}
+
+TEST_F(SambaApiTest, ConcurrentListingsShareOneSnapshot) {
+    setenv(cifsmon::kSambaIntervalVariable, "600000", 1);
+    std::vector<std::thread> threads;
+    std::vector<int> counts(8, -1);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&counts, t] {
+            for (int i = 0; i < 5; ++i) {
+                int count = 0;
+                ConnListNode *list = nullptr;
+                if (Ext_ListConnDetails(&count, &list) == 0) {
+                    counts[t] = count;
+                }
+                FreeConnListNodes(&list);
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_THAT(counts, ::testing::Each(5));
+    EXPECT_EQ(SmbstatusRuns(), 1u);
+    // A close looks at the server as it is now, and the next listing does too.
+    ASSERT_EQ(Ext_CloseFileByID(Numbers().at("root")), 0);
+    EXPECT_EQ(SmbstatusRuns(), 2u);
+    Numbers();
+    EXPECT_EQ(SmbstatusRuns(), 3u);
+    Numbers();
+    EXPECT_EQ(SmbstatusRuns(), 3u);
+}
+
+}  // namespace
