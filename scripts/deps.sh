@@ -12,7 +12,7 @@ KEL2CIFS_PACKAGES=(
     libmicrohttpd-dev libcrypt-dev libcurl4-openssl-dev
     wrk curl
     samba smbclient
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 # The browser test (tests/browser): Chromium with a font for its screenshots, driven from
 # Node.js.

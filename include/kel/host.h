@@ -31,9 +31,9 @@ typedef int (*ScriptWriter)(void *request);
 
 /* Group record passed to every registration; the host copies what it keeps. */
 typedef struct ServiceGroup {
-    unsigned int word1;                    /* 0 */
-    unsigned int word2;                    /* set to 0 before each registration */
-    char         title[KEL_GROUP_TITLE_SIZE]; /* localised group title */
+    unsigned int word1;               /* 0 */
+    unsigned int word2;               /* set to 0 before each registration */
+    char title[KEL_GROUP_TITLE_SIZE]; /* localised group title */
 } ServiceGroup;
 
 /* Option bit of BuildAndSendHeader: call scriptWriter while the head is written. */

@@ -22,7 +22,6 @@ T Copy(T value) {
     return value;
 }
 
-
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -159,7 +158,9 @@ TEST_F(ApiTest, ListConnDetailsCarriesEveryFieldOfEveryConnection) {
     EXPECT_EQ(Copy(idle->connNumber), 9);
     ExpectArrayText(idle->netAddress, "");
     ExpectArrayText(idle->connType, "");
-    EXPECT_EQ(Copy(idle->bytesRead) + Copy(idle->bytesWritten) + Copy(idle->requestCount) + Copy(idle->loginTime), 0u);
+    EXPECT_EQ(Copy(idle->bytesRead) + Copy(idle->bytesWritten) + Copy(idle->requestCount) +
+                  Copy(idle->loginTime),
+              0u);
     EXPECT_EQ(Copy(idle->next), nullptr);
     EXPECT_EQ(FreeConnListNodes(&list), 0);
     EXPECT_EQ(list, nullptr);

@@ -17,7 +17,7 @@ namespace {
 using testing_support::TempDir;
 
 class ConfigFile : public ::testing::Test {
-protected:
+  protected:
     std::string Write(const std::string &content) { return dir_.Write("k.conf", content).string(); }
 
     // Reads key with the load routine's capacity; value starts as "unchanged".

@@ -29,7 +29,7 @@ constexpr Expected kLogs{"View Logs", "cifslogs", 8};
 constexpr Expected kOpenFiles{"Manage Open Files", "cifsofm", 7};
 
 class Registration : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_.MakeDir("var/opt/zantio/log");
         root_.Write("opt/zantio/lib/libkel2cifs.conf", "LOG_LEVEL DEBUG\n");
@@ -55,7 +55,9 @@ protected:
         handle_ = nullptr;
     }
 
-    std::string LogText() const { return ReadFile(root_.path() / "var/opt/zantio/log/libkel2cifs.log"); }
+    std::string LogText() const {
+        return ReadFile(root_.path() / "var/opt/zantio/log/libkel2cifs.log");
+    }
 
     static void ExpectEntry(const fake::Registration &entry, fake::Registration::Kind kind,
                             const Expected &expected) {
