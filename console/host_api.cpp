@@ -25,7 +25,6 @@ using kel::console::ResponseState;
 namespace {
 
 // The one text HttpReturnString knows.
-constexpr int kHtmlContentTypeId = 5;
 
 // Results of the calls that return 0 on success.
 constexpr int kOk = 0;
@@ -129,7 +128,7 @@ int HttpReturnPostDataBuffer(void *handle, char **data, unsigned long *length) {
 }
 
 const char *HttpReturnString(int id) {
-    return id == kHtmlContentTypeId ? kel::console::kHtmlContentType : "";
+    return id == KEL_STRING_HTML_CONTENT_TYPE ? kel::console::kHtmlContentType : "";
 }
 
 int HttpSendSuccessfulResponse(void *handle, const char *text) {

@@ -15,14 +15,15 @@
 #include <vector>
 
 #include "console/buffer.h"
+#include "kel/host.h"
 
 namespace kel::console {
 
 class Registry;
 
 // Request method codes of HttpReturnRequestMethod.
-inline constexpr int kMethodGet = 0;
-inline constexpr int kMethodPost = 2;
+inline constexpr int kMethodGet = KEL_METHOD_GET;
+inline constexpr int kMethodPost = KEL_METHOD_POST;
 
 inline constexpr char kHtmlContentType[] = "text/html; charset=utf-8";
 inline constexpr char kTextContentType[] = "text/plain; charset=utf-8";

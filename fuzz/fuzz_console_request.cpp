@@ -152,7 +152,9 @@ int FuzzPage(void *request, int, int, unsigned int access) {
                 break;
             }
             case kOpen:
-                HttpSendSuccessfulResponse(request, step.nullText ? nullptr : HttpReturnString(5));
+                HttpSendSuccessfulResponse(
+                    request,
+                    step.nullText ? nullptr : HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE));
                 break;
             case kHeader:
                 BuildAndSendHeader(request, TextOrNull(step, step.text),

@@ -134,7 +134,7 @@ const char *lnxMSG(const char *text) {
 }
 
 bool kel2cifs::OpenResponse(void *request) {
-    return HttpSendSuccessfulResponse(request, HttpReturnString(kContentTypeHtml)) == 0;
+    return HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) == 0;
 }
 
 bool kel2cifs::OpenPage(void *request) {

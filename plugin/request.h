@@ -3,6 +3,7 @@
 #ifndef KEL2CIFS_PLUGIN_REQUEST_H
 #define KEL2CIFS_PLUGIN_REQUEST_H
 
+#include "kel/host.h"
 #include "plugin/heap_text.h"
 
 namespace kel2cifs {
@@ -19,11 +20,8 @@ inline constexpr unsigned int kAccessDeclined = 0x80000000u | 0x40000000u;
 inline constexpr unsigned int kAccessManage = kAccessRead | kAccessWrite | kAccessSupervisor;
 
 // Request methods as HttpReturnRequestMethod reports them.
-inline constexpr int kMethodGet = 0;
-inline constexpr int kMethodPost = 2;
-
-// The HttpReturnString id of an HTML page's content type.
-inline constexpr int kContentTypeHtml = 5;
+inline constexpr int kMethodGet = KEL_METHOD_GET;
+inline constexpr int kMethodPost = KEL_METHOD_POST;
 
 // HTTP statuses a page generator or service method returns.
 inline constexpr int kStatusOk = 200;

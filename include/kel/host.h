@@ -46,7 +46,14 @@ int RegisterServiceMethodEx(const char *displayName, const char *keyword, int ke
 int DeRegisterServiceMethod(const char *displayName, const char *keyword, int keywordLength,
                             ServiceMethod method, void *reserved, int *status);
 
-/* Non-zero on success; *methodCode is 0 for GET, 2 for POST. */
+/* Method codes of HttpReturnRequestMethod. */
+#define KEL_METHOD_GET 0
+#define KEL_METHOD_POST 2
+
+/* The HttpReturnString id of an HTML page's content type. */
+#define KEL_STRING_HTML_CONTENT_TYPE 5
+
+/* Non-zero on success; *methodCode is KEL_METHOD_GET for GET, KEL_METHOD_POST for POST. */
 int HttpReturnRequestMethod(void *request, int *methodCode);
 /* 0 on success. *path is "/" + keyword + rest, percent-decoded (%XX only), without the query,
  * NUL-terminated and writable in place for the life of the request. */
@@ -64,7 +71,7 @@ int HttpFindNameAndValue(const char *formData, const char *name, char *value, in
 /* Form-decodes the first `length` bytes of `encoded` ('+' is a blank, %XX a byte) into output,
  * which has room for length + 1 bytes; terminates it and returns the decoded length. */
 int HttpUnConvertName(const char *encoded, char *output, int length);
-/* HttpReturnString(5) is the content type of an HTML page. */
+/* HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE) is the content type of an HTML page. */
 const char *HttpReturnString(int id);
 /* 0 when a 200 response was opened; non-zero if one was already open or the peer is gone. */
 int HttpSendSuccessfulResponse(void *request, const char *text);

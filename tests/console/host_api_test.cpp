@@ -38,9 +38,11 @@ TEST(HostResponse, PageOpensOnceWritesUntilEndedAndNotAfter) {
     void *handle = request.handle();
     EXPECT_EQ(HttpSendDataSprintf(handle, "early"), -1);  // nothing open yet
     EXPECT_NE(HttpEndDataResponse(handle), 0);
-    EXPECT_STREQ(HttpReturnString(5), "text/html; charset=utf-8");
-    ASSERT_EQ(HttpSendSuccessfulResponse(handle, HttpReturnString(5)), 0);
-    EXPECT_NE(HttpSendSuccessfulResponse(handle, HttpReturnString(5)), 0);
+    EXPECT_STREQ(HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE), "text/html; charset=utf-8");
+    ASSERT_EQ(HttpSendSuccessfulResponse(handle, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
+    EXPECT_NE(HttpSendSuccessfulResponse(handle, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
     EXPECT_NE(HttpSendErrorResponse(handle, 500), 0);
     EXPECT_NE(HttpSendErrorPackageResponse(handle, 500, "x", 1), 0);
     EXPECT_NE(HttpOpenResponseHeaderTag(handle, 302), 0);
@@ -55,7 +57,9 @@ TEST(HostResponse, PageOpensOnceWritesUntilEndedAndNotAfter) {
 
 TEST(HostResponse, LongWritesGrowTheBodyWithoutLosingBytes) {
     Request request;
-    ASSERT_EQ(HttpSendSuccessfulResponse(request.handle(), HttpReturnString(5)), 0);
+    ASSERT_EQ(HttpSendSuccessfulResponse(request.handle(),
+                                         HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
     const std::string chunk(5000, 'q');
     std::string expected;
     for (int i = 0; i < 40; ++i) {
@@ -72,7 +76,9 @@ TEST(HostResponse, ErrorResponseAndErrorPackageCompleteTheRequest) {
     ASSERT_EQ(HttpSendErrorResponse(error.handle(), 500), 0);
     EXPECT_EQ(error.status, 500);
     EXPECT_THAT(std::string(error.content.view()), HasSubstr("500 Internal Server Error"));
-    EXPECT_NE(HttpSendSuccessfulResponse(error.handle(), HttpReturnString(5)), 0);
+    EXPECT_NE(
+        HttpSendSuccessfulResponse(error.handle(), HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+        0);
     EXPECT_EQ(HttpSendDataSprintf(error.handle(), "x"), -1);
 
     Request package;
@@ -124,14 +130,17 @@ TEST(HostResponse, FrameCallsTheScriptWriterInsideTheHeadOnlyWithOption4) {
     void *handle = request.handle();
     EXPECT_NE(BuildAndSendHeader(handle, "T", "H", 0, 0, 4, Writer, nullptr, nullptr), 0);
     EXPECT_EQ(g_writerCalls, 0);  // no open page yet
-    ASSERT_EQ(HttpSendSuccessfulResponse(handle, HttpReturnString(5)), 0);
+    ASSERT_EQ(HttpSendSuccessfulResponse(handle, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
     ASSERT_EQ(BuildAndSendHeader(handle, "T", "H", 0, 0, 4, Writer, nullptr, nullptr), 0);
     EXPECT_EQ(g_writerCalls, 1);
     const std::string html(request.content.view());
     EXPECT_LT(html.find("<script>nested=1</script>"), html.find("</head>"));
 
     Request without;
-    ASSERT_EQ(HttpSendSuccessfulResponse(without.handle(), HttpReturnString(5)), 0);
+    ASSERT_EQ(HttpSendSuccessfulResponse(without.handle(),
+                                         HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
     ASSERT_EQ(
         BuildAndSendHeader(without.handle(), nullptr, nullptr, 0, 0, 0, Writer, nullptr, nullptr),
         0);

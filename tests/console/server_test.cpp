@@ -51,10 +51,12 @@ int ProbeMethod(void *request, int, int, unsigned int access) {
     }
     const std::string what = path;
     if (what == "/probe/page") {
-        if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
+        if (HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) !=
+            0) {
             return 500;
         }
-        const int second = HttpSendSuccessfulResponse(request, HttpReturnString(5));
+        const int second =
+            HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE));
         BuildAndSendHeader(request, "Probe <title>", "Probe heading", 0, 0,
                            KEL_HEADER_OPTION_SCRIPT, WriteScript, "Section & text", "/probe/help");
         HttpSendDataSprintf(request, "<p>second open=%d</p>\n", second);
@@ -64,7 +66,10 @@ int ProbeMethod(void *request, int, int, unsigned int access) {
     }
     if (what == "/probe/error") {
         HttpSendErrorResponse(request, 503);
-        return HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0 ? 503 : 200;
+        return HttpSendSuccessfulResponse(request,
+                                          HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) != 0
+                   ? 503
+                   : 200;
     }
     if (what == "/probe/package") {
         HttpSendErrorPackageResponse(request, 409, "<p>conflict</p>not sent", 15);

@@ -12,7 +12,7 @@ constexpr char kKeyword[] = "tplugin";
 constexpr char kDisplayName[] = "Test Plug-in Page";
 
 int TestPage(void *request, int, int, unsigned int access) {
-    if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
+    if (HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) != 0) {
         HttpSendErrorResponse(request, 500);
         return 500;
     }

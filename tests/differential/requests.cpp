@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "kel/host.h"
+
 namespace differential {
 namespace {
 
-constexpr int kGet = 0;
-constexpr int kPost = 2;
+constexpr int kGet = KEL_METHOD_GET;
+constexpr int kPost = KEL_METHOD_POST;
 
 const std::vector<std::string> kOfmSortKeywords = {"ConnectionNumber", "UserName", "FileName"};
 const std::vector<std::string> kConsSortKeywords = {"ConnectionNumber", "ConnectionName",

@@ -24,7 +24,7 @@ constexpr std::size_t kLeakSize = 4242;
 int g_hits = 0;  // the unguarded shared state
 
 int Answer(void *request, const char *text) {
-    if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
+    if (HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) != 0) {
         HttpSendErrorResponse(request, 500);
         return 500;
     }

@@ -7,7 +7,7 @@
 namespace {
 
 int ProbeMethod(void *request, int, int, unsigned int) {
-    if (HttpSendSuccessfulResponse(request, HttpReturnString(5)) != 0) {
+    if (HttpSendSuccessfulResponse(request, HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)) != 0) {
         return 500;
     }
     HttpSendDataSprintf(request, "<tr %s>", pzSTRIPE_LIGHT);

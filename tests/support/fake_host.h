@@ -26,11 +26,11 @@
 namespace fake {
 
 // Request method codes of HttpReturnRequestMethod.
-inline constexpr int kGet = 0;
-inline constexpr int kPost = 2;
+inline constexpr int kGet = KEL_METHOD_GET;
+inline constexpr int kPost = KEL_METHOD_POST;
 
-// HttpReturnString(5); every other id gives an empty text.
-inline constexpr int kHtmlContentTypeId = 5;
+// HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE); every other id gives an empty text.
+inline constexpr int kHtmlContentTypeId = KEL_STRING_HTML_CONTENT_TYPE;
 inline constexpr char kHtmlContentType[] = "text/html; charset=utf-8";
 
 // The values of pzSTRIPE_LIGHT and pzSTRIPE_DARK.

@@ -21,7 +21,9 @@ int WriteScript(void *request) {
 
 TEST(FakeHost, RecordsAPageInCallOrderWithTheScriptApart) {
     fake::Request request = fake::Get("/cifsofm");
-    ASSERT_EQ(HttpSendSuccessfulResponse(request.handle(), HttpReturnString(5)), 0);
+    ASSERT_EQ(HttpSendSuccessfulResponse(request.handle(),
+                                         HttpReturnString(KEL_STRING_HTML_CONTENT_TYPE)),
+              0);
     BuildAndSendHeader(request.handle(), "Title", nullptr, 0, 0, KEL_HEADER_OPTION_SCRIPT,
                        WriteScript, "", "/cifsofm/help");
     EXPECT_EQ(HttpSendDataSprintf(request.handle(), "<p>%s</p>", "a\"b"), 10);
