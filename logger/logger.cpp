@@ -10,6 +10,7 @@
 // do not guard against it being closed under them.
 #include "logger/logger.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -196,7 +197,8 @@ void CopyBounded(char *target, std::size_t size, const char *text, char stop = '
     target[length] = '\0';
 }
 
-// Gives the freshly opened log file its permission bits; a failure is reported and ignored.
+// Narrows an existing log file that was wider to the log file's permission bits (a new one already
+// has them); a failure is reported and ignored.
 void ProtectLogFile(FILE *stream, const char *path, const char *caller) {
     if (fchmod(fileno(stream), kLogFileMode) != 0) {
         int error = errno;
@@ -634,9 +636,28 @@ void Logger_SyslogAndFile(const char *format, va_list args) {
     WriteUnit(stream, line);
 }
 
+FILE *kel2cifs::OpenCreatingWithMode(const char *path, int flags, unsigned mode,
+                                     const char *stdioMode) {
+    int descriptor = open(path, flags | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    FILE *stream = fdopen(descriptor, stdioMode);
+    if (stream == nullptr) {
+        int error = errno;
+        close(descriptor);
+        errno = error;
+    }
+    return stream;
+}
+
 FILE *OpenFileStream(const char *path, int64_t sizeLimit) {
     (void)sizeLimit;
-    return path != nullptr ? std::fopen(path, "a+") : nullptr;
+    if (path == nullptr) {
+        return nullptr;
+    }
+    // fopen's "a+", but a new file is never readable by others, not even for a moment.
+    return OpenCreatingWithMode(path, O_RDWR | O_APPEND, kLogFileMode, "a+");
 }
 
 int TruncateFileStream(FILE *stream) {

@@ -41,6 +41,11 @@ inline constexpr uint32_t kDefaultFlags = 2;
 inline constexpr int kOutputFilenameSize = 271;
 inline constexpr int kLognameSize = 255;
 
+// Opens path with open(2) as flags | O_CREAT | O_CLOEXEC and wraps the descriptor in a stream of
+// stdioMode. A file it creates has the permission bits `mode` (less the umask) from its first
+// moment, unlike fopen's 0666. Returns the stream, or null with errno set.
+FILE *OpenCreatingWithMode(const char *path, int flags, unsigned mode, const char *stdioMode);
+
 }  // namespace kel2cifs
 
 struct Logger {
@@ -118,7 +123,8 @@ void Logger_errormessage(const char *text);
 void Logger_writeAlways(const char *format, va_list args);
 void Logger_SyslogAndFile(const char *format, va_list args);
 
-// Opens path with stdio mode "a+"; sizeLimit is not used. Returns the stream or null.
+// Opens path with stdio mode "a+"; sizeLimit is not used. A missing file is created with mode 0600
+// (less the umask); an existing one keeps its mode. Returns the stream or null.
 FILE *OpenFileStream(const char *path, int64_t sizeLimit);
 // Truncates the stream's file to 0 bytes: 0, or the errno value.
 int TruncateFileStream(FILE *stream);

@@ -1,6 +1,7 @@
 // maintenance.cpp: directory chains and the log-rotation control file.
 //
 // These functions report through errno values only and write nothing to the log.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +82,7 @@ int SetupLogRotateControlFile(const char *directory, const char *controlPath, co
     struct stat status;
     // An existing control file is the administrator's: it is never rewritten.
     if (stat(controlPath, &status) != 0) {
-        FILE *file = std::fopen(controlPath, "w+");
+        FILE *file = OpenCreatingWithMode(controlPath, O_RDWR | O_TRUNC, kControlFileMode, "w+");
         if (file == nullptr) {
             return errno;
         }
@@ -91,6 +92,7 @@ int SetupLogRotateControlFile(const char *directory, const char *controlPath, co
             std::fflush(file) != 0) {
             writeError = errno;
         }
+        // Created 0644 already; this restores what a narrower umask took away.
         fchmod(fileno(file), kControlFileMode);
         if (std::fclose(file) != 0 && writeError == 0) {
             writeError = errno;
