@@ -22,7 +22,6 @@
 #include <ctime>
 
 #include "logger/syslog_sink.h"
-#include "plugin/paths.h"
 
 using namespace kel2cifs;
 
@@ -422,7 +421,7 @@ constinit Logger _dummy_logger_instance{
     .f_output_filename = nullptr,
     .logname = nullptr,
 };
-constinit const char *logfilename = kLogFilePath;
+constinit const char *logfilename = kDefaultLogFilePath;
 }
 
 constinit Logger *kel2cifs::log = nullptr;

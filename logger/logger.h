@@ -41,6 +41,9 @@ inline constexpr uint32_t kDefaultFlags = 2;
 inline constexpr int kOutputFilenameSize = 271;
 inline constexpr int kLognameSize = 255;
 
+// What `logfilename` holds until the plug-in hands the logger the path below its root override.
+inline constexpr char kDefaultLogFilePath[] = "/var/opt/zantio/log/libkel2cifs.log";
+
 // Opens path with open(2) as flags | O_CREAT | O_CLOEXEC and wraps the descriptor in a stream of
 // stdioMode. A file it creates has the permission bits `mode` (less the umask) from its first
 // moment, unlike fopen's 0666. Returns the stream, or null with errno set.
@@ -94,7 +97,8 @@ extern Logger _my_local_instance;
 // An inert logger: every field 0, both buffers null; openstream, setMode and reserved return -1,
 // getStreamSize returns 0, every other operation does nothing.
 extern Logger _dummy_logger_instance;
-// The default log file path (below the root override when one is set).
+// The log file the plug-in starts the logger on: kDefaultLogFilePath, or the path below the root
+// override once the plug-in has resolved its paths (ResolvePaths sets it).
 extern const char *logfilename;
 }
 

@@ -7,6 +7,10 @@
 #include "logger/logger.h"
 
 namespace kel2cifs {
+
+// Without a root override the logger's own default and the plug-in's path are one file.
+static_assert(std::string_view(kLogFilePath) == kDefaultLogFilePath);
+
 namespace {
 
 // Room for a root of a few hundred bytes plus the longest fixed path.
@@ -36,7 +40,9 @@ void Resolve(ResolvedPath &path, std::string_view root) {
     path.text[root.size() + fixed.size()] = '\0';
 }
 
-const char *Get(const ResolvedPath &path) { return path.resolved ? path.text : path.fixed; }
+const char *Get(const ResolvedPath &path) {
+    return path.resolved ? path.text : path.fixed;
+}
 
 }  // namespace
 
@@ -57,9 +63,17 @@ void ResolvePaths() {
     logfilename = LogFilePath();
 }
 
-const char *ConfigFilePath() { return Get(g_config); }
-const char *LogFilePath() { return Get(g_logfile); }
-const char *LogDirectoryPath() { return Get(g_logdir); }
-const char *LocaleDirectoryPath() { return Get(g_locale); }
+const char *ConfigFilePath() {
+    return Get(g_config);
+}
+const char *LogFilePath() {
+    return Get(g_logfile);
+}
+const char *LogDirectoryPath() {
+    return Get(g_logdir);
+}
+const char *LocaleDirectoryPath() {
+    return Get(g_locale);
+}
 
 }  // namespace kel2cifs

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "logger_fixture.h"
-#include "plugin/paths.h"
 
 namespace kel2cifs::testing {
 namespace {
@@ -43,7 +42,7 @@ TEST_F(LoggerTest, InitFillsTheRecordAndOpensTheFile) {
     EXPECT_EQ(logger->logname, path_.substr(0, path_.find('.')));
     EXPECT_EQ(logger->reserved(), 0);
     EXPECT_TRUE(Exists(path_));
-    EXPECT_STREQ(logfilename, kLogFilePath);
+    EXPECT_STREQ(logfilename, "/var/opt/zantio/log/libkel2cifs.log");
 }
 
 TEST_F(LoggerTest, SecondInitReturnsTheFirstInstanceUnchanged) {
