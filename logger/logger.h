@@ -144,7 +144,11 @@ const char *ConvertLogLevelToString();
 // The setMode operation: output mode, reset and rotation requests. Always 0.
 int setMode(int request);
 
-// Creates every directory of path (mode 0 means 0777): 0, or -1 with errno set.
+// Creates path and every missing parent with mode (0 means 0777), before the process's umask;
+// existing directories (or links to them) are accepted. 0, or -1 with errno set: EEXIST when the
+// last component exists and is not a directory, ENOTDIR when an earlier one is not, ENOMEM when
+// the path cannot be copied, EINVAL for a null path, or the error of mkdir or stat. pkg_dir_build
+// is this function.
 int make_path(const char *path, unsigned mode);
 // make_path with mode 0744: 0, or the errno value.
 int MakeLinuxPath(const char *path);
