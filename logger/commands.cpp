@@ -32,6 +32,12 @@ constexpr std::size_t kShortSizeKeywordLength = 5;
 constexpr std::size_t kModeCommandMinimum = 6;
 // Buffer of the size report line.
 constexpr std::size_t kSizeLineSize = 256;
+// The setMode requests the commands make.
+constexpr int kRequestFile = 0;
+constexpr int kRequestBackup = 1;
+constexpr int kRequestTruncate = 2;
+constexpr int kRequestSyslog = 3;
+constexpr int kRequestReset = 8;
 
 // The system-log identity; openlog keeps the pointer, so the text lives for the process.
 constinit char g_syslog_identity[kOutputFilenameSize] = "";
@@ -42,13 +48,13 @@ enum class Match {
     kModeWord,  // kWord, for commands of more than five characters only
 };
 
-enum class Action { kLevel, kDefault, kSyslog, kSizeLimit, kTimestamp, kReset, kTruncate, kBackup };
+enum class Action { kLevel, kMode, kSizeLimit, kTimestamp };
 
 struct Command {
     Match match;
     const char *keywords[4];
     Action action;
-    int level;             // for kLevel
+    int value;             // the level for kLevel, the setMode request for kMode
     const char *reported;  // ProcessLogLevel's line, or null
 };
 
@@ -88,20 +94,28 @@ constexpr Command kCommands[] = {
      Action::kLevel,
      kLevelEverything,
      "ProcessLogLevel changed to \"everything\""},
-    {Match::kWord, {"DEFAULT"}, Action::kDefault, 0, "ProcessLogLevel switch to default mode"},
-    {Match::kWord, {"SYSLOG"}, Action::kSyslog, 0, "ProcessLogLevel switch to syslog mode"},
+    {Match::kWord,
+     {"DEFAULT"},
+     Action::kMode,
+     kRequestFile,
+     "ProcessLogLevel switch to default mode"},
+    {Match::kWord,
+     {"SYSLOG"},
+     Action::kMode,
+     kRequestSyslog,
+     "ProcessLogLevel switch to syslog mode"},
     {Match::kStart, {"LIMIT", "LOG_MAXIMUM_FILE_SIZE"}, Action::kSizeLimit, 0, nullptr},
     {Match::kStart, {"TIMESTAMP", "LOG_TIMESTAMPS"}, Action::kTimestamp, 0, nullptr},
-    {Match::kStart, {"RESET"}, Action::kReset, 0, nullptr},
+    {Match::kStart, {"RESET"}, Action::kMode, kRequestReset, nullptr},
     {Match::kModeWord,
      {"MODE=TRUNCATE"},
-     Action::kTruncate,
-     0,
+     Action::kMode,
+     kRequestTruncate,
      "ProcessLogLevel process mode change to truncate mode"},
     {Match::kModeWord,
      {"MODE=BACKUP"},
-     Action::kBackup,
-     0,
+     Action::kMode,
+     kRequestBackup,
      "ProcessLogLevel process mode change to backup mode"},
 };
 
@@ -168,28 +182,16 @@ int Apply(const Command &command, std::string_view text, bool reporting) {
     Report(reporting, command.reported);
     switch (command.action) {
         case Action::kLevel:
-            Logger_getInstance()->level = command.level;
+            Logger_getInstance()->level = command.value;
             break;
-        case Action::kDefault:
-            setMode(0);
-            break;
-        case Action::kSyslog:
-            setMode(3);
+        case Action::kMode:
+            setMode(command.value);
             break;
         case Action::kSizeLimit:
             ApplySizeLimit(text, reporting);
             break;
         case Action::kTimestamp:
             // Lines always carry their time.
-            break;
-        case Action::kReset:
-            setMode(8);
-            break;
-        case Action::kTruncate:
-            setMode(2);
-            break;
-        case Action::kBackup:
-            setMode(1);
             break;
     }
     return 0;

@@ -10,6 +10,7 @@
 // do not guard against it being closed under them.
 #include "logger/logger.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -21,7 +22,6 @@
 #include <ctime>
 
 #include "logger/syslog_sink.h"
-#include "plugin/paths.h"
 
 using namespace kel2cifs;
 
@@ -112,6 +112,16 @@ class LineBuffer {
         Format("[%c %s] ", letter, stamp);
     }
 
+    // Bracket the message: all of the unit that the system log gets, without the tag, the prefix
+    // name, the newline or a dump's markup.
+    void BeginMessage() { messageBegin_ = size_; }
+    void EndMessage() { messageEnd_ = size_; }
+    // Ends the text right after the message and returns the message; the unit is cut for good.
+    const char *CutToMessage() {
+        Data()[messageEnd_] = '\0';
+        return Data() + messageBegin_;
+    }
+
     bool failed() const { return failed_; }
     const char *c_str() const { return heap_ != nullptr ? heap_ : stack_; }
     std::size_t size() const { return size_; }
@@ -152,6 +162,8 @@ class LineBuffer {
     char *heap_ = nullptr;
     std::size_t capacity_ = kStackLineSize;
     std::size_t size_ = 0;
+    std::size_t messageBegin_ = 0;
+    std::size_t messageEnd_ = 0;
     bool failed_ = false;
 };
 
@@ -179,6 +191,28 @@ void SendToSyslog(int priority, const LineBuffer &text) {
     g_syslog_sink.write(priority, text.c_str());
 }
 
+// False while output goes nowhere (not to the system log, and no stream): writers then skip
+// building their unit.
+bool HasOutput() {
+    const Logger *self = Logger_getInstance();
+    return self->syslogActive != 0 || self->stream != nullptr;
+}
+
+// Sends a built unit to the logger's output: in system-log mode only its message, at priority;
+// otherwise the whole unit to the stream, if there is one. The unit is cut in the first case.
+void Emit(LineBuffer &unit, int priority) {
+    Logger *self = Logger_getInstance();
+    if (self->syslogActive != 0) {
+        if (unit.failed()) {
+            ReportDropped();
+            return;
+        }
+        g_syslog_sink.write(priority, unit.CutToMessage());
+    } else if (FILE *stream = self->stream; stream != nullptr) {
+        WriteUnit(stream, unit);
+    }
+}
+
 int32_t ClampPosition(off_t position) {
     if (position < 0) {
         return 0;
@@ -196,7 +230,8 @@ void CopyBounded(char *target, std::size_t size, const char *text, char stop = '
     target[length] = '\0';
 }
 
-// Gives the freshly opened log file its permission bits; a failure is reported and ignored.
+// Narrows an existing log file that was wider to the log file's permission bits (a new one already
+// has them); a failure is reported and ignored.
 void ProtectLogFile(FILE *stream, const char *path, const char *caller) {
     if (fchmod(fileno(stream), kLogFileMode) != 0) {
         int error = errno;
@@ -208,18 +243,7 @@ void ProtectLogFile(FILE *stream, const char *path, const char *caller) {
 // The leveled writes, levels 1 to 4. In system-log mode the message goes out at LOG_DEBUG
 // whatever the level, without the prefix name.
 void LeveledWrite(int level, char letter, const char *name, const char *format, va_list args) {
-    Logger *self = Logger_getInstance();
-    if (self->level < level) {
-        return;
-    }
-    if (self->syslogActive != 0) {
-        LineBuffer text;
-        text.FormatV(format, args);
-        SendToSyslog(LOG_DEBUG, text);
-        return;
-    }
-    FILE *stream = self->stream;
-    if (stream == nullptr) {
+    if (Logger_getInstance()->level < level || !HasOutput()) {
         return;
     }
     LineBuffer line;
@@ -227,9 +251,11 @@ void LeveledWrite(int level, char letter, const char *name, const char *format, 
     if (name != nullptr) {
         line.Format("%s: ", name);
     }
+    line.BeginMessage();
     line.FormatV(format, args);
+    line.EndMessage();
     line.Append("\n", 1);
-    WriteUnit(stream, line);
+    Emit(line, LOG_DEBUG);
 }
 
 template <int kLevel, char kLetter>
@@ -267,50 +293,36 @@ void LowerLevelOperation() {
 }
 
 void DumpOperation(const char *format, ...) {
-    Logger *self = Logger_getInstance();
-    if (self->level < kLevelDump) {
+    if (Logger_getInstance()->level < kLevelDump || !HasOutput()) {
         return;
     }
+    LineBuffer unit;
+    unit.Tag('*');
+    unit.Append("<dump>\n");
+    unit.BeginMessage();
     va_list args;
     va_start(args, format);
-    if (self->syslogActive != 0) {
-        LineBuffer text;
-        text.FormatV(format, args);
-        SendToSyslog(LOG_DEBUG, text);
-    } else if (FILE *stream = self->stream; stream != nullptr) {
-        LineBuffer unit;
-        unit.Tag('*');
-        unit.Append("<dump>\n");
-        unit.FormatV(format, args);
-        unit.Append("\n</dump>\n");
-        WriteUnit(stream, unit);
-    }
+    unit.FormatV(format, args);
     va_end(args);
+    unit.EndMessage();
+    unit.Append("\n</dump>\n");
+    Emit(unit, LOG_DEBUG);
 }
 
 void LdumpOperation(const char *bytes, int length) {
-    Logger *self = Logger_getInstance();
-    if (self->level < kLevelDump || length < 0 || (bytes == nullptr && length > 0)) {
-        return;
-    }
-    std::size_t count = static_cast<std::size_t>(length);
-    if (self->syslogActive != 0) {
-        // Sent as text: the system log sees the bytes up to the first NUL among them.
-        LineBuffer text;
-        text.Append(bytes, count);
-        SendToSyslog(LOG_DEBUG, text);
-        return;
-    }
-    FILE *stream = self->stream;
-    if (stream == nullptr) {
+    if (Logger_getInstance()->level < kLevelDump || length < 0 ||
+        (bytes == nullptr && length > 0) || !HasOutput()) {
         return;
     }
     LineBuffer unit;
     unit.Tag('*');
     unit.Format("<ldump len=\"%d\">\n", length);
-    unit.Append(bytes, count);
+    unit.BeginMessage();
+    // The system log takes the message as text: it sees the bytes up to the first NUL among them.
+    unit.Append(bytes, static_cast<std::size_t>(length));
+    unit.EndMessage();
     unit.Append("\n</ldump>\n");
-    WriteUnit(stream, unit);
+    Emit(unit, LOG_DEBUG);
 }
 
 void BdumpOperation(const unsigned char *bytes, int length) {
@@ -420,7 +432,7 @@ constinit Logger _dummy_logger_instance{
     .f_output_filename = nullptr,
     .logname = nullptr,
 };
-constinit const char *logfilename = kLogFilePath;
+constinit const char *logfilename = kDefaultLogFilePath;
 }
 
 constinit Logger *kel2cifs::log = nullptr;
@@ -434,37 +446,45 @@ Logger *Logger_init(const char *fileName, int level) {
     if (self->initialized != 0) {
         return self;
     }
-    *self = Logger{};
-    self->initialized = kLoggerInitialized;
-    self->flags = kDefaultFlags;
-    self->level = level;
-    self->debug = LeveledOperation<kLevelDebug, 'D'>;
-    self->debugPrefixed = PrefixedOperation<kLevelDebug, 'D'>;
-    self->info = LeveledOperation<kLevelInfo, 'i'>;
-    self->infoPrefixed = PrefixedOperation<kLevelInfo, 'i'>;
-    self->warning = LeveledOperation<kLevelWarning, 'W'>;
-    self->warningPrefixed = PrefixedOperation<kLevelWarning, 'W'>;
-    self->error = LeveledOperation<kLevelError, '!'>;
-    self->errorPrefixed = PrefixedOperation<kLevelError, '!'>;
-    self->setLevel = SetLevelOperation;
-    self->raiseLevel = RaiseLevelOperation;
-    self->lowerLevel = LowerLevelOperation;
-    self->openstream = Logger_openstream;
-    self->closestream = Logger_closestream;
-    self->flushstream = Logger_flushstream;
-    self->getStreamSize = Logger_getStreamSize;
-    self->deinit = Logger_deinit;
-    self->dump = DumpOperation;
-    self->ldump = LdumpOperation;
-    self->bdump = BdumpOperation;
-    self->writeAlways = WriteAlwaysOperation;
-    self->syslogAndFile = SyslogAndFileOperation;
-    self->setMode = ::setMode;
-    self->reserved = ReservedOperation;
+    *self = Logger{
+        .level = level,
+        .maxFileSize = kDefaultMaxFileSize,
+        .fileSize = 0,
+        .initialized = kLoggerInitialized,
+        .mode = kModeFile,
+        .flags = kDefaultFlags,
+        .resetCount = 0,
+        .syslogActive = 0,
+        .streamOpen = 0,
+        .stream = nullptr,
+        .debug = LeveledOperation<kLevelDebug, 'D'>,
+        .debugPrefixed = PrefixedOperation<kLevelDebug, 'D'>,
+        .info = LeveledOperation<kLevelInfo, 'i'>,
+        .infoPrefixed = PrefixedOperation<kLevelInfo, 'i'>,
+        .warning = LeveledOperation<kLevelWarning, 'W'>,
+        .warningPrefixed = PrefixedOperation<kLevelWarning, 'W'>,
+        .error = LeveledOperation<kLevelError, '!'>,
+        .errorPrefixed = PrefixedOperation<kLevelError, '!'>,
+        .setLevel = SetLevelOperation,
+        .raiseLevel = RaiseLevelOperation,
+        .lowerLevel = LowerLevelOperation,
+        .openstream = Logger_openstream,
+        .closestream = Logger_closestream,
+        .flushstream = Logger_flushstream,
+        .getStreamSize = Logger_getStreamSize,
+        .deinit = Logger_deinit,
+        .dump = DumpOperation,
+        .ldump = LdumpOperation,
+        .bdump = BdumpOperation,
+        .writeAlways = WriteAlwaysOperation,
+        .syslogAndFile = SyslogAndFileOperation,
+        .setMode = ::setMode,
+        .reserved = ReservedOperation,
+        .f_output_filename = nullptr,
+        .logname = nullptr,
+    };
 
     self->logname = static_cast<char *>(std::calloc(kLognameSize, 1));
-    self->maxFileSize = kDefaultMaxFileSize;
-    self->fileSize = 0;
     if (self->logname == nullptr) {
         std::fputs("logname == NULL", stderr);
     }
@@ -575,42 +595,29 @@ void Logger_deinit() {
 }
 
 void Logger_errormessage(const char *text) {
-    Logger *self = Logger_getInstance();
-    if (text == nullptr) {
-        return;
-    }
-    if (self->syslogActive != 0) {
-        g_syslog_sink.write(LOG_DEBUG, text);
-        return;
-    }
-    FILE *stream = self->stream;
-    if (stream == nullptr) {
+    if (text == nullptr || !HasOutput()) {
         return;
     }
     LineBuffer line;
     line.Tag('L');
+    line.BeginMessage();
     line.Append(text);
+    line.EndMessage();
     line.Append("\n", 1);
-    WriteUnit(stream, line);
+    Emit(line, LOG_DEBUG);
 }
 
 void Logger_writeAlways(const char *format, va_list args) {
-    Logger *self = Logger_getInstance();
-    if (self->syslogActive != 0) {
-        LineBuffer text;
-        text.FormatV(format, args);
-        SendToSyslog(LOG_DEBUG, text);
-        return;
-    }
-    FILE *stream = self->stream;
-    if (stream == nullptr) {
+    if (!HasOutput()) {
         return;
     }
     LineBuffer line;
     line.Tag('-');
+    line.BeginMessage();
     line.FormatV(format, args);
+    line.EndMessage();
     line.Append("\n", 1);
-    WriteUnit(stream, line);
+    Emit(line, LOG_DEBUG);
 }
 
 void Logger_SyslogAndFile(const char *format, va_list args) {
@@ -634,9 +641,28 @@ void Logger_SyslogAndFile(const char *format, va_list args) {
     WriteUnit(stream, line);
 }
 
+FILE *kel2cifs::OpenCreatingWithMode(const char *path, int flags, unsigned mode,
+                                     const char *stdioMode) {
+    int descriptor = open(path, flags | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    FILE *stream = fdopen(descriptor, stdioMode);
+    if (stream == nullptr) {
+        int error = errno;
+        close(descriptor);
+        errno = error;
+    }
+    return stream;
+}
+
 FILE *OpenFileStream(const char *path, int64_t sizeLimit) {
     (void)sizeLimit;
-    return path != nullptr ? std::fopen(path, "a+") : nullptr;
+    if (path == nullptr) {
+        return nullptr;
+    }
+    // fopen's "a+", but a new file is never readable by others, not even for a moment.
+    return OpenCreatingWithMode(path, O_RDWR | O_APPEND, kLogFileMode, "a+");
 }
 
 int TruncateFileStream(FILE *stream) {

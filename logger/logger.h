@@ -41,6 +41,14 @@ inline constexpr uint32_t kDefaultFlags = 2;
 inline constexpr int kOutputFilenameSize = 271;
 inline constexpr int kLognameSize = 255;
 
+// What `logfilename` holds until the plug-in hands the logger the path below its root override.
+inline constexpr char kDefaultLogFilePath[] = "/var/opt/zantio/log/libkel2cifs.log";
+
+// Opens path with open(2) as flags | O_CREAT | O_CLOEXEC and wraps the descriptor in a stream of
+// stdioMode. A file it creates has the permission bits `mode` (less the umask) from its first
+// moment, unlike fopen's 0666. Returns the stream, or null with errno set.
+FILE *OpenCreatingWithMode(const char *path, int flags, unsigned mode, const char *stdioMode);
+
 }  // namespace kel2cifs
 
 struct Logger {
@@ -89,7 +97,8 @@ extern Logger _my_local_instance;
 // An inert logger: every field 0, both buffers null; openstream, setMode and reserved return -1,
 // getStreamSize returns 0, every other operation does nothing.
 extern Logger _dummy_logger_instance;
-// The default log file path (below the root override when one is set).
+// The log file the plug-in starts the logger on: kDefaultLogFilePath, or the path below the root
+// override once the plug-in has resolved its paths (ResolvePaths sets it).
 extern const char *logfilename;
 }
 
@@ -118,7 +127,8 @@ void Logger_errormessage(const char *text);
 void Logger_writeAlways(const char *format, va_list args);
 void Logger_SyslogAndFile(const char *format, va_list args);
 
-// Opens path with stdio mode "a+"; sizeLimit is not used. Returns the stream or null.
+// Opens path with stdio mode "a+"; sizeLimit is not used. A missing file is created with mode 0600
+// (less the umask); an existing one keeps its mode. Returns the stream or null.
 FILE *OpenFileStream(const char *path, int64_t sizeLimit);
 // Truncates the stream's file to 0 bytes: 0, or the errno value.
 int TruncateFileStream(FILE *stream);
@@ -134,7 +144,11 @@ const char *ConvertLogLevelToString();
 // The setMode operation: output mode, reset and rotation requests. Always 0.
 int setMode(int request);
 
-// Creates every directory of path (mode 0 means 0777): 0, or -1 with errno set.
+// Creates path and every missing parent with mode (0 means 0777), before the process's umask;
+// existing directories (or links to them) are accepted. 0, or -1 with errno set: EEXIST when the
+// last component exists and is not a directory, ENOTDIR when an earlier one is not, ENOMEM when
+// the path cannot be copied, EINVAL for a null path, or the error of mkdir or stat. pkg_dir_build
+// is this function.
 int make_path(const char *path, unsigned mode);
 // make_path with mode 0744: 0, or the errno value.
 int MakeLinuxPath(const char *path);

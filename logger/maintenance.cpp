@@ -1,6 +1,7 @@
 // maintenance.cpp: directory chains and the log-rotation control file.
 //
 // These functions report through errno values only and write nothing to the log.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <new>
+#include <string>
 
 #include "logger/logger.h"
 
@@ -20,10 +22,6 @@ constexpr unsigned kDefaultDirectoryMode = 0777;
 constexpr unsigned kLinuxPathMode = 0744;
 constexpr mode_t kControlFileMode = 0644;
 
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-
 }  // namespace
 
 int make_path(const char *path, unsigned mode) {
@@ -31,13 +29,16 @@ int make_path(const char *path, unsigned mode) {
         errno = EINVAL;
         return -1;
     }
-    std::unique_ptr<char, FreeDeleter> copy(strdup(path));
-    if (copy == nullptr) {
+    // Each parent is created from the copy cut at its slash.
+    std::string copy;
+    try {
+        copy = path;
+    } catch (const std::bad_alloc &) {
         errno = ENOMEM;
         return -1;
     }
     const mode_t directoryMode = mode != 0 ? mode : kDefaultDirectoryMode;
-    char *text = copy.get();
+    char *text = copy.data();
     // The root itself is never created.
     char *cursor = *text == '/' ? text + 1 : text;
     for (;;) {
@@ -81,7 +82,7 @@ int SetupLogRotateControlFile(const char *directory, const char *controlPath, co
     struct stat status;
     // An existing control file is the administrator's: it is never rewritten.
     if (stat(controlPath, &status) != 0) {
-        FILE *file = std::fopen(controlPath, "w+");
+        FILE *file = OpenCreatingWithMode(controlPath, O_RDWR | O_TRUNC, kControlFileMode, "w+");
         if (file == nullptr) {
             return errno;
         }
@@ -91,6 +92,7 @@ int SetupLogRotateControlFile(const char *directory, const char *controlPath, co
             std::fflush(file) != 0) {
             writeError = errno;
         }
+        // Created 0644 already; this restores what a narrower umask took away.
         fchmod(fileno(file), kControlFileMode);
         if (std::fclose(file) != 0 && writeError == 0) {
             writeError = errno;

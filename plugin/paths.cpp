@@ -7,6 +7,10 @@
 #include "logger/logger.h"
 
 namespace kel2cifs {
+
+// Without a root override the logger's own default and the plug-in's path are one file.
+static_assert(std::string_view(kLogFilePath) == kDefaultLogFilePath);
+
 namespace {
 
 // Room for a root of a few hundred bytes plus the longest fixed path.

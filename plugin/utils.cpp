@@ -17,7 +17,6 @@
 #include <type_traits>
 
 #include "logger/logger.h"
-#include "plugin/heap_text.h"
 #include "plugin/trace.h"
 
 using namespace kel2cifs;
@@ -28,9 +27,8 @@ namespace {
 constexpr std::size_t kLocalFormatSize = 128;
 // realpath writes up to PATH_MAX bytes into the buffer it is given.
 constexpr std::size_t kResolvedPathSize = PATH_MAX;
-// Mode of the folders CreateLinuxPath and MakeLinuxFolder make, and pkg_dir_build's default.
+// Mode of the folders CreateLinuxPath and MakeLinuxFolder make.
 constexpr mode_t kLinuxFolderMode = 0744;
-constexpr mode_t kDefaultBuildMode = 0777;
 
 const char *Printable(const char *text) {
     return text != nullptr ? text : "(null)";
@@ -111,25 +109,6 @@ void FormatWithCommas(Value value, char *output, std::size_t outputSize, const c
                    outputSize);
 }
 
-// One directory of pkg_dir_build: 0 when it was made or already is a directory, else the error.
-int BuildOneDirectory(const char *path, mode_t mode, bool last) {
-    if (mkdir(path, mode) == 0) {
-        return 0;
-    }
-    const int rc = errno;
-    if (rc != EEXIST && rc != EISDIR) {
-        return rc;
-    }
-    struct stat status;
-    if (stat(path, &status) != 0) {
-        return errno;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        return 0;
-    }
-    return last ? EEXIST : ENOTDIR;
-}
-
 }  // namespace
 
 void CreateStringWithCommas(uint32_t value, char *output, std::size_t outputSize,
@@ -199,36 +178,8 @@ int VerifyLinuxPath(const char *path) {
 }
 
 int pkg_dir_build(const char *path, unsigned mode) {
-    if (path == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    HeapText copy(strdup(path));
-    if (copy == nullptr) {
-        errno = ENOMEM;
-        return -1;
-    }
-    const mode_t buildMode = mode == 0 ? kDefaultBuildMode : static_cast<mode_t>(mode);
-    char *text = copy.get();
-    // A leading '/' names the root, not a separator.
-    char *cursor = text[0] == '/' ? text + 1 : text;
-    for (;;) {
-        char *slash = std::strchr(cursor, '/');
-        const bool last = slash == nullptr || slash[1] == '\0';
-        if (slash != nullptr) {
-            *slash = '\0';
-        }
-        const int rc = BuildOneDirectory(text, buildMode, last);
-        if (rc != 0) {
-            errno = rc;
-            return -1;
-        }
-        if (last) {
-            return 0;
-        }
-        *slash = '/';
-        cursor = slash + 1;
-    }
+    // make_path keeps the same contract: return values, errno values and mode 0 meaning 0777.
+    return make_path(path, mode);
 }
 
 int CreateLinuxPath(const char *path) {

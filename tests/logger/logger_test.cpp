@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "logger_fixture.h"
-#include "plugin/paths.h"
 
 namespace kel2cifs::testing {
 namespace {
@@ -43,7 +42,7 @@ TEST_F(LoggerTest, InitFillsTheRecordAndOpensTheFile) {
     EXPECT_EQ(logger->logname, path_.substr(0, path_.find('.')));
     EXPECT_EQ(logger->reserved(), 0);
     EXPECT_TRUE(Exists(path_));
-    EXPECT_STREQ(logfilename, kLogFilePath);
+    EXPECT_STREQ(logfilename, "/var/opt/zantio/log/libkel2cifs.log");
 }
 
 TEST_F(LoggerTest, SecondInitReturnsTheFirstInstanceUnchanged) {
@@ -220,6 +219,22 @@ TEST_F(LoggerTest, WritesBelowTheLevelFormatNothing) {
     EXPECT_EQ(Contents(), "[i T] W\n");
 }
 
+TEST_F(LoggerTest, WritesWithoutAnyOutputFormatNothing) {
+    ASSERT_EQ(register_printf_specifier('W', PrintCounted, CountedArgument), 0);
+    const char *format = "%W";
+    Logger *logger = Start();
+    logger->closestream();
+    g_conversions = 0;
+    logger->debug(format, 1);
+    logger->errorPrefixed("n", format, 1);
+    logger->dump(format, 1);
+    logger->writeAlways(format, 1);
+    EXPECT_EQ(g_conversions, 0);
+    logger->setMode(3);
+    logger->writeAlways(format, 1);
+    EXPECT_EQ(g_conversions, 1);
+}
+
 TEST_F(LoggerTest, LongLinesAreWrittenWhole) {
     Logger *logger = Start();
     std::string name(300, 'n');
@@ -228,6 +243,24 @@ TEST_F(LoggerTest, LongLinesAreWrittenWhole) {
     logger->ldump(message.data(), static_cast<int>(message.size()));
     EXPECT_EQ(Contents(), "[D T] " + name + ": " + message + "|42\n[* T] <ldump len=\"10000\">\n" +
                               message + "\n</ldump>\n");
+}
+
+TEST_F(LoggerTest, LongMessagesGoWholeToTheSystemLog) {
+    Logger *logger = Start();
+    ASSERT_EQ(ProcessLogLevelWOLogging("SYSLOG"), 0);
+    std::string name(300, 'n');
+    std::string message(10000, 'm');
+    logger->debugPrefixed(name.c_str(), "%s|%d", message.c_str(), 42);
+    std::string bytes = message;
+    bytes[6000] = '\0';
+    logger->ldump(bytes.data(), static_cast<int>(bytes.size()));
+    logger->dump("%s", message.c_str());
+    Logger_errormessage(message.c_str());
+    const std::vector<std::pair<int, std::string>> expected = {{LOG_DEBUG, message + "|42"},
+                                                               {LOG_DEBUG, message.substr(0, 6000)},
+                                                               {LOG_DEBUG, message},
+                                                               {LOG_DEBUG, message}};
+    EXPECT_EQ(Sent(), expected);
 }
 
 TEST_F(LoggerTest, SyslogAndFileCutsItsTextTo2047Characters) {
