@@ -119,7 +119,7 @@ int GetSortedConnectionList(ConnectionSortStruct **list, cifsSortType sortType);
 // with equal keys come out back half first (the sort is not stable). A sort type outside 1 to 6
 // has no key that is less: each merge then takes the back half first. Nesting grows with log2
 // of the length only; a scratch array of 24 bytes per node is used when it can be allocated
-// (ofm/list_sort.h).
+// (plugin/list_sort.h).
 ConnectionSortStruct *mergesort(ConnectionSortStruct **list, cifsSortType sortType);
 
 // Cuts list after its first ceil(n/2) nodes: *front is list, *back the rest (null for a list of

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "kel2cifs/locations.h"
+
 namespace cifsmon {
 
 // Chooses the backend: "demo" (also when unset or empty) or "samba".
@@ -16,7 +18,7 @@ inline constexpr char kBackendVariable[] = "CIFSMONITORING_BACKEND";
 inline constexpr char kStateVariable[] = "CIFSMONITORING_STATE";
 // When CIFSMONITORING_STATE is unset, the state file lies below this root, as the plug-in's
 // own files do.
-inline constexpr char kRootVariable[] = "KEL2CIFS_ROOT";
+inline constexpr auto &kRootVariable = kel2cifs_locations::kRootVariable;
 inline constexpr char kDefaultStatePath[] = "/var/opt/zantio/cifsmonitoring/demo-state.json";
 
 inline constexpr char kDemoBackendName[] = "demo";
