@@ -1,5 +1,6 @@
 #include "ofm/post_data.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -10,18 +11,12 @@ using namespace kel2cifs;
 
 namespace {
 
-// The value of a hexadecimal digit, or -1.
+// The value of a hexadecimal digit (either case), or -1.
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const char digit[2] = {c, '\0'};
+    int value = 0;
+    const std::from_chars_result read = std::from_chars(digit, digit + 1, value, 16);
+    return read.ec == std::errc() && read.ptr == digit + 1 ? value : -1;
 }
 
 }  // namespace
