@@ -32,10 +32,22 @@ int Guarded(Body body) {
     }
 }
 
+// The body of every Free call: frees *record (a list or one record) and nulls the caller's pointer.
+template <typename Record>
+int FreeAndClear(Record **record, void (*free)(Record *)) {
+    if (record == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    free(*record);
+    *record = nullptr;
+    return kStatusOk;
+}
+
 }  // namespace
 
 }  // namespace cifsmon
 
+using cifsmon::FreeAndClear;
 using cifsmon::Guarded;
 using cifsmon::kStatusInvalidArgument;
 using cifsmon::kStatusOk;
@@ -128,39 +140,19 @@ int Ext_CloseFileByID(unsigned int connNumber) {
 }
 
 int FreeVolsDetailsNode(VolumeDetailsNode **list) {
-    if (list == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    cifsmon::FreeVolumeList(*list);
-    *list = nullptr;
-    return kStatusOk;
+    return FreeAndClear(list, cifsmon::FreeVolumeList);
 }
 
 int FreeVolFileListNodes(VolFileListNode **list) {
-    if (list == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    cifsmon::FreeVolumeFileList(*list);
-    *list = nullptr;
-    return kStatusOk;
+    return FreeAndClear(list, cifsmon::FreeVolumeFileList);
 }
 
 int FreeConnListNodes(ConnListNode **list) {
-    if (list == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    cifsmon::FreeConnectionList(*list);
-    *list = nullptr;
-    return kStatusOk;
+    return FreeAndClear(list, cifsmon::FreeConnectionList);
 }
 
 int FreeUserDetailsNode(UserInfo_s **info) {
-    if (info == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    cifsmon::FreeConnectionInfo(*info);
-    *info = nullptr;
-    return kStatusOk;
+    return FreeAndClear(info, cifsmon::FreeConnectionInfo);
 }
 
 }  // extern "C"
