@@ -18,14 +18,12 @@
 
 #include "fuzz/harness.h"
 #include "ofm/post_data.h"
+#include "plugin/heap_text.h"
 
 namespace kel2cifs::fuzz {
 namespace {
 
-struct FreeDeleter {
-    void operator()(char *text) const { std::free(text); }
-};
-using Decoded = std::unique_ptr<char, FreeDeleter>;
+using Decoded = HeapText;
 
 Decoded Decode(const char *data, unsigned long length) {
     char *out = nullptr;
