@@ -24,9 +24,6 @@
 
 namespace {
 
-using ConnectionSortStruct;
-using OpenFileInfo;
-
 template <typename Node>
 class NodeSet {
   public:
@@ -90,7 +87,7 @@ NodeSet<ConnectionSortStruct> *ConnectionNodes(std::size_t connections) {
     set.volumes = 4;
     bench::UseDataSet(set);
     ConnectionSortStruct *list = nullptr;
-    bench::Require(GetSortedConnectionList(&list, kel2cifs::kSortByConnectionNumber) == 0,
+    bench::Require(GetSortedConnectionList(&list, kSortByConnectionNumber) == 0,
                    "GetSortedConnectionList");
     return (kept[connections] = std::make_unique<NodeSet<ConnectionSortStruct>>(list)).get();
 }
