@@ -62,6 +62,10 @@ inline constexpr std::size_t kLoggedInMarkSize = 4;
 inline constexpr char kLoggedInMark[] = "yes";
 inline constexpr char kNotLoggedInMark[] = "no";
 
+// Results of GetSortedConnectionList and GetConnInfo besides 0.
+inline constexpr int kNoConnectionList = -1;  // no list from the library / no UserInfo_s given
+inline constexpr int kConnOutOfMemory = 12;   // ENOMEM: a node or the record was not allocated
+
 }  // namespace kel2cifs
 
 // One node of the connection list. Texts are always terminated: a monitoring text that fills its
@@ -95,14 +99,6 @@ struct CIFSConnectionDetails {
     uint16_t openFileCount;
     char connType[CIFSMON_CONN_TYPE_SIZE + 1];
 };
-
-namespace kel2cifs {
-
-// Results of GetSortedConnectionList and GetConnInfo besides 0.
-inline constexpr int kNoConnectionList = -1;  // no list from the library / no UserInfo_s given
-inline constexpr int kConnOutOfMemory = 12;   // ENOMEM: a node or the record was not allocated
-
-}  // namespace kel2cifs
 
 // Fetches every connection, copies them (at most the count the library reports, stopping at a
 // null next) in the library's order into a new list, sorts it by sortType and stores its head

@@ -16,6 +16,9 @@ namespace kel2cifs {
 inline constexpr std::size_t kUserNameSize = 256;
 inline constexpr std::size_t kFileNameSize = 512;
 inline constexpr std::size_t kFilterSize = 256;
+// Field sizes of the sample volume list, terminator included.
+inline constexpr std::size_t kSampleVolumeNameSize = 65;
+inline constexpr std::size_t kSampleVolumeDescriptionSize = 257;
 
 }  // namespace kel2cifs
 
@@ -47,25 +50,11 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
 // meaning). Writes its closing trace line to standard output.
 int NameCompare(const char *fileName, const char *filter);
 
-namespace kel2cifs {
-
-// Frees every node of list.
-void FreeOpenFileList(OpenFileInfo *list);
-
-}  // namespace kel2cifs
-
 // 1 when a and b are equal, or when one is a prefix of the other and the longer continues with
 // "/" right where the shorter ends ("/vol/dir" and "/vol/dir/file"); else 0. Case-sensitive.
 int path_check(const char *a, const char *b);
 
-namespace kel2cifs {
-
 // Sample volume list (no page uses it).
-inline constexpr std::size_t kSampleVolumeNameSize = 65;
-inline constexpr std::size_t kSampleVolumeDescriptionSize = 257;
-
-}  // namespace kel2cifs
-
 struct CIFSVolumeNode {
     char name[kel2cifs::kSampleVolumeNameSize];                // at most 64 characters
     char description[kel2cifs::kSampleVolumeDescriptionSize];  // at most 256 characters
@@ -87,6 +76,9 @@ CIFSVolumeNode *getVolumeNode(const char *name, const char *description);
 int GetVolumeList(CIFSVolumeList **list);
 
 namespace kel2cifs {
+
+// Frees every node of list.
+void FreeOpenFileList(OpenFileInfo *list);
 
 // Frees a list of GetVolumeList: its header and every node.
 void FreeCIFSVolumeList(CIFSVolumeList *list);
