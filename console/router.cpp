@@ -131,6 +131,7 @@ void Router::Redirect(Request &request, std::string_view location) const {
 void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
     request.frame.productName = settings_.productName;
     const std::string &path = incoming.decodedPath;
+    incoming.session = ChooseSession(incoming.sessionCookies);
 
     if (const Asset *asset = FindAsset(path); asset != nullptr && !incoming.target.hasQuery) {
         if (IsPost(incoming)) {
@@ -151,6 +152,13 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
         return;
     }
     if (path == kLogoutUrl) {
+        // Only the console's own form (a same-origin POST, checked above) ends a session: a link
+        // or an image of another page must not.
+        if (!IsPost(incoming)) {
+            WriteStatusPage(request, 405, "Log out with the console's Log out button.");
+            request.AddHeader("Allow", "POST");
+            return;
+        }
         ServeLogout(incoming, request);
         return;
     }
@@ -240,6 +248,15 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     outcome.account = account->name;
     Redirect(request, next.empty() ? "/" : next);
     request.AddHeader("Set-Cookie", SessionCookie(id));
+}
+
+std::string Router::ChooseSession(const std::vector<std::string> &candidates) {
+    for (const std::string &id : candidates) {
+        if (sessions_.Use(id)) {
+            return id;
+        }
+    }
+    return candidates.empty() ? std::string() : candidates.front();
 }
 
 void Router::ServeLogout(Incoming &incoming, Request &request) {

@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/account_store.h"
 #include "console/request.h"
@@ -42,9 +43,12 @@ struct Incoming {
     std::string host;         // the Host header
     std::string origin;       // the Origin header
     std::string referer;      // the Referer header
-    std::string session;      // the session cookie's value
-    std::string fetchSite;    // the Sec-Fetch-Site header
-    std::string client;       // the client's address
+    // Every value the request carries for the session cookie, in the order sent: another port of
+    // the same host can plant a cookie of the same name that comes before the console's own.
+    std::vector<std::string> sessionCookies;
+    std::string session;    // the live session among them (set by Handle), else the first
+    std::string fetchSite;  // the Sec-Fetch-Site header
+    std::string client;     // the client's address
     std::string body;
 };
 
@@ -82,6 +86,8 @@ class Router {
     bool IsSameOrigin(const Incoming &incoming) const;
     void ServeLogin(Incoming &incoming, Request &request, Outcome &outcome);
     void ServeLogout(Incoming &incoming, Request &request);
+    // The first candidate that is a live session (its use counts), else the first one.
+    std::string ChooseSession(const std::vector<std::string> &candidates);
     void ServeFile(Incoming &incoming, const Session &session, Request &request,
                    Outcome &outcome) const;
     void ServeMethod(Incoming &incoming, const Session &session, Request &request) const;

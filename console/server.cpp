@@ -125,6 +125,26 @@ std::string HeaderValue(MHD_Connection *connection, MHD_ValueKind kind, const ch
     return value != nullptr ? std::string(value) : std::string();
 }
 
+// The values of the cookies named `name`, in the order the request sends them; at most 16 are
+// kept, so that a request cannot make the router try thousands.
+std::vector<std::string> CookieValues(MHD_Connection *connection, const char *name) {
+    struct Collected {
+        const char *name;
+        std::vector<std::string> values;
+    } collected{name, {}};
+    MHD_get_connection_values(
+        connection, MHD_COOKIE_KIND,
+        [](void *cls, MHD_ValueKind, const char *key, const char *value) -> MHD_Result {
+            auto *into = static_cast<Collected *>(cls);
+            if (key != nullptr && std::strcmp(key, into->name) == 0 && into->values.size() < 16) {
+                into->values.emplace_back(value != nullptr ? value : "");
+            }
+            return MHD_YES;
+        },
+        &collected);
+    return std::move(collected.values);
+}
+
 std::string ClientAddress(MHD_Connection *connection) {
     const MHD_ConnectionInfo *info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
@@ -310,7 +330,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         incoming.origin = HeaderValue(connection, MHD_HEADER_KIND, "Origin");
         incoming.referer = HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
         incoming.fetchSite = HeaderValue(connection, MHD_HEADER_KIND, "Sec-Fetch-Site");
-        incoming.session = HeaderValue(connection, MHD_COOKIE_KIND, impl->router.cookieName());
+        incoming.sessionCookies = CookieValues(connection, impl->router.cookieName());
         exchange->request.frame.productName = impl->options.productName;
         if (!SplitTarget(exchange->target, &incoming.target)) {
             WriteStatusPage(exchange->request, 400, "The address is malformed.");

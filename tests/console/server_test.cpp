@@ -337,6 +337,25 @@ TEST_F(ConsoleServer, LogoutEndsTheSessionAndClearsTheCookie) {
     EXPECT_EQ(GetAs("/probe/access").status, 303);
 }
 
+TEST_F(ConsoleServer, OnlyAPostLogsOutNotALinkOrAnImage) {
+    HttpResponse out = GetAs("/logout");
+    EXPECT_EQ(out.status, 405);
+    EXPECT_EQ(out.Header("Allow"), "POST");
+    EXPECT_TRUE(out.Header("Set-Cookie").empty());
+    EXPECT_EQ(GetAs("/probe/access").status, 200);
+    // A post of another site is refused before the logout, too.
+    EXPECT_EQ(Post(console_.At("/logout"), "", cookie_, "http://evil.example").status, 403);
+    EXPECT_EQ(GetAs("/probe/access").status, 200);
+}
+
+TEST_F(ConsoleServer, APlantedSessionCookieDoesNotShadowTheLiveOne) {
+    const std::string planted = "kelsession=" + std::string(64, '0');
+    // As a browser sends a path-scoped cookie planted by another port: first.
+    EXPECT_EQ(Get(console_.At("/probe/access"), planted + "; " + cookie_).status, 200);
+    EXPECT_EQ(Get(console_.At("/probe/access"), cookie_ + "; " + planted).status, 200);
+    EXPECT_EQ(Get(console_.At("/probe/access"), planted).status, 303);
+}
+
 TEST_F(ConsoleServer, CrossSitePostIsRefusedBeforeTheMethod) {
     HttpResponse evil = Post(console_.At("/probe/post"), "a=1", cookie_, "http://evil.example");
     EXPECT_EQ(evil.status, 403);

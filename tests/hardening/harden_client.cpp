@@ -235,7 +235,7 @@ void RaceThread(const Options &options, const std::vector<std::string> &volumes,
         }
         if (round % 16 == 15) {
             // A new session while the other threads keep using theirs.
-            fetch("logout", browser.Get("/logout"), 303, {});
+            fetch("logout", browser.Post("/logout", ""), 303, {});
             Response again;
             browser.Login(options.user, options.password, &again);
             counts.requests.fetch_add(1, std::memory_order_relaxed);
@@ -451,13 +451,13 @@ int RunSequence(const Options &options) {
         }
         t.Expect("account without rights: viewer",
                  viewer.Get(hardening::PathEncode(options.logFile) + "?VIEW"), 403);
-        viewer.Get("/logout");
+        viewer.Post("/logout", "");
     } else {
         t.Expect("viewer login", answer, 303);
     }
 
     // Logout ends the session.
-    answer = browser.Get("/logout");
+    answer = browser.Post("/logout", "");
     t.Expect("logout", answer, 303);
     t.Expect("page after logout", browser.Get("/cifscons"), 303);
 
