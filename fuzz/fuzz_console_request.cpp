@@ -484,7 +484,10 @@ Built BuildRequest(FuzzedDataProvider &in) {
         OneOf(in,
               {"", "kelsession=" + id, "a=b; kelsession=" + id + "; c=d",
                "kelsession=\"" + id + "\"", "kelsession=" + id.substr(0, 63),
-               "kelsession=" + id + "0", "kelsession=", "__Host-kelsession=" + id},
+               "kelsession=" + id + "0", "kelsession=", "__Host-kelsession=" + id,
+               // A cookie planted by another port of the same host, before or after the live one.
+               "kelsession=" + std::string(64, '0') + "; kelsession=" + id,
+               "kelsession=" + id + "; kelsession=" + std::string(64, '0')},
               200);
     if (!cookie.empty()) {
         headers += "Cookie: " + cookie + "\r\n";
