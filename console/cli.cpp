@@ -61,6 +61,10 @@ const char *Usage() {
            "  --help                    this text\n"
            "\n"
            "passwd reads the password from the terminal (twice), or one line from standard input.\n"
+           "It refuses a weak password and says why (libpwquality, without the system's\n"
+           "pwquality.conf): at least 12 characters, no 4 same characters in a row or monotonic\n"
+           "sequence of 5, no palindrome, not holding the account name, not based on a word of\n"
+           "cracklib's dictionary.\n"
            "A new account gets --role (default admin: access 0x0000000b; none: 0); an existing\n"
            "one keeps its access unless --role is given.\n";
 }
