@@ -286,7 +286,7 @@ AccountFileState EnsureAccountFile(const std::string &path, std::string *passwor
         *error = SystemError("cannot read account file", path);
         return AccountFileState::kFailed;
     }
-    *password = RandomPassword();
+    *password = RandomStrongPassword(kInitialAccountName);
     const std::string hash = HashPassword(*password);
     if (password->empty() || hash.empty()) {
         *error = "cannot make a password hash";

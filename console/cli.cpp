@@ -53,12 +53,19 @@ const char *Usage() {
            "  --idle-timeout=SECONDS    close a connection idle this long (default 60)\n"
            "  --request-timeout=SECONDS longest time to receive one request (default 120)\n"
            "  --session-idle=SECONDS    end a session unused this long (default 1800)\n"
+           "  --sessions-per-account=N  sessions one account holds at once (default 8, at most\n"
+           "                            1000); a further login ends the least recently used\n"
+           "                            of them\n"
            "  --login-delay=MS          wait after a failed login, doubled per failure (default\n"
            "                            1000, at most 60000)\n"
            "  --product-name=TEXT       name shown in the page header (default Kel Console)\n"
            "  --help                    this text\n"
            "\n"
            "passwd reads the password from the terminal (twice), or one line from standard input.\n"
+           "It refuses a weak password and says why (libpwquality, without the system's\n"
+           "pwquality.conf): at least 12 characters, no 4 same characters in a row or monotonic\n"
+           "sequence of 5, no palindrome, not holding the account name, not based on a word of\n"
+           "cracklib's dictionary.\n"
            "A new account gets --role (default admin: access 0x0000000b; none: 0); an existing\n"
            "one keeps its access unless --role is given.\n";
 }
@@ -202,6 +209,12 @@ bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *li
             } else {
                 line->server.sessionIdle = seconds;
             }
+        } else if (name == "sessions-per-account") {
+            if (!ParseUnsigned(value, 1000, &number) || number == 0) {
+                *error = "--sessions-per-account is 1 to 1000";
+                return false;
+            }
+            line->server.maxSessionsPerAccount = static_cast<std::size_t>(number);
         } else if (name == "login-delay") {
             if (!ParseUnsigned(value, 60000, &number)) {
                 *error = "--login-delay is 0 to 60000 milliseconds";

@@ -13,6 +13,7 @@
 #include "console/account_file.h"
 #include "console/buffer.h"
 #include "console/cli.h"
+#include "console/password_hash.h"
 #include "console/plugin_loader.h"
 #include "console/registry.h"
 #include "console/server.h"
@@ -51,6 +52,12 @@ int RunPasswd(const CommandLine &line) {
     std::string password;
     if (!ReadLine("New password: ", true, &password)) {
         std::fprintf(stderr, "kelconsole: no password given\n");
+        return 1;
+    }
+    if (const std::string weakness = kel::console::PasswordWeakness(password, line.passwdName);
+        !weakness.empty()) {
+        std::fprintf(stderr, "kelconsole: password refused: %s; nothing changed\n",
+                     weakness.c_str());
         return 1;
     }
     if (isatty(STDIN_FILENO) == 1) {

@@ -3,14 +3,25 @@
 
 #include <cerrno>
 #include <memory>
+#include <mutex>
 
 #include <crypt.h>
+#include <pwquality.h>
 #include <sys/random.h>
 
 namespace kel::console {
 namespace {
 
 constexpr char kHashPrefix[] = "$y$";
+constexpr int kMaxRepeat = 3;
+constexpr int kMaxSequence = 4;
+// RandomStrongPassword draws again when the check refuses a password. A random one is refused
+// rarely (four same characters in a row, say); running out of tries means it refuses everything.
+constexpr int kStrongPasswordTries = 100;
+
+struct SettingsDeleter {
+    void operator()(pwquality_settings_t *settings) const { pwquality_free_settings(settings); }
+};
 
 bool FillRandom(void *buffer, std::size_t size) {
     auto *bytes = static_cast<unsigned char *>(buffer);
@@ -91,6 +102,52 @@ std::string RandomPassword(std::size_t length) {
         }
     }
     return password;
+}
+
+std::string PasswordWeakness(std::string_view password, std::string_view account) {
+    if (!IsUsablePassword(password)) {
+        return "The password is empty, longer than " + std::to_string(kMaxPasswordLength) +
+               " characters or holds a NUL byte";
+    }
+    std::unique_ptr<pwquality_settings_t, SettingsDeleter> settings(pwquality_default_settings());
+    if (settings == nullptr ||
+        pwquality_set_int_value(settings.get(), PWQ_SETTING_MIN_LENGTH,
+                                static_cast<int>(kMinPasswordLength)) != 0 ||
+        pwquality_set_int_value(settings.get(), PWQ_SETTING_MAX_REPEAT, kMaxRepeat) != 0 ||
+        pwquality_set_int_value(settings.get(), PWQ_SETTING_MAX_SEQUENCE, kMaxSequence) != 0) {
+        return "The password's strength cannot be checked";
+    }
+    const std::string phrase(password);
+    const std::string user(account);
+    void *detail = nullptr;
+    int score = 0;
+    {
+        // cracklib's dictionary check keeps static state.
+        static std::mutex check;
+        std::lock_guard lock(check);
+        score = pwquality_check(settings.get(), phrase.c_str(), nullptr,
+                                user.empty() ? nullptr : user.c_str(), &detail);
+    }
+    if (score >= 0) {
+        return {};
+    }
+    char text[256];
+    // Also frees `detail`.
+    const char *reason = pwquality_strerror(text, sizeof(text), score, detail);
+    return reason != nullptr ? reason : "The password is too weak";
+}
+
+std::string RandomStrongPassword(std::string_view account) {
+    for (int i = 0; i < kStrongPasswordTries; ++i) {
+        std::string password = RandomPassword();
+        if (password.empty()) {
+            return {};
+        }
+        if (PasswordWeakness(password, account).empty()) {
+            return password;
+        }
+    }
+    return {};
 }
 
 }  // namespace kel::console

@@ -240,7 +240,15 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     }
     throttle_.Succeeded(incoming.client);
     sessions_.Remove(incoming.session);  // a new id for every login
-    const std::string id = sessions_.Create(account->name, account->access);
+    SessionRefusal refusal = SessionRefusal::kNone;
+    const std::string id = sessions_.Create(account->name, account->access, &refusal);
+    if (refusal == SessionRefusal::kStoreFull) {
+        WriteLoginPage(request, 503,
+                       "The console has as many sessions as it can hold. Try again when some "
+                       "have ended.",
+                       name, next);
+        return;
+    }
     if (id.empty()) {
         WriteStatusPage(request, 503, "No session could be started. Try again.");
         return;

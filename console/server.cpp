@@ -209,7 +209,7 @@ class Server::Impl {
     Impl(const ServerOptions &opts, RouterSettings settings)
         : options(opts),
           accounts(opts.accountFile),
-          sessions(opts.sessionIdle, opts.maxSessions, opts.clock),
+          sessions(opts.sessionIdle, opts.maxSessions, opts.clock, opts.maxSessionsPerAccount),
           throttle(opts.loginDelay, opts.longestLoginDelay, opts.clock),
           router(std::move(settings), Registry::Global(), accounts, sessions, throttle) {}
 

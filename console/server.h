@@ -50,6 +50,7 @@ struct ServerOptions {
 
     std::chrono::seconds sessionIdle{30 * 60};
     std::size_t maxSessions = 1000;
+    std::size_t maxSessionsPerAccount = kDefaultSessionsPerAccount;
     std::chrono::milliseconds loginDelay{1000};  // after the first failed login in a row
     std::chrono::milliseconds longestLoginDelay{60 * 1000};
     Clock clock;  // null: the steady clock

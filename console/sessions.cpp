@@ -24,8 +24,12 @@ Clock OrSteady(Clock clock) {
 
 }  // namespace
 
-SessionStore::SessionStore(std::chrono::seconds idle, std::size_t capacity, Clock clock)
-    : idle_(idle), capacity_(capacity > 0 ? capacity : 1), clock_(OrSteady(std::move(clock))) {}
+SessionStore::SessionStore(std::chrono::seconds idle, std::size_t capacity, Clock clock,
+                           std::size_t perAccount)
+    : idle_(idle),
+      capacity_(capacity > 0 ? capacity : 1),
+      perAccount_(perAccount > 0 ? perAccount : 1),
+      clock_(OrSteady(std::move(clock))) {}
 
 bool SessionStore::IsWellFormedId(std::string_view id) {
     if (id.size() != kSessionIdLength) {
@@ -45,7 +49,11 @@ void SessionStore::DropExpired(std::chrono::steady_clock::time_point now) {
     }
 }
 
-std::string SessionStore::Create(const std::string &account, unsigned int access) {
+std::string SessionStore::Create(const std::string &account, unsigned int access,
+                                 SessionRefusal *refusal) {
+    SessionRefusal ignored;
+    SessionRefusal &why = refusal != nullptr ? *refusal : ignored;
+    why = SessionRefusal::kNone;
     unsigned char random[kSessionIdBytes];
     std::size_t have = 0;
     while (have < sizeof(random)) {
@@ -54,6 +62,7 @@ std::string SessionStore::Create(const std::string &account, unsigned int access
             if (errno == EINTR) {
                 continue;
             }
+            why = SessionRefusal::kNoRandomId;
             return {};
         }
         have += static_cast<std::size_t>(got);
@@ -68,12 +77,28 @@ std::string SessionStore::Create(const std::string &account, unsigned int access
     const auto now = clock_();
     std::lock_guard lock(mutex_);
     DropExpired(now);
-    while (sessions_.size() >= capacity_) {
-        auto oldest = sessions_.begin();
+    // Only the account's own sessions may make room. Taking the place of another account's
+    // session would let anyone able to log in, even without rights, log the administrator out by
+    // logging in often enough; refusing instead costs only a login, and filling the store takes
+    // the passwords of capacity / perAccount accounts.
+    while (true) {
+        std::size_t own = 0;
+        auto oldest = sessions_.end();
         for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-            if (it->second.lastUsed < oldest->second.lastUsed) {
+            if (it->second.account != account) {
+                continue;
+            }
+            ++own;
+            if (oldest == sessions_.end() || it->second.lastUsed < oldest->second.lastUsed) {
                 oldest = it;
             }
+        }
+        if (own < perAccount_ && sessions_.size() < capacity_) {
+            break;
+        }
+        if (oldest == sessions_.end()) {
+            why = SessionRefusal::kStoreFull;
+            return {};
         }
         sessions_.erase(oldest);
     }

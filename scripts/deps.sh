@@ -4,12 +4,14 @@
 # browser test's packages are left out (the run command needs none of them).
 set -euo pipefail
 
+# cracklib-runtime: the dictionary libpwquality checks passwords against, which its packages only
+# recommend (and recommendations are not installed here).
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
     gettext
     nlohmann-json3-dev
-    libmicrohttpd-dev libcrypt-dev libcurl4-openssl-dev
+    libmicrohttpd-dev libcrypt-dev libpwquality-dev cracklib-runtime libcurl4-openssl-dev
     wrk curl
     samba smbclient
     clang libclang-rt-14-dev clang-format

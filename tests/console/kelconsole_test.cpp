@@ -162,7 +162,7 @@ TEST_F(Kelconsole, LoadsPluginsServesTheirPagesAndUnloadsThemOnSigterm) {
 
 TEST_F(Kelconsole, PasswdCreatesAnAccountThatTheConsoleAccepts) {
     Child passwd({"passwd", "--accounts=" + accounts_, "--role=none", "viewer"}, dir_, "passwd",
-                 "viewer-password\n");
+                 "Harbor-lantern-57\n");
     EXPECT_EQ(passwd.Wait(), 0) << passwd.Err();
     EXPECT_THAT(passwd.Out(), HasSubstr("created account \"viewer\""));
     EXPECT_THAT(testing_support::ReadFile(accounts_), HasSubstr("viewer:$y$"));
@@ -171,12 +171,34 @@ TEST_F(Kelconsole, PasswdCreatesAnAccountThatTheConsoleAccepts) {
     const std::string url = console.WaitForUrl();
     ASSERT_FALSE(url.empty()) << console.Err();
     EXPECT_THAT(console.Out(), Not(HasSubstr("password")));  // the file existed: no admin made
-    const std::string cookie = Login(url, "viewer", "viewer-password");
+    const std::string cookie = Login(url, "viewer", "Harbor-lantern-57");
     ASSERT_FALSE(cookie.empty());
     EXPECT_THAT(console_test::Get(url + "/tplugin", cookie).body,
                 HasSubstr("test plug-in page access=0x00000000"));
     console.Signal(SIGINT);
     EXPECT_EQ(console.Wait(), 0);
+}
+
+TEST_F(Kelconsole, PasswdRefusesAWeakPasswordAndSaysWhy) {
+    const struct {
+        const char *password;
+        const char *reason;
+    } cases[] = {
+        {"password", "shorter than 12 characters"},
+        {"aaaaaaaaaaaa", "palindrome"},
+        {"viewer-Harbor-57", "user name"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        Child passwd({"passwd", "--accounts=" + accounts_, "viewer"}, dir_,
+                     "weak" + std::to_string(n++), std::string(c.password) + "\n");
+        EXPECT_EQ(passwd.Wait(), 1) << c.password;
+        EXPECT_THAT(passwd.Err(), HasSubstr("kelconsole: password refused: ")) << c.password;
+        EXPECT_THAT(passwd.Err(), HasSubstr(c.reason)) << c.password;
+        EXPECT_THAT(passwd.Err(), HasSubstr("nothing changed")) << c.password;
+        EXPECT_EQ(passwd.Out(), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(accounts_));
 }
 
 TEST_F(Kelconsole, RefusesARemoteAddressWithoutTlsAndBadOptions) {

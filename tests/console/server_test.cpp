@@ -574,6 +574,39 @@ TEST(ConsoleServerStart, RefusesARemoteAddressWithoutTls) {
     EXPECT_EQ(kel::console::Server::Start(options, &error), nullptr);
 }
 
+TEST(ConsoleSessions, FullStoreRefusesALoginRatherThanEndAnotherAccountsSession) {
+    kel::console::ServerOptions options;
+    options.maxSessions = 2;
+    options.maxSessionsPerAccount = 2;
+    LiveConsole console(options);
+    const std::string first = console.Login("guest", console_test::kGuestPassword);
+    Advance(std::chrono::seconds(1));
+    const std::string second = console.Login("guest", console_test::kGuestPassword);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    Advance(std::chrono::seconds(1));
+
+    const std::string admin = std::string("name=admin&password=") + console_test::kAdminPassword;
+    HttpResponse refused = Post(console.At("/login"), admin, {}, console.url());
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_THAT(refused.body, HasSubstr("as many sessions as it can hold"));
+    EXPECT_THAT(refused.body, HasSubstr("name=\"password\""));  // the form, to try again
+    EXPECT_EQ(refused.Header("Set-Cookie"), "");
+    EXPECT_EQ(Get(console.At("/"), second).status, 200);
+    Advance(std::chrono::seconds(1));
+    EXPECT_EQ(Get(console.At("/"), first).status, 200);  // now `second` is the older one
+    Advance(std::chrono::seconds(1));
+
+    const std::string third = console.Login("guest", console_test::kGuestPassword);
+    ASSERT_FALSE(third.empty());
+    EXPECT_EQ(Get(console.At("/"), second).status, 303);
+    EXPECT_EQ(Get(console.At("/"), first).status, 200);
+
+    EXPECT_EQ(Post(console.At("/logout"), "", first, console.url()).status, 303);
+    EXPECT_EQ(Post(console.At("/login"), admin, {}, console.url()).status, 303);
+    EXPECT_EQ(Get(console.At("/"), third).status, 200);
+}
+
 TEST(ConsoleRouter, UnderTlsTheCookieIsSecureAndHostPrefixed) {
     using namespace kel::console;
     RouterSettings settings;

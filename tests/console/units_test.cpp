@@ -209,10 +209,11 @@ TEST(CommandLine, ListenAddressAndPort) {
 TEST(CommandLine, ServeAndPasswdOptions) {
     CommandLine line;
     std::string error;
-    ASSERT_TRUE(ParseCommandLine({"--listen=0.0.0.0:443", "--tls-cert", "c.pem", "--tls-key=k.pem",
-                                  "--plugins=/p", "--accounts=/a", "--allow-insecure-remote",
-                                  "--session-idle=60", "--login-delay=250", "--threads=8"},
-                                 &line, &error))
+    ASSERT_TRUE(ParseCommandLine(
+        {"--listen=0.0.0.0:443", "--tls-cert", "c.pem", "--tls-key=k.pem", "--plugins=/p",
+         "--accounts=/a", "--allow-insecure-remote", "--session-idle=60", "--login-delay=250",
+         "--threads=8", "--sessions-per-account", "3"},
+        &line, &error))
         << error;
     EXPECT_EQ(line.command, CommandLine::Command::kServe);
     EXPECT_EQ(line.server.address, "0.0.0.0");
@@ -226,6 +227,10 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     EXPECT_EQ(line.server.sessionIdle, std::chrono::seconds(60));
     EXPECT_EQ(line.server.loginDelay, std::chrono::milliseconds(250));
     EXPECT_EQ(line.server.threads, 8u);
+    EXPECT_EQ(line.server.maxSessionsPerAccount, 3u);
+    CommandLine defaults;
+    ASSERT_TRUE(ParseCommandLine({}, &defaults, &error)) << error;
+    EXPECT_EQ(defaults.server.maxSessionsPerAccount, 8u);
 
     CommandLine passwd;
     ASSERT_TRUE(ParseCommandLine({"passwd", "--role=none", "guest"}, &passwd, &error)) << error;
@@ -237,6 +242,8 @@ TEST(CommandLine, ServeAndPasswdOptions) {
                                          {"--bogus=1"},
                                          {"stray"},
                                          {"--threads=0"},
+                                         {"--sessions-per-account=0"},
+                                         {"--sessions-per-account=1001"},
                                          {"passwd"},
                                          {"passwd", "a", "b"},
                                          {"passwd", "--listen=1.2.3.4", "a"},
