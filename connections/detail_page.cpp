@@ -9,6 +9,7 @@
 
 #include "connections/list_page.h"
 #include "kel/host.h"
+#include "ofm/close_files.h"
 #include "plugin/html.h"
 #include "plugin/pages.h"
 #include "plugin/records.h"
@@ -301,7 +302,21 @@ void DisplayOpenFiles(void *request, int *stripeCounter, int /*ignoredFlag*/,
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td>", TakeStripe(stripeCounter),
                         label);
     for (uint16_t i = 0; i < count && files[i] != nullptr; ++i) {
-        HtmlText path(files[i]);
+        NameText path(files[i]);
+        if (!IsClosableName(files[i])) {
+            // No close form: the close call cannot take the name, and a cut one might be
+            // another file's.
+            if (i == 0) {
+                HttpSendDataSprintf(request, "<td>%s<br><i>%s</i></td><td></td></tr>\n",
+                                    path.c_str(), lnxMSG(kNameTooLongNote));
+            } else {
+                HttpSendDataSprintf(
+                    request, "<tr %s><td ></td><td>%s<br><i>%s</i></td><td></td></tr>\n",
+                    TakeStripe(stripeCounter), path.c_str(), lnxMSG(kNameTooLongNote));
+            }
+            continue;
+        }
+        CloseNameValue value(files[i]);
         HttpSendDataSprintf(request,
                             "<FORM method=\"post\" action=\"/%s/%s/%08x\" "
                             "onsubmit=\"javascript:return closeThisFile();\">",
@@ -310,12 +325,12 @@ void DisplayOpenFiles(void *request, int *stripeCounter, int /*ignoredFlag*/,
             HttpSendDataSprintf(request,
                                 "<INPUT TYPE=\"hidden\" NAME=\"FILENAME\" "
                                 "VALUE=\"<filename>%s</filename>\" ><td>%s",
-                                path.c_str(), path.c_str());
+                                value.c_str(), path.c_str());
         } else {
             HttpSendDataSprintf(request,
                                 "<INPUT TYPE=\"hidden\" NAME=\"FILENAME\" "
                                 "VALUE=\"<filename>%s</filename>\" ><tr %s><td ></td><td>%s",
-                                path.c_str(), TakeStripe(stripeCounter), path.c_str());
+                                value.c_str(), TakeStripe(stripeCounter), path.c_str());
         }
         if (volume[0] != '\0') {
             HttpSendDataSprintf(request, "<INPUT TYPE=\"hidden\" NAME=\"volume\" VALUE=\"%s\" >",

@@ -1,12 +1,13 @@
 // fuzz_parse_close_files: parseDataToCloseCIFSFiles on close lists built by the input, and on
 // any text.
 //
-// A built list is free text, then names (any bytes but NUL and "</filename>", of every length up
-// to beyond the 511 characters a close call takes) each between "<filename>" and "</filename>"
-// with free text between them, and perhaps an opening tag that is never closed. Every name must
-// be closed once, in order, cut to 511 characters, whatever the closes return; nothing else may
-// be closed. Any other text must close only names that it holds between the two tags. The data
-// lies in a heap block of exactly its own size.
+// A built list is free text, then names (any bytes but NUL, tags included, of every length up to
+// beyond the 511 bytes a close call takes), each carried as a page writes it (EncodeCloseName)
+// between "<filename>" and "</filename>", with free text between them, and perhaps an opening
+// tag that is never closed. Every name of at most 511 bytes must be closed once, in order,
+// whatever the closes return; a longer one never (not even cut); nothing else may be closed. Any
+// other text must close only names of at most 511 bytes that it holds between the two tags, each
+// byte as it is or as %XX. The data lies in a heap block of exactly its own size.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,43 @@ std::vector<std::string> ClosedPaths() {
     return paths;
 }
 
+int HexDigit(char c) {
+    const std::string_view digits = "0123456789abcdef";
+    const std::size_t at = digits.find(static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c));
+    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+}
+
+// True when carried spells path, each byte of it either as it is or as %XX.
+bool Spells(std::string_view carried, std::string_view path) {
+    std::size_t at = 0;
+    for (const char c : path) {
+        if (at < carried.size() && carried[at] == c) {
+            ++at;
+        } else if (at + 2 < carried.size() && carried[at] == '%' &&
+                   HexDigit(carried[at + 1]) >= 0 && HexDigit(carried[at + 2]) >= 0 &&
+                   HexDigit(carried[at + 1]) * 16 + HexDigit(carried[at + 2]) ==
+                       static_cast<unsigned char>(c)) {
+            at += 3;
+        } else {
+            return false;
+        }
+    }
+    return at == carried.size();
+}
+
+// True when text holds path between an opening tag and the next closing tag.
+bool HoldsBetweenTags(std::string_view text, std::string_view path) {
+    for (std::size_t open = text.find(kOpen); open != std::string_view::npos;
+         open = text.find(kOpen, open + 1)) {
+        const std::size_t from = open + kOpen.size();
+        const std::size_t close = text.find(kClose, from);
+        if (close != std::string_view::npos && Spells(text.substr(from, close - from), path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void Parse(const std::string &text) {
     std::unique_ptr<char[]> block(new char[text.size() + 1]);
     std::memcpy(block.get(), text.c_str(), text.size() + 1);
@@ -65,9 +103,12 @@ void BuiltList(FuzzedDataProvider &in) {
     std::vector<std::string> expected;
     const std::size_t names = in.ConsumeIntegralInRange<std::size_t>(0, 6);
     for (std::size_t i = 0; i < names; ++i) {
-        const std::string name = Without(PathText(in, kMaxName), kClose);
-        text += std::string(kOpen) + name + std::string(kClose);
-        expected.push_back(name.substr(0, kCloseNameSize - 1));
+        std::string name = PathText(in, kMaxName);
+        std::erase(name, '\0');
+        text += std::string(kOpen) + EncodeCloseName(name) + std::string(kClose);
+        if (IsClosableName(name)) {
+            expected.push_back(name);
+        }
         text += Without(Text(in, kMaxJunk), kOpen);
     }
     if (in.ConsumeBool()) {
@@ -85,8 +126,8 @@ void AnyText(FuzzedDataProvider &in) {
     const std::vector<std::string> paths = ClosedPaths();
     Require(paths.size() <= Occurrences(read, kOpen), "more closes than opening tags");
     for (const std::string &path : paths) {
-        Require(read.find(std::string(kOpen) + path) != std::string::npos,
-                "closed a name the data does not hold: " + path);
+        Require(IsClosableName(path), "closed a name longer than the close call takes");
+        Require(HoldsBetweenTags(read, path), "closed a name the data does not hold: " + path);
     }
 }
 

@@ -18,6 +18,11 @@ std::string_view CutToFit(std::string_view text, std::size_t size);
 // is terminated and holds no stale bytes.
 void CopyText(char *destination, std::size_t size, std::string_view text);
 
+// The length of the well-formed UTF-8 sequence that begins at text[at] (1 for an ASCII byte), or
+// 0 when none begins there: a stray continuation byte, an overlong form, a surrogate, a value
+// past U+10FFFF or a sequence cut short. REQUIRES: at < text.size().
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+
 // A malloc'ed, terminated copy of text; null when the allocation fails.
 char *DuplicateText(std::string_view text);
 

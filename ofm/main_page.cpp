@@ -6,6 +6,7 @@
 
 #include "cifsmonitoring/monitoring.h"
 #include "kel/host.h"
+#include "ofm/close_files.h"
 #include "ofm/open_files.h"
 #include "ofm/sort.h"
 #include "plugin/html.h"
@@ -48,7 +49,21 @@ void PrefetchRow(const OpenFileInfo *file) {
 }
 
 void WriteRow(void *request, const OpenFileInfo &file, const char *stripe) {
-    HtmlText path(file.fileName);
+    NameText path(file.fileName);
+    if (file.nameCut) {
+        // The start of a longer name cannot be closed (it might name another file): the row
+        // says so instead of offering a checkbox.
+        HttpSendDataSprintf(request,
+                            "<TR %s><TD align=center></TD><td class=\"tablecol\" "
+                            "align=center>%d</td><td class=\"tablecol\" align=center><a "
+                            "href=\"/%s/ConnectionNumber/%08X\" onclick=\"return "
+                            "connectionFormSubmit(this);\" >%s</a></td><td class=\"tablecol\" "
+                            "align=left>%s<br><i>%s</i></td></TR>",
+                            stripe, file.connNumber, keyword_cifsdcons,
+                            static_cast<unsigned>(file.connNumber), HtmlText(file.userName).c_str(),
+                            path.c_str(), lnxMSG(kNameTooLongNote));
+        return;
+    }
     HttpSendDataSprintf(request,
                         "<TR %s><TD align=center><input type=\"checkbox\" NAME=\"FILENAME\" "
                         "VALUE=\"<filename>%s</filename>\" id=cb1></TD><td class=\"tablecol\" "
@@ -56,9 +71,9 @@ void WriteRow(void *request, const OpenFileInfo &file, const char *stripe) {
                         "href=\"/%s/ConnectionNumber/%08X\" onclick=\"return "
                         "connectionFormSubmit(this);\" >%s</a></td><td class=\"tablecol\" "
                         "align=left>%s</td></TR>",
-                        stripe, path.c_str(), file.connNumber, keyword_cifsdcons,
-                        static_cast<unsigned>(file.connNumber), HtmlText(file.userName).c_str(),
-                        path.c_str());
+                        stripe, CloseNameValue(file.fileName).c_str(), file.connNumber,
+                        keyword_cifsdcons, static_cast<unsigned>(file.connNumber),
+                        HtmlText(file.userName).c_str(), path.c_str());
 }
 
 // Opening and closing lines of each script element.

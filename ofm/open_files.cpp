@@ -129,7 +129,9 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
             node->connNumberAlt = record->connNumber;
             node->connNumber = record->connNumber;
             CopyField(node->userName, FieldText(record->userName));
-            CopyField(node->fileName, std::string_view(entry, strnlen(entry, kFileNameSize)));
+            const std::size_t length = strnlen(entry, kFileNameSize);
+            CopyField(node->fileName, std::string_view(entry, length));
+            node->nameCut = length == kFileNameSize;
             node->next = nullptr;
             *tail = node;
             tail = &node->next;

@@ -29,6 +29,10 @@ struct OpenFileInfo {
     uint16_t connNumber;     // the connection holding the file: shown, linked and sorted on
     char userName[kel2cifs::kUserNameSize];
     char fileName[kel2cifs::kFileNameSize];
+    // The server's name was longer than fileName holds: fileName is its start, which may be
+    // another file's name, so the page offers no close for it. (Kept in the padding before
+    // next: the node's size is unchanged.)
+    bool nameCut;
     OpenFileInfo *next;
 };
 

@@ -33,32 +33,101 @@ bool NeedsPercentEncoding(std::string_view text) {
     return false;
 }
 
+void AppendEscaped(std::string &out, char c) {
+    switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+            break;
+    }
+}
+
+// True when text holds an HTML special character or a byte that is not part of well-formed UTF-8.
+bool NeedsNameEscaping(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'') {
+                return true;
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            return true;
+        }
+        i += length;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+    auto byte = [&](std::size_t k) -> unsigned {
+        return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0u;
+    };
+    auto continuation = [&](std::size_t k) { return (byte(k) & 0xC0u) == 0x80u; };
+    const unsigned lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return continuation(1) ? 2 : 0;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+        return byte(1) >= low && byte(1) <= high && continuation(2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
+        return byte(1) >= low && byte(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+std::string EscapeHtmlShowingBadBytes(std::string_view text) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            out += kReplacement;
+            ++i;
+        } else if (length == 1) {
+            AppendEscaped(out, text[i]);
+            ++i;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
 
 std::string EscapeHtml(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-                break;
-        }
+        AppendEscaped(out, c);
     }
     return out;
 }
@@ -95,6 +164,15 @@ HtmlText::HtmlText(const char *text) {
 
 // A view is not known to be terminated where it ends, so it is always copied.
 HtmlText::HtmlText(std::string_view text) : escaped_(EscapeHtml(text)) {}
+
+NameText::NameText(const char *text) {
+    const std::string_view view = TextOf(text);
+    if (!NeedsNameEscaping(view)) {
+        plain_ = text != nullptr ? text : "";
+    } else {
+        escaped_ = EscapeHtmlShowingBadBytes(view);
+    }
+}
 
 UrlPathText::UrlPathText(const char *text) {
     std::string_view view = TextOf(text);

@@ -19,6 +19,13 @@ namespace kel2cifs {
 
 // The text with & < > " ' replaced by &amp; &lt; &gt; &quot; &#39;.
 std::string EscapeHtml(std::string_view text);
+// The length of the well-formed UTF-8 sequence that begins at text[at] (1 for an ASCII byte), or
+// 0 when none begins there: a stray continuation byte, an overlong form, a surrogate, a value
+// past U+10FFFF or a sequence cut short. REQUIRES: at < text.size().
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+// The text escaped as by EscapeHtml, with every byte that is not part of well-formed UTF-8
+// replaced by U+FFFD (one each).
+std::string EscapeHtmlShowingBadBytes(std::string_view text);
 // The text with every byte but unreserved characters (A-Z a-z 0-9 - . _ ~) and the path
 // characters / : @ ! $ ( ) * + , ; = percent-encoded as %XX (upper-case hex).
 std::string PercentEncodePath(std::string_view text);
@@ -31,6 +38,23 @@ class HtmlText {
     explicit HtmlText(std::string_view text);
     HtmlText(const HtmlText &) = delete;
     HtmlText &operator=(const HtmlText &) = delete;
+
+    const char *c_str() const { return plain_ != nullptr ? plain_ : escaped_.c_str(); }
+
+  private:
+    const char *plain_ = nullptr;
+    std::string escaped_;
+};
+
+// A file name ready to be written into element text: as HtmlText, and every byte that is not
+// part of well-formed UTF-8 shown as U+FFFD, so that the page is UTF-8 whatever the name holds.
+// For display only: a name to be acted on is carried in its own encoding (see
+// ofm/close_files.h). Refers to the original when nothing needs changing.
+class NameText {
+  public:
+    explicit NameText(const char *text);
+    NameText(const NameText &) = delete;
+    NameText &operator=(const NameText &) = delete;
 
     const char *c_str() const { return plain_ != nullptr ? plain_ : escaped_.c_str(); }
 

@@ -8,6 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "monitoring/json_text.h"
+#include "monitoring/text.h"
+
 namespace cifsmon {
 
 namespace {
@@ -37,6 +40,7 @@ std::string TakeText(Json &value, const std::string &where) {
         Fail(where, "must be a text");
     }
     std::string text = std::move(value.get_ref<std::string &>());
+    UnmarkForeignBytes(&text);
     if (text.find('\0') != std::string::npos) {
         Fail(where, "must not hold a NUL character");
     }
@@ -207,6 +211,10 @@ void ReadConnections(Json &array, State *state) {
 bool ParseState(std::string_view text, State *state, std::string *error) {
     *state = State();
     Json document;
+    std::string marked;
+    if (MarkForeignBytes(text, &marked)) {
+        text = marked;
+    }
     try {
         document = Json::parse(text.begin(), text.end());
     } catch (const Json::exception &e) {
@@ -236,33 +244,8 @@ bool ParseState(std::string_view text, State *state, std::string *error) {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at text[i] (a byte of 0x80 or more), or 0 when
-// there is none: a stray continuation byte, an overlong form, a surrogate, a value past
-// U+10FFFF or a truncated sequence.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-    auto byte = [&](std::size_t k) -> unsigned {
-        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
-    };
-    auto continuation = [&](std::size_t k) { return (byte(k) & 0xC0u) == 0x80u; };
-    unsigned lead = byte(0);
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return continuation(1) ? 2 : 0;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        unsigned low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        unsigned high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-        return byte(1) >= low && byte(1) <= high && continuation(2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        unsigned low = lead == 0xF0 ? 0x90 : 0x80;
-        unsigned high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-        return byte(1) >= low && byte(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-// A JSON string literal of text. Bytes that are not UTF-8 become U+FFFD, so that the document
-// always parses again.
+// A JSON string literal of text. A byte that is not part of well-formed UTF-8 (a file name is
+// any bytes) is written as it is: ParseState reads it back (see json_text.h).
 void AppendString(std::string *out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out->push_back('"');
@@ -272,7 +255,7 @@ void AppendString(std::string *out, std::string_view text) {
         if (c >= 0x80) {
             std::size_t length = Utf8SequenceLength(text, i);
             if (length == 0) {
-                *out += "\xEF\xBF\xBD";
+                out->push_back(static_cast<char>(c));
                 ++i;
             } else {
                 out->append(text.substr(i, length));

@@ -22,8 +22,10 @@ namespace cifsmon {
 inline constexpr char kStateFormatName[] = "cifsmonitoring-demo-state";
 inline constexpr int kStateFormatVersion = 1;
 
-// Parses and validates a state document. On failure returns false, leaves *state unspecified and
-// sets *error to one line naming the first offending element ("connections[2].number: ...").
+// Parses and validates a state document. A text may hold bytes that are not UTF-8 (a file name
+// is any bytes): they are kept as they are (json_text.h), and the rest is read as usual. On
+// failure returns false, leaves *state unspecified and sets *error to one line naming the first
+// offending element ("connections[2].number: ...").
 // Required: "volumes" and "connections" arrays, each volume's non-empty unique "name", each
 // connection's "number" (0 to 65535) and "user"; every other key may be missing (empty text,
 // zero, no entries). Unknown keys are ignored. Two groups of one connection naming the same
@@ -31,9 +33,9 @@ inline constexpr int kStateFormatVersion = 1;
 // or a wrong type makes the document invalid.
 [[nodiscard]] bool ParseState(std::string_view text, State *state, std::string *error);
 
-// The document for a state: volumes one per line, connections one per line, UTF-8 kept as it
-// is (a byte that is not UTF-8 becomes U+FFFD). ParseState(SerializeState(s)) gives s back for
-// every State that ParseState can produce. Linear in the size of the state.
+// The document for a state: volumes one per line, connections one per line, every text's bytes
+// kept as they are, those that are not UTF-8 too (json_text.h). ParseState(SerializeState(s))
+// gives s back for every State that ParseState can produce. Linear in the size of the state.
 std::string SerializeState(const State &state);
 
 }  // namespace cifsmon

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
+#include "monitoring/json_text.h"
+
 namespace cifsmon {
 
 namespace {
@@ -63,7 +65,9 @@ std::string Text(const Json &object, const char *name, const std::string &where)
     if (!member->is_string()) {
         throw Bad{where + ": \"" + name + "\" is not a text"};
     }
-    return member->get<std::string>();
+    std::string text = member->get<std::string>();
+    UnmarkForeignBytes(&text);
+    return text;
 }
 
 // A uid or gid; -1 (or its unsigned form) means none, as for a session still authenticating.
@@ -125,11 +129,13 @@ template <typename Visit>
 void ForEachEntry(const Json &root, const char *name, Visit visit) {
     const Json &collection = ObjectMember(root, name, "smbstatus output");
     for (auto entry = collection.begin(); entry != collection.end(); ++entry) {
-        std::string where = std::string(name) + "[\"" + entry.key() + "\"]";
+        std::string key = entry.key();
+        UnmarkForeignBytes(&key);
+        std::string where = std::string(name) + "[\"" + key + "\"]";
         if (!entry->is_object()) {
             throw Bad{where + " is not an object"};
         }
-        visit(entry.key(), *entry, where);
+        visit(key, *entry, where);
     }
 }
 
@@ -213,6 +219,11 @@ bool ParseSmbstatusJson(std::string_view text, SambaStatus *status, std::string 
     *status = SambaStatus();
     if (IsBlank(text)) {
         return true;
+    }
+    // A file name that is not UTF-8 spoils only itself, not the whole listing (json_text.h).
+    std::string marked;
+    if (MarkForeignBytes(text, &marked)) {
+        text = marked;
     }
     Json root = Json::parse(text, nullptr, false);
     if (root.is_discarded()) {

@@ -1,6 +1,7 @@
 // console.test.mjs: an administrator's session in headless Chromium, against the console with
 // the plug-in and demo data: log in, the three pages and their actions, the help pages, a file
-// name that is markup, an account without rights. Every page is kept as a screenshot.
+// name that is markup, file names that hold the close form's tags, a line break or a byte that
+// is not UTF-8, an account without rights. Every page is kept as a screenshot.
 import assert from 'node:assert/strict';
 import http from 'node:http';
 import fs from 'node:fs';
@@ -225,6 +226,47 @@ describe('an administrator in the browser', () => {
     assert.equal(dialogs[opened].type, 'confirm');
     assert.equal(new URL(page.url()).pathname, '/cifsofm/DATA');
     assert.equal(allOpenPaths(demo.readState()).length, before);
+  });
+
+  it('closes exactly the ticked file whatever its name holds', async () => {
+    // A CIFS user's names: one that holds the close form's tags around another open file, one
+    // with a line break, one that is not UTF-8 (written into the state file as its bytes).
+    const dir = '/srv/cifs/DATA/';
+    const victim = `${dir}victim.doc`;
+    const trap = `${dir}trap.doc</filename><filename>${victim}`;
+    const lines = `${dir}two\r\nlines%3C.doc`;
+    const state = demo.readState();
+    const holder = state.connections.find((c) => (c.openFiles ?? []).some((g) => g.volume === 'DATA'));
+    const group = holder.openFiles.find((g) => g.volume === 'DATA');
+    group.paths.push(trap, victim, lines, `${dir}bad@BYTE@.doc`);
+    const [front, back] = JSON.stringify(state).split('@BYTE@');
+    fs.writeFileSync(demo.stateFile,
+      Buffer.concat([Buffer.from(front), Buffer.from([0xff]), Buffer.from(back)]));
+
+    // Ticks the row whose path cell shows `shown` and closes it; the paths listed afterwards.
+    const closeRow = async (shown) => {
+      await page.goto(demo.at('/cifsofm/DATA'));
+      const index = (await openFileRows()).findIndex((row) => row.path === shown);
+      assert.ok(index >= 0, `${JSON.stringify(shown)} is listed`);
+      await page.locator('input[type="checkbox"][name="FILENAME"]').nth(index).check();
+      await withConfirmation(CLOSE_FILES_PROMPT, () =>
+        follow(page.locator('input[type="submit"][value="Close Files"]')));
+      return (await openFileRows()).map((row) => row.path);
+    };
+    const listed = await closeRow(trap);
+    assert.ok(!listed.includes(trap), 'the ticked file is closed');
+    assert.ok(listed.includes(victim), 'the file its name mentions stays open');
+    assert.ok(allOpenPaths(demo.readState()).includes(victim));
+    // The page shows a line break as the document reads it, and the bad byte as U+FFFD.
+    await closeRow(`${dir}two\nlines%3C.doc`);
+    await closeRow(`${dir}bad\uFFFD.doc`);
+    await shot('ofm-closed-odd-names');
+    const remaining = fs.readFileSync(demo.stateFile);
+    assert.equal(remaining.indexOf(Buffer.from([0xff])), -1, 'the name that is not UTF-8 is closed');
+    const paths = allOpenPaths(demo.readState());
+    assert.ok(!paths.includes(lines) && !paths.includes(trap) && paths.includes(victim));
+    await closeRow(victim);
+    assert.ok(!allOpenPaths(demo.readState()).includes(victim));
   });
 
   it('sorts Manage Connections by each column', async () => {

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/browser_form.h"
 #include "connections/close.h"
 #include "connections/connection_list.h"
 #include "cons_fixture.h"
@@ -220,6 +221,38 @@ TEST_F(ConnectionsDispatch, PostedFileNamesAreClosedWithTheirExactPaths) {
     fake::Request get = fake::Get("/cifscons/CIFSCloseFiles/0000000C");
     EXPECT_EQ(Serve(get), 200);
     EXPECT_EQ(ClosedSoFar().size(), 3u);
+}
+
+// Every close form of the detail page, posted back as a browser would, closes exactly its own
+// file, whatever bytes the name holds; a name the close call cannot take gets a note, no form.
+TEST_F(ConnectionsDispatch, EachCloseFormOfTheDetailPageClosesExactlyItsFile) {
+    const std::string trap = "/v/trap.doc</filename><filename>/v/victim.doc";
+    const std::string lines = "/v/two\r\nlines%.doc";
+    const std::string bad = "/v/bad\xFF.doc";
+    const std::string overLong = "/v/" + std::string(600, 'p');
+    fake::ConnInfo info;
+    info.connNumber = 12;
+    info.userName = "ann";
+    info.openFileNames = {trap, "/v/victim.doc", lines, bad, overLong};
+    fake::SetConnInfo(12, info);
+
+    fake::Request page = fake::Post("/cifscons/0000000C", "volume=VOL1&sorttype=UserName&FILTER=");
+    EXPECT_EQ(Serve(page), 200);
+    const std::vector<std::string> values =
+        testing_support::AttributeValues(page.body, "NAME=\"FILENAME\" VALUE=\"");
+    EXPECT_EQ(values.size(), 4u);
+    EXPECT_THAT(page.body, HasSubstr("<td>/v/bad\xEF\xBF\xBD.doc<INPUT"));
+    EXPECT_THAT(page.body, HasSubstr("<td ></td><td>" + overLong +
+                                     "<br><i>This name is too long to be closed.</i></td><td></td>"
+                                     "</tr>\n"));
+    for (const std::string &value : values) {
+        fake::Request close = fake::Post("/cifscons/CIFSCloseFiles/0000000c",
+                                         testing_support::PostedBody("FILENAME", {value}) +
+                                             "&volume=VOL1&sorttype=UserName&FILTER=");
+        EXPECT_EQ(Serve(close), 200);
+    }
+    EXPECT_THAT(ClosedSoFar(),
+                ElementsAre(ByName(trap), ByName("/v/victim.doc"), ByName(lines), ByName(bad)));
 }
 
 TEST_F(ConnectionsDispatch, RequestsThatAreRefused) {

@@ -346,6 +346,34 @@ TEST_F(ApiTest, CloseFileByFileNameClosesThePathOnEveryConnectionHoldingIt) {
     EXPECT_EQ(list, nullptr);
 }
 
+// One file name that is not UTF-8 spoils neither the listing nor the other names: every file
+// is listed with its own bytes, and a close keeps the other such names as they are.
+TEST_F(ApiTest, ANameThatIsNotUtf8SpoilsNothing) {
+    WriteState(
+        "{\"volumes\": [{\"name\": \"DATA\"}], \"connections\": ["
+        "{\"number\": 1, \"user\": \"u\", \"openFiles\": [{\"volume\": \"DATA\", "
+        "\"paths\": [\"/srv/DATA/a.doc\", \"/srv/DATA/bad\xFF.doc\"]}]},"
+        "{\"number\": 2, \"user\": \"v\", \"openFiles\": [{\"volume\": \"DATA\", "
+        "\"paths\": [\"/srv/DATA/also\xC3(bad\", \"/srv/DATA/b.doc\"]}]}]}");
+    VolFileListNode *list = nullptr;
+    int count = 0;
+    ASSERT_EQ(Ext_ListVolFileDetails("DATA", &list, &count), 0);
+    ASSERT_EQ(count, 2);
+    EXPECT_THAT(Texts(list->fileNames, list->fileCount),
+                ElementsAre("/srv/DATA/a.doc", "/srv/DATA/bad\xFF.doc"));
+    EXPECT_THAT(Texts(list->next->fileNames, list->next->fileCount),
+                ElementsAre("/srv/DATA/also\xC3(bad", "/srv/DATA/b.doc"));
+    FreeVolFileListNodes(&list);
+
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv/DATA/bad\xFF.doc"), 0);
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv/DATA/b.doc"), 0);
+    cifsmon::State state = ReadState();
+    EXPECT_THAT(monitoring_test::OpenPaths(state, 1), ElementsAre("/srv/DATA/a.doc"));
+    EXPECT_THAT(monitoring_test::OpenPaths(state, 2), ElementsAre("/srv/DATA/also\xC3(bad"));
+    ASSERT_EQ(Ext_CloseFileByFileName("/srv/DATA/also\xC3(bad"), 0);
+    EXPECT_THAT(monitoring_test::OpenPaths(ReadState(), 2), IsEmpty());
+}
+
 TEST_F(ApiTest, CloseFileByIDClosesEveryFileOfTheConnectionAndKeepsIt) {
     ASSERT_EQ(Ext_CloseFileByID(7), 0);
     cifsmon::State state = ReadState();

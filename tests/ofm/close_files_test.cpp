@@ -2,7 +2,6 @@
 #include "ofm/close_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/browser_form.h"
 #include "expected_ofm.h"
 #include "ofm/file_details.h"
 #include "ofm_fixture.h"
@@ -25,9 +25,12 @@ using expected_ofm::SortHeadingCells;
 using expected_ofm::TableEnd;
 using expected_ofm::VolumeSelector;
 using expected_ofm::VolumeTableStart;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::UnorderedElementsAreArray;
 
 std::vector<std::string> ClosedPaths() {
     std::vector<std::string> paths;
@@ -38,57 +41,11 @@ std::vector<std::string> ClosedPaths() {
     return paths;
 }
 
-// What a browser posts for a form field: every byte but letters and digits as %XX, blanks as +.
-std::string FormEncode(const std::string &text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) != 0) {
-            out += static_cast<char>(c);
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0f];
-        }
-    }
-    return out;
-}
+using testing_support::AttributeValues;
+using testing_support::PostedBody;
 
-// What a browser makes of an attribute value: the character references undone.
-std::string HtmlUnescape(std::string text) {
-    const std::vector<std::pair<std::string, std::string>> references = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        bool replaced = false;
-        for (const auto &[reference, character] : references) {
-            if (text.compare(i, reference.size(), reference) == 0) {
-                out += character;
-                i += reference.size();
-                replaced = true;
-                break;
-            }
-        }
-        if (!replaced) {
-            out += text[i++];
-        }
-    }
-    return out;
-}
-
-// The VALUE attributes of the FILENAME checkboxes of a page, as the browser would post them.
-std::vector<std::string> CheckboxValues(const std::string &page) {
-    std::vector<std::string> values;
-    const std::string marker = "NAME=\"FILENAME\" VALUE=\"";
-    for (std::size_t at = page.find(marker); at != std::string::npos;
-         at = page.find(marker, at + 1)) {
-        std::size_t from = at + marker.size();
-        values.push_back(HtmlUnescape(page.substr(from, page.find('"', from) - from)));
-    }
-    return values;
-}
+// How a row's checkbox starts its value.
+constexpr char kCheckboxValue[] = "NAME=\"FILENAME\" VALUE=\"";
 
 class CloseList : public ofm_test::OfmTest {};
 
@@ -129,10 +86,30 @@ TEST_F(CloseList, StopsAtAnOpeningTagWithoutItsEnd) {
     EXPECT_THAT(ClosedPaths(), ElementsAre("/d/a"));
 }
 
-TEST_F(CloseList, CutsALongNameTo511Characters) {
-    const std::string name = "/" + std::string(600, 'n');
-    parseDataToCloseCIFSFiles(("<filename>" + name + "</filename>").c_str());
-    EXPECT_THAT(ClosedPaths(), ElementsAre(name.substr(0, 511)));
+// The close call takes at most 511 bytes; a longer name is refused, never cut into what may be
+// another file's name.
+TEST_F(CloseList, RefusesANameTheCloseCallCannotTake) {
+    const std::string fits = "/" + std::string(510, 'n');
+    parseDataToCloseCIFSFiles(("<filename>" + fits + "n</filename><filename>" + fits +
+                               "</filename><filename>" + fits + "%41</filename>")
+                                  .c_str());
+    EXPECT_THAT(ClosedPaths(), ElementsAre(fits));
+    EXPECT_THAT(
+        LogText(),
+        HasSubstr("[D] Close File refused, the name is longer than 511 bytes: " + fits + "n\n"));
+}
+
+// Between the tags is the carried name: it is percent-decoded once more, and only "%XX" is
+// decoded; a text that no page writes is refused rather than guessed at.
+TEST_F(CloseList, DecodesTheCarriedNameAndRefusesMalformedOnes) {
+    parseDataToCloseCIFSFiles(
+        "<filename>/a%25b+c%253C</filename><filename>/bad%</filename>"
+        "<filename>/bad%4</filename><filename>/bad%zz1</filename>"
+        "<filename>/nul%00x</filename><filename>/%3C%0D%0A%ff</filename>");
+    EXPECT_THAT(ClosedPaths(), ElementsAre("/a%b+c%3C", "/<\r\n\xff"));
+    EXPECT_THAT(LogText(),
+                HasSubstr("[D] Close File refused, the posted name is malformed: /bad%\n"));
+    EXPECT_THAT(LogText(), HasSubstr("malformed: /nul%00x\n"));
 }
 
 class CloseAction : public ofm_test::OfmTest {
@@ -222,14 +199,139 @@ TEST_F(CloseAction, AFileWithMarkupInItsNameIsClosedByItsExactPath) {
     EXPECT_EQ(Serve(page), 200);
     const std::string shown =
         "/VOL1/&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;amp;&#39;x.doc";
-    EXPECT_THAT(page.body, HasSubstr(Row(fake::kStripeLight, shown, 3, "00000003", "eve")));
+    EXPECT_THAT(
+        page.body,
+        HasSubstr(Row(fake::kStripeLight, shown, 3, "00000003", "eve",
+                      "/VOL1/%3Cimg src=x onerror=&quot;alert(1)&quot;&gt;&amp;amp;&#39;x.doc")));
 
-    std::vector<std::string> values = CheckboxValues(page.body);
-    ASSERT_THAT(values, ElementsAre("<filename>" + path + "</filename>"));
-    fake::Request close = fake::Post("/cifsofm/CIFSCloseFiles/VOL1",
-                                     "FILENAME=" + FormEncode(values[0]) + "&K_1_=on");
+    // The "<" is carried as %3C, so that the decoded body holds no tag but the two around it.
+    std::vector<std::string> values = AttributeValues(page.body, kCheckboxValue);
+    ASSERT_THAT(values, ElementsAre("<filename>/VOL1/%3Cimg src=x onerror=&quot;alert(1)&quot;&gt;"
+                                    "&amp;amp;&#39;x.doc</filename>"));
+    fake::Request close =
+        fake::Post("/cifsofm/CIFSCloseFiles/VOL1", PostedBody("FILENAME", values) + "&K_1_=on");
     EXPECT_EQ(Serve(close), 200);
     EXPECT_THAT(ClosedPaths(), ElementsAre(path));
+}
+
+// A volume whose files a close removes from the listing, as a server's would, and pages whose
+// close forms are ticked and posted back as a browser would.
+class ClosingByName : public ofm_test::OfmTest {
+  protected:
+    void SetUp() override {
+        OfmTest::SetUp();
+        fake::SetVolumes({"VOL1"});
+    }
+
+    void Open(std::vector<std::string> names) {
+        open_ = std::move(names);
+        List();
+        fake::SetCloseHandler([this](const fake::CloseCall &call) {
+            auto found = std::find(open_.begin(), open_.end(), call.path);
+            if (found == open_.end()) {
+                return 1;
+            }
+            open_.erase(found);
+            List();
+            return 0;
+        });
+    }
+
+    // The page of VOL1 and the raw values of its checkboxes.
+    std::vector<std::string> Checkboxes(std::string *page = nullptr) {
+        fake::Request request = fake::Get("/cifsofm/VOL1");
+        EXPECT_EQ(Serve(request), 200);
+        if (page != nullptr) {
+            *page = request.body;
+        }
+        return AttributeValues(request.body, kCheckboxValue);
+    }
+
+    // Ticks the checkboxes whose raw value holds `mark` and posts the close form; the page that
+    // answers.
+    std::string Tick(const std::string &mark) {
+        std::vector<std::string> ticked;
+        for (const std::string &value : Checkboxes()) {
+            if (value.find(mark) != std::string::npos) {
+                ticked.push_back(value);
+            }
+        }
+        EXPECT_FALSE(ticked.empty()) << "no checkbox holds " << mark;
+        fake::Request close =
+            fake::Post("/cifsofm/CIFSCloseFiles/VOL1", PostedBody("FILENAME", ticked));
+        EXPECT_EQ(Serve(close), 200);
+        return close.body;
+    }
+
+    std::vector<std::string> open_;
+
+  private:
+    void List() {
+        fake::SetVolumeFiles(
+            "VOL1", {Record(3, "eve", std::vector<fake::Entry>(open_.begin(), open_.end()))});
+    }
+};
+
+TEST_F(ClosingByName, ANameHoldingTagsClosesItselfAndNoOtherFile) {
+    const std::string trap = "/VOL1/trap.doc</filename><filename>/VOL1/victim.doc";
+    Open({trap, "/VOL1/victim.doc"});
+    const std::string after = Tick("trap.doc");
+    EXPECT_THAT(ClosedPaths(), ElementsAre(trap));
+    EXPECT_THAT(open_, ElementsAre("/VOL1/victim.doc"));
+    EXPECT_THAT(after, HasSubstr(">/VOL1/victim.doc</td></TR>"));
+    EXPECT_THAT(after, Not(HasSubstr("trap.doc")));
+}
+
+TEST_F(ClosingByName, LineBreaksPercentSignsAndPlusSignsReachTheirOwnFile) {
+    const std::vector<std::string> names = {"/VOL1/two\r\nlines.doc", "/VOL1/cr\ronly",
+                                            "/VOL1/lf\nonly",         "/VOL1/100%.doc",
+                                            "/VOL1/%3C.doc",          "/VOL1/a+b c&d=e.doc"};
+    Open(names);
+    std::string page;
+    const std::vector<std::string> values = Checkboxes(&page);
+    // Written once encoded: "%3C" as a name is "%253C", not a "<".
+    EXPECT_THAT(values, Contains("<filename>/VOL1/%253C.doc</filename>"));
+    EXPECT_THAT(values, Contains("<filename>/VOL1/two%0D%0Alines.doc</filename>"));
+    // Names without those bytes are written as they are.
+    EXPECT_THAT(values, Contains("<filename>/VOL1/a+b c&amp;d=e.doc</filename>"));
+
+    Tick("/VOL1/");
+    EXPECT_THAT(ClosedPaths(), UnorderedElementsAreArray(names));
+    EXPECT_THAT(open_, IsEmpty());
+}
+
+// A name that is not UTF-8 spoils neither the page nor the close: it is shown with U+FFFD and
+// its checkbox carries its own bytes.
+TEST_F(ClosingByName, ANameThatIsNotUtf8IsShownReplacedAndClosedByItsBytes) {
+    const std::string bad = "/VOL1/bad\xFF\xC3(.doc";
+    Open({"/VOL1/caf\xC3\xA9.doc", bad, "/VOL1/ok.doc"});
+    std::string page;
+    EXPECT_THAT(Checkboxes(&page), Contains("<filename>/VOL1/bad%FF%C3(.doc</filename>"));
+    EXPECT_THAT(page, HasSubstr(">/VOL1/bad\xEF\xBF\xBD\xEF\xBF\xBD(.doc</td></TR>"));
+    EXPECT_THAT(page, HasSubstr(expected_ofm::Row(fake::kStripeLight, "/VOL1/ok.doc", 3, "00000003",
+                                                  "eve")));
+    EXPECT_EQ(page.find('\xFF'), std::string::npos);
+
+    Tick("bad");
+    EXPECT_THAT(ClosedPaths(), ElementsAre(bad));
+    EXPECT_THAT(open_, ElementsAre("/VOL1/caf\xC3\xA9.doc", "/VOL1/ok.doc"));
+}
+
+// A name longer than the close call takes is listed without a checkbox and with a note; its cut
+// start, here another open file's whole name, is never offered in its stead.
+TEST_F(ClosingByName, AnOverLongNameIsShownWithANoteAndNeverCut) {
+    const std::string fits = "/VOL1/" + std::string(505, 'p');
+    const std::string overLong = fits + "-and-more.doc";
+    Open({overLong, fits});
+    std::string page;
+    EXPECT_THAT(Checkboxes(&page), ElementsAre("<filename>" + fits + "</filename>"));
+    EXPECT_THAT(page,
+                HasSubstr("<TD align=center></TD><td class=\"tablecol\" align=center>3</td>"));
+    EXPECT_THAT(page, HasSubstr(fits + "<br><i>This name is too long to be closed.</i></td></TR>"));
+
+    Tick(fits);
+    EXPECT_THAT(ClosedPaths(), ElementsAre(fits));
+    EXPECT_THAT(open_, ElementsAre(overLong));
 }
 
 class FileDetails : public ofm_test::OfmTest {

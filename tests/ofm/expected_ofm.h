@@ -5,6 +5,7 @@
 #ifndef KEL2CIFS_TESTS_OFM_EXPECTED_OFM_H
 #define KEL2CIFS_TESTS_OFM_EXPECTED_OFM_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,14 +105,16 @@ inline std::string EmptyRow() {
            "items.</td></tr>";
 }
 
-// One table row; connHex is the connection number as eight upper-case hexadecimal digits.
+// One table row; connHex is the connection number as eight upper-case hexadecimal digits;
+// valueHtml is the checkbox's carried name when it differs from the path shown.
 inline std::string Row(const std::string &stripe, const std::string &pathHtml, int conn,
-                       const std::string &connHex, const std::string &userHtml) {
+                       const std::string &connHex, const std::string &userHtml,
+                       const std::optional<std::string> &valueHtml = std::nullopt) {
     return "<TR " + stripe +
            "><TD align=center><input type=\"checkbox\" NAME=\"FILENAME\" "
            "VALUE=\"<filename>" +
-           pathHtml + "</filename>\" id=cb1></TD><td class=\"tablecol\" align=center>" +
-           std::to_string(conn) +
+           valueHtml.value_or(pathHtml) +
+           "</filename>\" id=cb1></TD><td class=\"tablecol\" align=center>" + std::to_string(conn) +
            "</td><td class=\"tablecol\" align=center><a href=\"/cifscons/ConnectionNumber/" +
            connHex + "\" onclick=\"return connectionFormSubmit(this);\" >" + userHtml +
            "</a></td><td class=\"tablecol\" align=left>" + pathHtml + "</td></TR>";

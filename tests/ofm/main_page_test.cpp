@@ -191,7 +191,8 @@ TEST_F(OpenFilesPage, EscapesEveryDataValue) {
     EXPECT_EQ(Serve(unfiltered), 200);
     EXPECT_THAT(unfiltered.body,
                 HasSubstr(Row(kLight, "/d/&lt;img src=x onerror=alert(1)&gt;&quot;&amp;&#39;.doc",
-                              9, "00000009", "&lt;b&gt;eve&lt;/b&gt;")));
+                              9, "00000009", "&lt;b&gt;eve&lt;/b&gt;",
+                              "/d/%3Cimg src=x onerror=alert(1)&gt;&quot;&amp;&#39;.doc")));
     EXPECT_THAT(unfiltered.body, ::testing::Not(HasSubstr("<img src=x")));
 }
 

@@ -40,9 +40,9 @@ TEST(StateJson, SerialisedStateParsesBackToTheSameState) {
     std::string error;
     ASSERT_TRUE(cifsmon::ParseState(text, &parsed, &error)) << error;
     ASSERT_EQ(parsed.connections.size(), 2u);
-    EXPECT_EQ(parsed.connections[1].user,
-              "bad\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-              "end");
+    // Written and read back byte for byte, although not UTF-8.
+    EXPECT_EQ(parsed.connections[1].user, notUtf8.user);
+    EXPECT_THAT(text, HasSubstr("\"user\":\"" + notUtf8.user + "\""));
     EXPECT_EQ(cifsmon::SerializeState(parsed), text);
     const cifsmon::Connection &p = parsed.connections[0];
     EXPECT_EQ(p.number, 65535);
@@ -69,6 +69,25 @@ TEST(StateJson, GroupsOfOneVolumeAreMergedInOrder) {
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_THAT(groups[0].paths, ElementsAre("/1", "/3"));
     EXPECT_THAT(groups[1].paths, ElementsAre("/2"));
+}
+
+// A byte that is not UTF-8 is kept wherever it stands in a text: after escapes, next to an
+// escaped character, at the end; the rest of the document is read as usual.
+TEST(StateJson, BytesThatAreNotUtf8AreKeptInEveryText) {
+    const std::string document =
+        "{\"volumes\": [{\"name\": \"V\xFF\"}], \"connections\": [{\"number\": 1, \"user\": "
+        "\"a\\\\\xFE\", \"securityEquivalences\": [\"\\\"\xC3\", \"\\u00e9\xE2\x82\", "
+        "\"ok\"], \"openFiles\": [{\"volume\": \"V\xFF\", \"paths\": [\"/x\xC0\xAF\", "
+        "\"/fine\"]}]}]}";
+    cifsmon::State state;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseState(document, &state, &error)) << error;
+    EXPECT_EQ(state.volumes.at(0).name, "V\xFF");
+    const cifsmon::Connection &c = state.connections.at(0);
+    EXPECT_EQ(c.user, "a\\\xFE");
+    EXPECT_THAT(c.securityEquivalences, ElementsAre("\"\xC3", "\xC3\xA9\xE2\x82", "ok"));
+    ASSERT_EQ(c.openFiles.size(), 1u);
+    EXPECT_THAT(c.openFiles[0].paths, ElementsAre("/x\xC0\xAF", "/fine"));
 }
 
 TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
@@ -103,7 +122,8 @@ TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
         {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
              "securityEquivalences": "cn=x"}]})",
          "connections[0].securityEquivalences: must be an array of texts"},
-        {"{\"volumes\": [{\"name\": \"\xC3\"}], \"connections\": []}", "not JSON"},
+        // A byte that is not UTF-8 is kept inside a text, but outside one it is no JSON.
+        {"{\"volumes\": [{\"name\": \"A\"}\xC3], \"connections\": []}", "not JSON"},
     };
     for (const auto &[document, expected] : cases) {
         cifsmon::State state;

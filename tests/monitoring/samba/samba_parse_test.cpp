@@ -134,6 +134,25 @@ TEST(SambaStatus, ReadsOpenFilesWithSpecialCharactersAndDisconnectedHandles) {
     EXPECT_EQ(gone.server.pid, UINT64_MAX);
 }
 
+// smbstatus may print a name that is not UTF-8: that entry keeps its bytes, and the other
+// entries are read as usual.
+TEST(SambaStatus, ANameThatIsNotUtf8SpoilsNothing) {
+    cifsmon::SambaStatus status;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseSmbstatusJson(
+        "{\"sessions\": {\"1\": {\"server_id\": {\"pid\": \"10\"}, \"uid\": 0, "
+        "\"username\": \"r\xE9my\"}}, \"open_files\": {"
+        "\"/srv/data/bad\xFF.doc\": {\"service_path\": \"/srv/data\", \"opens\": {}},"
+        "\"/srv/data/ok.doc\": {\"service_path\": \"/srv/data\", \"opens\": {}}}}",
+        &status, &error))
+        << error;
+    ASSERT_EQ(status.sessions.size(), 1u);
+    EXPECT_EQ(status.sessions[0].userName, "r\xE9my");
+    ASSERT_EQ(status.openFiles.size(), 2u);
+    EXPECT_EQ(status.openFiles[0].path, "/srv/data/bad\xFF.doc");
+    EXPECT_EQ(status.openFiles[1].path, "/srv/data/ok.doc");
+}
+
 TEST(SambaStatus, ReadsClusterNodes) {
     cifsmon::SambaStatus status = RecordedStatus("smbstatus_cluster.json");
     ASSERT_EQ(status.sessions.size(), 2u);
