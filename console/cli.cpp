@@ -47,9 +47,17 @@ const char *Usage() {
            "  --tls-cert=FILE           TLS certificate (PEM); needs --tls-key\n"
            "  --tls-key=FILE            TLS private key (PEM)\n"
            "  --allow-insecure-remote   listen on a non-loopback address without TLS\n"
-           "  --server-name=NAME        another host name the console answers to (repeatable)\n"
+           "  --server-name=NAME        another host name the console answers to (repeatable);\n"
+           "                            a wildcard --listen address (0.0.0.0, ::) needs one,\n"
+           "                            or a TLS certificate naming the host\n"
            "  --threads=N               request threads (default 4)\n"
            "  --max-connections=N       connections at once (default 64)\n"
+           "  --connections-per-address=N\n"
+           "                            connections at once from one client address (default\n"
+           "                            16)\n"
+           "  --header-timeout=SECONDS  close a connection whose request head has not arrived\n"
+           "                            this long after it opened or its last answer (default\n"
+           "                            10)\n"
            "  --idle-timeout=SECONDS    close a connection idle this long (default 60)\n"
            "  --request-timeout=SECONDS longest time to receive one request (default 120)\n"
            "  --session-idle=SECONDS    end a session unused this long (default 1800)\n"
@@ -189,14 +197,18 @@ bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *li
             line->server.serverNames.push_back(value);
         } else if (name == "product-name") {
             line->server.productName = value;
-        } else if (name == "threads" || name == "max-connections") {
+        } else if (name == "threads" || name == "max-connections" ||
+                   name == "connections-per-address") {
             if (!ParseUnsigned(value, 1024, &number) || number == 0) {
                 *error = "--" + name + " is 1 to 1024";
                 return false;
             }
-            (name == "threads" ? line->server.threads : line->server.connectionLimit) =
+            (name == "threads"           ? line->server.threads
+             : name == "max-connections" ? line->server.connectionLimit
+                                         : line->server.connectionsPerAddress) =
                 static_cast<unsigned>(number);
-        } else if (name == "idle-timeout" || name == "request-timeout" || name == "session-idle") {
+        } else if (name == "idle-timeout" || name == "request-timeout" || name == "session-idle" ||
+                   name == "header-timeout") {
             if (!ParseUnsigned(value, 7 * 24 * 3600, &number) || number == 0) {
                 *error = "--" + name + " is a number of seconds, 1 or more";
                 return false;
@@ -206,6 +218,8 @@ bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *li
                 line->server.idleTimeout = seconds;
             } else if (name == "request-timeout") {
                 line->server.requestTimeout = seconds;
+            } else if (name == "header-timeout") {
+                line->server.headTimeout = seconds;
             } else {
                 line->server.sessionIdle = seconds;
             }

@@ -91,6 +91,11 @@ int RunServer(const CommandLine &line) {
     kel::console::TuneAllocatorForPages();
 
     std::string error;
+    if (std::vector<std::string> names;
+        !kel::console::ResolveServerNames(line.server, &names, &error)) {
+        std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+        return kExitUsage;
+    }
     std::string password;
     switch (kel::console::EnsureAccountFile(line.server.accountFile, &password, &error)) {
         case kel::console::AccountFileState::kFailed:

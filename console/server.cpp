@@ -4,22 +4,34 @@
 // switched off), so that the path is decoded once, by the console's rules, and a %00 is seen.
 // Each request gets an Exchange, made when the request line arrives and freed when the request
 // is done; the access log line is written then.
+//
+// Each connection also gets a Link, from its start to its close, that records when the head of
+// its next request is due. A watchdog thread shuts down the socket of a connection whose head is
+// late; the daemon then sees the socket end and closes the connection. The daemon's own timeout
+// restarts with every byte, so a head sent a byte at a time would pass it.
 #include "console/server.h"
 
 #include <arpa/inet.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "console/access_log.h"
 #include "console/account_store.h"
@@ -54,6 +66,63 @@ struct Exchange {
     int status = 0;
     std::uint64_t bytes = 0;
 };
+
+// One connection, from the daemon's start notice to its close notice (which comes before the
+// socket is closed, so that `fd` stays the connection's own while the Link is in the set).
+struct Link {
+    MHD_socket fd = MHD_INVALID_SOCKET;
+    std::chrono::steady_clock::time_point headDue;
+    bool awaitingHead = true;  // false once the head arrived, or the socket was shut down
+};
+
+// The DNS names a PEM certificate is issued for (its subject alternative names, or else its common
+// name), without wildcard names.
+bool CertificateNames(const std::string &pem, std::vector<std::string> *names, std::string *error) {
+    gnutls_x509_crt_t certificate = nullptr;
+    if (gnutls_x509_crt_init(&certificate) < 0) {
+        *error = "cannot read the TLS certificate";
+        return false;
+    }
+    gnutls_datum_t data{reinterpret_cast<unsigned char *>(const_cast<char *>(pem.data())),
+                        static_cast<unsigned int>(pem.size())};
+    if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_PEM) < 0) {
+        gnutls_x509_crt_deinit(certificate);
+        *error = "the TLS certificate is not a PEM certificate";
+        return false;
+    }
+    std::vector<std::string> found;
+    char name[256];
+    for (unsigned int index = 0;; ++index) {
+        std::size_t size = sizeof(name);
+        unsigned int critical = 0;
+        const int type =
+            gnutls_x509_crt_get_subject_alt_name(certificate, index, name, &size, &critical);
+        if (type == GNUTLS_E_SHORT_MEMORY_BUFFER) {
+            continue;  // longer than any host name
+        }
+        if (type < 0) {
+            break;
+        }
+        if (type == GNUTLS_SAN_DNSNAME) {
+            found.emplace_back(name, std::min(size, sizeof(name)));
+        }
+    }
+    if (found.empty()) {
+        std::size_t size = sizeof(name);
+        if (gnutls_x509_crt_get_dn_by_oid(certificate, GNUTLS_OID_X520_COMMON_NAME, 0, 0, name,
+                                          &size) == 0) {
+            found.emplace_back(name, std::min(size, sizeof(name)));
+        }
+    }
+    gnutls_x509_crt_deinit(certificate);
+    for (const std::string &each : found) {
+        if (!each.empty() && each.find('*') == std::string::npos &&
+            each.find('\0') == std::string::npos) {
+            names->push_back(each);
+        }
+    }
+    return true;
+}
 
 struct Address {
     sockaddr_storage storage{};
@@ -216,10 +285,34 @@ class Server::Impl {
     ~Impl() { Stop(); }
 
     void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(guard);
+            stopping = true;
+        }
+        wake.notify_all();
+        if (watchdog.joinable()) {
+            watchdog.join();
+        }
         if (daemon != nullptr) {
             MHD_stop_daemon(daemon);
             daemon = nullptr;
         }
+    }
+
+    static void OnConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                             MHD_ConnectionNotificationCode code);
+    // The connection's Link; null before its start notice.
+    static Link *LinkOf(MHD_Connection *connection) {
+        const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info != nullptr ? static_cast<Link *>(info->socket_context) : nullptr;
+    }
+    // Shuts down the connections whose heads are late; runs until Stop.
+    void Watch();
+    // Requires `guard`.
+    static void Cut(Link *link) {
+        link->awaitingHead = false;
+        shutdown(link->fd, SHUT_RDWR);
     }
 
     static void *OnTarget(void *cls, const char *target, MHD_Connection *connection);
@@ -245,7 +338,66 @@ class Server::Impl {
     bool secure = false;
     MHD_Daemon *daemon = nullptr;
     std::uint16_t port = 0;
+
+    std::mutex guard;
+    std::condition_variable wake;
+    std::set<Link *> links;
+    bool stopping = false;
+    std::thread watchdog;
 };
+
+void Server::Impl::OnConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                                MHD_ConnectionNotificationCode code) {
+    auto *impl = static_cast<Impl *>(cls);
+    std::lock_guard<std::mutex> lock(impl->guard);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        auto *link = static_cast<Link *>(*socketContext);
+        impl->links.erase(link);
+        delete link;
+        *socketContext = nullptr;
+        return;
+    }
+    auto *link = new Link;
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    link->fd = info != nullptr ? info->connect_fd : MHD_INVALID_SOCKET;
+    link->headDue = std::chrono::steady_clock::now() + impl->options.headTimeout;
+    *socketContext = link;
+    impl->links.insert(link);
+    if (impl->links.size() <= impl->options.connectionLimit) {
+        return;
+    }
+    // The spare slot is taken: the connection waiting longest for its head gives way (this new
+    // one when no other is waiting).
+    Link *oldest = nullptr;
+    for (Link *each : impl->links) {
+        if (each->awaitingHead && (oldest == nullptr || each->headDue < oldest->headDue)) {
+            oldest = each;
+        }
+    }
+    Cut(oldest != nullptr ? oldest : link);
+}
+
+void Server::Impl::Watch() {
+    std::unique_lock<std::mutex> lock(guard);
+    while (!stopping) {
+        const auto now = std::chrono::steady_clock::now();
+        auto next = now + options.headTimeout;
+        for (Link *link : links) {
+            if (!link->awaitingHead) {
+                continue;
+            }
+            if (link->headDue <= now) {
+                Cut(link);
+            } else {
+                next = std::min(next, link->headDue);
+            }
+        }
+        // A new connection is due no sooner than a head timeout from now, so waking at `next`
+        // (or a second from now, whichever is sooner) catches it in time.
+        wake.wait_until(lock, std::min(next, now + std::chrono::seconds(1)));
+    }
+}
 
 void *Server::Impl::OnTarget(void * /*cls*/, const char *target, MHD_Connection *connection) {
     auto *exchange = new Exchange;
@@ -296,6 +448,9 @@ MHD_Result Server::Impl::Queue(MHD_Connection *connection, Exchange &exchange) {
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     MHD_add_response_header(response, "X-Frame-Options", "DENY");
     MHD_add_response_header(response, "Referrer-Policy", "same-origin");
+    if (secure) {
+        MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");
+    }
     if (request.contentType.starts_with("text/html")) {
         MHD_add_response_header(response, "Content-Security-Policy", kContentSecurityPolicy);
     }
@@ -325,6 +480,10 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
     Incoming &incoming = exchange->incoming;
     if (!exchange->started) {
         exchange->started = true;
+        if (Link *link = LinkOf(connection); link != nullptr) {
+            std::lock_guard<std::mutex> lock(impl->guard);
+            link->awaitingHead = false;
+        }
         incoming.method = method != nullptr ? method : "";
         incoming.host = HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
         incoming.origin = HeaderValue(connection, MHD_HEADER_KIND, "Origin");
@@ -375,7 +534,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
     return impl->Queue(connection, *exchange);
 }
 
-void Server::Impl::OnCompleted(void *cls, MHD_Connection * /*connection*/, void **context,
+void Server::Impl::OnCompleted(void *cls, MHD_Connection *connection, void **context,
                                MHD_RequestTerminationCode /*code*/) {
     auto *impl = static_cast<Impl *>(cls);
     auto *exchange = static_cast<Exchange *>(*context);
@@ -383,6 +542,11 @@ void Server::Impl::OnCompleted(void *cls, MHD_Connection * /*connection*/, void 
         return;
     }
     *context = nullptr;
+    if (Link *link = LinkOf(connection); link != nullptr && exchange->started) {
+        std::lock_guard<std::mutex> lock(impl->guard);
+        link->awaitingHead = true;  // the next request on the connection
+        link->headDue = std::chrono::steady_clock::now() + impl->options.headTimeout;
+    }
     if (impl->options.accessLogFd >= 0) {
         AccessRecord record;
         record.when = exchange->when;
@@ -427,6 +591,29 @@ std::string Server::url() const {
            std::to_string(impl_->port);
 }
 
+bool ResolveServerNames(const ServerOptions &options, std::vector<std::string> *names,
+                        std::string *error) {
+    *names = options.serverNames;
+    Address address;
+    if (!names->empty() || !ParseAddress(options.address, 0, &address) || !IsWildcard(address)) {
+        return true;
+    }
+    if (!options.certificateFile.empty()) {
+        std::string pem;
+        if (!ReadWholeFile(options.certificateFile, &pem, error) ||
+            !CertificateNames(pem, names, error)) {
+            return false;
+        }
+    }
+    if (names->empty()) {
+        *error = "listening on the wildcard address " + options.address +
+                 " needs the host names to answer to: give --server-name=NAME" +
+                 (options.certificateFile.empty() ? "" : " (the certificate names no host)");
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string *error) {
     Address address;
     if (!ParseAddress(options.address, options.port, &address)) {
@@ -453,14 +640,16 @@ std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string 
     settings.productName = options.productName;
     settings.logDirectory = options.logDirectory;
     settings.secure = secure;
-    if (!IsWildcard(address) || !options.serverNames.empty()) {
-        settings.hostNames.insert(LowerAscii(address.text));
-        if (loopback) {
-            settings.hostNames.insert("localhost");
-        }
-        for (const std::string &name : options.serverNames) {
-            settings.hostNames.insert(LowerAscii(name));
-        }
+    std::vector<std::string> names;
+    if (!ResolveServerNames(options, &names, error)) {
+        return nullptr;
+    }
+    settings.hostNames.insert(LowerAscii(address.text));
+    if (loopback) {
+        settings.hostNames.insert("localhost");
+    }
+    for (const std::string &name : names) {
+        settings.hostNames.insert(LowerAscii(name));
     }
 
     auto impl = std::make_unique<Impl>(options, std::move(settings));
@@ -488,27 +677,33 @@ std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string 
         flags |= MHD_USE_TLS;
     }
     const unsigned int threads = options.threads > 0 ? options.threads : 1;
-    const unsigned int limit = options.connectionLimit > 0 ? options.connectionLimit : 1;
+    // One slot more than the limit: a connection taking it ends one still waiting for its head.
+    impl->options.connectionLimit = std::max(options.connectionLimit, 1u);
+    const unsigned int limit = impl->options.connectionLimit + 1;
+    const unsigned int perAddress = std::max(options.connectionsPerAddress, 1u);
     const auto idle = static_cast<unsigned int>(options.idleTimeout.count());
 
     MHD_OptionItem tls[] = {
         {secure ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0,
          const_cast<char *>(impl->certificate.c_str())},
         {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(impl->key.c_str())},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char *>(kTlsPriorities)},
         {MHD_OPTION_END, 0, nullptr},
     };
     impl->daemon = MHD_start_daemon(
         flags, options.port, nullptr, nullptr, &Impl::OnRequest, impl.get(),
         MHD_OPTION_EXTERNAL_LOGGER, &LogDaemonMessage, nullptr, MHD_OPTION_SOCK_ADDR,
         reinterpret_cast<sockaddr *>(&address.storage), MHD_OPTION_THREAD_POOL_SIZE, threads,
-        MHD_OPTION_CONNECTION_LIMIT, limit, MHD_OPTION_CONNECTION_TIMEOUT, idle,
-        MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_URI_LOG_CALLBACK,
-        &Impl::OnTarget, impl.get(), MHD_OPTION_NOTIFY_COMPLETED, &Impl::OnCompleted, impl.get(),
-        MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_LIMIT, limit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, perAddress,
+        MHD_OPTION_NOTIFY_CONNECTION, &Impl::OnConnection, impl.get(),
+        MHD_OPTION_CONNECTION_TIMEOUT, idle, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr,
+        MHD_OPTION_URI_LOG_CALLBACK, &Impl::OnTarget, impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
+        &Impl::OnCompleted, impl.get(), MHD_OPTION_ARRAY, tls, MHD_OPTION_END);
     if (impl->daemon == nullptr) {
         *error = "cannot listen on " + options.address + " port " + std::to_string(options.port);
         return nullptr;
     }
+    impl->watchdog = std::thread([raw = impl.get()] { raw->Watch(); });
     const MHD_DaemonInfo *info = MHD_get_daemon_info(impl->daemon, MHD_DAEMON_INFO_BIND_PORT);
     impl->port = info != nullptr && info->port != 0 ? info->port : options.port;
     return std::unique_ptr<Server>(new Server(std::move(impl)));

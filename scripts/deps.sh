@@ -5,13 +5,15 @@
 set -euo pipefail
 
 # cracklib-runtime: the dictionary libpwquality checks passwords against, which its packages only
-# recommend (and recommendations are not installed here).
+# recommend (and recommendations are not installed here). libgnutls28-dev: the certificate's host
+# names; openssl: the TLS tests' client and their self-signed certificates.
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
     gettext
     nlohmann-json3-dev
     libmicrohttpd-dev libcrypt-dev libpwquality-dev cracklib-runtime libcurl4-openssl-dev
+    libgnutls28-dev openssl
     wrk curl
     samba smbclient
     clang libclang-rt-14-dev clang-format

@@ -213,6 +213,17 @@ TEST_F(Kelconsole, RefusesARemoteAddressWithoutTlsAndBadOptions) {
     EXPECT_EQ(usage.Wait(), 2);
     EXPECT_THAT(usage.Err(), HasSubstr("usage: kelconsole"));
 
+    // A wildcard address would answer any Host name, and so a page rebound to the console.
+    std::vector<std::string> wildcard = ServeArguments();
+    wildcard.back() = "--listen=0.0.0.0:0";
+    wildcard.push_back("--allow-insecure-remote");
+    Child unnamed(wildcard, dir_, "unnamed");
+    EXPECT_EQ(unnamed.Wait(), 2);
+    EXPECT_THAT(unnamed.Err(), HasSubstr("kelconsole: listening on the wildcard address 0.0.0.0 "
+                                         "needs the host names to answer to: give "
+                                         "--server-name=NAME\n"));
+    EXPECT_EQ(unnamed.Out(), "");
+
     Child missing({"--plugins=" + dir_.str() + "/none", "--accounts=" + accounts_}, dir_,
                   "missing");
     EXPECT_EQ(missing.Wait(), 1);

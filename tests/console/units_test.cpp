@@ -212,7 +212,8 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     ASSERT_TRUE(ParseCommandLine(
         {"--listen=0.0.0.0:443", "--tls-cert", "c.pem", "--tls-key=k.pem", "--plugins=/p",
          "--accounts=/a", "--allow-insecure-remote", "--session-idle=60", "--login-delay=250",
-         "--threads=8", "--sessions-per-account", "3"},
+         "--threads=8", "--sessions-per-account", "3", "--header-timeout=4",
+         "--connections-per-address", "5"},
         &line, &error))
         << error;
     EXPECT_EQ(line.command, CommandLine::Command::kServe);
@@ -228,9 +229,13 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     EXPECT_EQ(line.server.loginDelay, std::chrono::milliseconds(250));
     EXPECT_EQ(line.server.threads, 8u);
     EXPECT_EQ(line.server.maxSessionsPerAccount, 3u);
+    EXPECT_EQ(line.server.headTimeout, std::chrono::seconds(4));
+    EXPECT_EQ(line.server.connectionsPerAddress, 5u);
     CommandLine defaults;
     ASSERT_TRUE(ParseCommandLine({}, &defaults, &error)) << error;
     EXPECT_EQ(defaults.server.maxSessionsPerAccount, 8u);
+    EXPECT_EQ(defaults.server.headTimeout, std::chrono::seconds(10));
+    EXPECT_EQ(defaults.server.connectionsPerAddress, 16u);
 
     CommandLine passwd;
     ASSERT_TRUE(ParseCommandLine({"passwd", "--role=none", "guest"}, &passwd, &error)) << error;
@@ -244,6 +249,8 @@ TEST(CommandLine, ServeAndPasswdOptions) {
                                          {"--threads=0"},
                                          {"--sessions-per-account=0"},
                                          {"--sessions-per-account=1001"},
+                                         {"--header-timeout=0"},
+                                         {"--connections-per-address=0"},
                                          {"passwd"},
                                          {"passwd", "a", "b"},
                                          {"passwd", "--listen=1.2.3.4", "a"},
