@@ -2,11 +2,34 @@
 #include "console/account_store.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "console/password_hash.h"
 
 namespace kel::console {
+
+AccountStore::AccountStore(std::string path, Log log)
+    : path_(std::move(path)), log_(std::move(log)) {
+    if (!log_) {
+        log_ = [](const std::string &line) {
+            std::fprintf(stderr, "kelconsole: %s\n", line.c_str());
+        };
+    }
+}
+
+void AccountStore::Report(const std::string &problem) {
+    {
+        std::lock_guard lock(mutex_);
+        if (problem == reported_) {
+            return;
+        }
+        reported_ = problem;
+    }
+    if (!problem.empty()) {
+        log_(problem + "; the accounts read last stay in force");
+    }
+}
 
 bool AccountStore::Load(std::string *error) {
     std::vector<Account> accounts;
@@ -27,7 +50,8 @@ bool AccountStore::Load(std::string *error) {
 void AccountStore::ReloadIfChanged() {
     struct stat st {};
     if (stat(path_.c_str(), &st) != 0) {
-        return;  // keep what was read last
+        Report("cannot read account file " + path_ + ": " + std::strerror(errno));
+        return;
     }
     {
         std::lock_guard lock(mutex_);
@@ -37,14 +61,29 @@ void AccountStore::ReloadIfChanged() {
             return;
         }
     }
+    // When the file is replaced between the stat and the read, the next request's stat differs
+    // from `st` and reads it again.
     std::vector<Account> accounts;
-    std::string ignored;
-    if (!LoadAccountFile(path_, &accounts, &ignored)) {
-        return;  // a broken file does not lock everyone out: the last good one stays
+    std::string problem;
+    if (!LoadAccountFile(path_, &accounts, &problem)) {
+        Report(problem);  // a broken file does not lock everyone out: the last good one stays
+        return;
     }
+    Report({});
     std::lock_guard lock(mutex_);
     accounts_ = std::move(accounts);
     identity_ = st;
+}
+
+std::optional<Account> AccountStore::Find(std::string_view name) {
+    ReloadIfChanged();
+    std::lock_guard lock(mutex_);
+    for (const Account &account : accounts_) {
+        if (account.name == name) {
+            return account;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<Account> AccountStore::Authenticate(std::string_view name,
