@@ -238,7 +238,7 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
         WriteLoginPage(request, 401, "Wrong name or password.", name, next);
         return;
     }
-    throttle_.Succeeded(incoming.client);
+    throttle_.Succeeded(incoming.client, account->name);
     sessions_.Remove(incoming.session);  // a new id for every login
     SessionRefusal refusal = SessionRefusal::kNone;
     const std::string id =

@@ -210,7 +210,8 @@ std::chrono::milliseconds LoginThrottle::Wait(const std::string &address, std::s
         return left(own->second.until);
     }
     Record *found = NameRecord(name, false);
-    if (found == nullptr || found->failures == 0) {
+    if (found == nullptr || found->failures == 0 ||
+        known_.count(std::string(name) + " " + address) != 0) {
         return std::chrono::milliseconds(0);
     }
     // Every check of a name that has failed holds the name for a gap, so that attempts sent at
@@ -253,9 +254,31 @@ void LoginThrottle::Failed(const std::string &address, std::string_view name) {
     }
 }
 
-void LoginThrottle::Succeeded(const std::string &address) {
+void LoginThrottle::Succeeded(const std::string &address, std::string_view name) {
+    const auto now = clock_();
+    const std::string prefix = std::string(name) + " ";
     std::lock_guard lock(mutex_);
     records_.erase(address);
+    std::size_t own = 0;
+    auto oldest = known_.end();
+    for (auto it = known_.begin(); it != known_.end();) {
+        if (now - it->second > kKnownMemory) {
+            it = known_.erase(it);
+            continue;
+        }
+        if (it->first.starts_with(prefix)) {
+            ++own;
+            if (oldest == known_.end() || it->second < oldest->second) {
+                oldest = it;
+            }
+        }
+        ++it;
+    }
+    const std::string key = prefix + address;
+    if (own >= kKnownPerName && known_.count(key) == 0) {
+        known_.erase(oldest);
+    }
+    known_[key] = now;
 }
 
 }  // namespace kel::console

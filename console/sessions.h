@@ -88,8 +88,11 @@ class SessionStore {
 // name waits, an address that has failed before (at any name) is not checked for it at all, and
 // an address that has not gets one check of the name per `gap` (3 * base, at most `longest`), so
 // that rotating source addresses buys one guess per gap and the owner of the name, from an
-// address that did not fail, waits at most one gap. A success does not clear the name's record.
-// Records are forgotten a while after their wait ended; the names kept are capped, and names
+// address that did not fail, waits at most one gap. A success does not clear the name's record;
+// it makes the address known for the name instead (at most kKnownPerName addresses a name, for
+// kKnownMemory): from a known address only the address's own record holds the name back, so
+// the owner is not kept out of his account by an attack on it from elsewhere. Records are
+// forgotten a while after their wait ended; the names kept are capped, and names
 // beyond the cap (and names that are no account name at all) share one record.
 class LoginThrottle {
   public:
@@ -99,10 +102,13 @@ class LoginThrottle {
     // else how long it still has to wait.
     std::chrono::milliseconds Wait(const std::string &address, std::string_view name);
     void Failed(const std::string &address, std::string_view name);
-    void Succeeded(const std::string &address);
+    void Succeeded(const std::string &address, std::string_view name);
 
     // At most this many names have records of their own.
     static constexpr std::size_t kNameCapacity = 4096;
+    // Addresses a name logged in from that are remembered, and for how long.
+    static constexpr std::size_t kKnownPerName = 4;
+    static constexpr std::chrono::hours kKnownMemory{30 * 24};
 
   private:
     struct Record {
@@ -125,6 +131,9 @@ class LoginThrottle {
     std::unordered_map<std::string, Record> records_;
     std::unordered_map<std::string, Record> names_;
     Record otherNames_;
+    // Successful logins: "NAME ADDRESS" and when. Only a right password adds one, and a name
+    // keeps kKnownPerName of them, so no one can push out the addresses of another's name.
+    std::unordered_map<std::string, std::chrono::steady_clock::time_point> known_;
 };
 
 }  // namespace kel::console

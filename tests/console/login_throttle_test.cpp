@@ -28,7 +28,7 @@ TEST(LoginThrottle, WaitDoublesPerFailureUpToTheLongestAndSuccessClearsIt) {
         time.now += milliseconds(1);
         EXPECT_EQ(throttle.Wait("10.0.0.1", "alice").count(), 0);
     }
-    throttle.Succeeded("10.0.0.1");
+    throttle.Succeeded("10.0.0.1", "alice");
     throttle.Failed("10.0.0.1", "alice");
     EXPECT_EQ(throttle.Wait("10.0.0.1", "alice"), milliseconds(1000));
 }
@@ -48,6 +48,29 @@ TEST(LoginThrottle, AFailedNameSlowsFreshAddressesAndHoldsFailedOnesLonger) {
     EXPECT_EQ(throttle.Wait("10.0.1.1", "admin").count(), 0);
     // That check holds the gap: attempts sent at the same moment are not checked as well.
     EXPECT_EQ(throttle.Wait("10.0.1.2", "admin"), milliseconds(3000));
+}
+
+TEST(LoginThrottle, AnAddressTheNameLoggedInFromIsHeldOnlyByItsOwnRecord) {
+    TestClock time;
+    LoginThrottle throttle(milliseconds(1000), milliseconds(60000), time.clock());
+    throttle.Succeeded("10.0.0.1", "admin");
+    // Another account logging in from many addresses does not push out the administrator's.
+    for (int i = 0; i < 10; ++i) {
+        throttle.Succeeded("10.9.0." + std::to_string(i), "guest");
+        throttle.Succeeded("10.9.0." + std::to_string(i), "admin2");
+    }
+    for (int i = 0; i < 8; ++i) {
+        throttle.Failed("10.1.0." + std::to_string(i), "admin");
+    }
+    time.now += milliseconds(1);
+    EXPECT_EQ(throttle.Wait("10.0.0.1", "admin").count(), 0);
+    EXPECT_GT(throttle.Wait("10.0.0.2", "admin").count(), 0);
+    // Known for its own name only.
+    throttle.Failed("10.1.0.1", "guest");
+    EXPECT_GT(throttle.Wait("10.0.0.1", "guest").count(), 0);
+    // A failure from the known address itself holds it back as any address.
+    throttle.Failed("10.0.0.1", "admin");
+    EXPECT_EQ(throttle.Wait("10.0.0.1", "admin"), milliseconds(1000));
 }
 
 TEST(LoginThrottle, NamesBeyondTheCapShareOneRecordAndFlushNoOther) {
