@@ -212,7 +212,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     ASSERT_TRUE(ParseCommandLine(
         {"--listen=0.0.0.0:443", "--tls-cert", "c.pem", "--tls-key=k.pem", "--plugins=/p",
          "--accounts=/a", "--allow-insecure-remote", "--session-idle=60", "--login-delay=250",
-         "--threads=8", "--sessions-per-account", "3"},
+         "--threads=8", "--sessions-per-account", "3", "--session-lifetime=7200"},
         &line, &error))
         << error;
     EXPECT_EQ(line.command, CommandLine::Command::kServe);
@@ -225,12 +225,14 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     EXPECT_EQ(line.server.accountFile, "/a");
     EXPECT_TRUE(line.server.allowInsecureRemote);
     EXPECT_EQ(line.server.sessionIdle, std::chrono::seconds(60));
+    EXPECT_EQ(line.server.sessionLifetime, std::chrono::hours(2));
     EXPECT_EQ(line.server.loginDelay, std::chrono::milliseconds(250));
     EXPECT_EQ(line.server.threads, 8u);
     EXPECT_EQ(line.server.maxSessionsPerAccount, 3u);
     CommandLine defaults;
     ASSERT_TRUE(ParseCommandLine({}, &defaults, &error)) << error;
     EXPECT_EQ(defaults.server.maxSessionsPerAccount, 8u);
+    EXPECT_EQ(defaults.server.sessionLifetime, std::chrono::hours(12));
 
     CommandLine passwd;
     ASSERT_TRUE(ParseCommandLine({"passwd", "--role=none", "guest"}, &passwd, &error)) << error;
@@ -242,6 +244,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
                                          {"--bogus=1"},
                                          {"stray"},
                                          {"--threads=0"},
+                                         {"--session-lifetime=0"},
                                          {"--sessions-per-account=0"},
                                          {"--sessions-per-account=1001"},
                                          {"passwd"},
