@@ -2,12 +2,28 @@
 #include "console/account_store.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "console/password_hash.h"
 
 namespace kel::console {
+namespace {
+
+// A file modified this shortly before it was read may be replaced again within the same tick of
+// the file system's clock, and the new file may get the old one's inode back and have its size:
+// its stat would not tell. Such a file is read again on every request until it is older.
+constexpr std::chrono::seconds kRecentChange{2};
+
+bool IsRecent(const struct stat &st) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - st.st_mtim.tv_sec <= kRecentChange.count();
+}
+
+}  // namespace
 
 AccountStore::AccountStore(std::string path, Log log)
     : path_(std::move(path)), log_(std::move(log)) {
@@ -44,6 +60,7 @@ bool AccountStore::Load(std::string *error) {
     std::lock_guard lock(mutex_);
     accounts_ = std::move(accounts);
     identity_ = st;
+    recent_ = IsRecent(st);
     return true;
 }
 
@@ -55,7 +72,7 @@ void AccountStore::ReloadIfChanged() {
     }
     {
         std::lock_guard lock(mutex_);
-        if (st.st_ino == identity_.st_ino && st.st_dev == identity_.st_dev &&
+        if (!recent_ && st.st_ino == identity_.st_ino && st.st_dev == identity_.st_dev &&
             st.st_size == identity_.st_size && st.st_mtim.tv_sec == identity_.st_mtim.tv_sec &&
             st.st_mtim.tv_nsec == identity_.st_mtim.tv_nsec) {
             return;
@@ -73,6 +90,7 @@ void AccountStore::ReloadIfChanged() {
     std::lock_guard lock(mutex_);
     accounts_ = std::move(accounts);
     identity_ = st;
+    recent_ = IsRecent(st);
 }
 
 std::optional<Account> AccountStore::Find(std::string_view name) {

@@ -17,7 +17,8 @@ namespace kel::console {
 
 // The accounts of a file, for logging in and for checking every request's session against the
 // account as it is now. The file is read again whenever it changed on disk (its inode, size or
-// modification time differ from the last read), so `kelconsole passwd` takes effect without a
+// modification time differ from the last read, or it was modified within two seconds of that
+// read), so `kelconsole passwd` takes effect without a
 // restart. A file that cannot be read or parsed leaves the accounts read last in force; that is
 // logged once per distinct problem. Safe to call from several threads.
 class AccountStore {
@@ -45,6 +46,7 @@ class AccountStore {
     std::string reported_;  // the problem logged last; empty once the file reads again
     std::vector<Account> accounts_;
     struct stat identity_ {};
+    bool recent_ = false;  // the file was modified just before it was read last
 };
 
 }  // namespace kel::console
