@@ -61,11 +61,16 @@ const char *Usage() {
            "  --idle-timeout=SECONDS    close a connection idle this long (default 60)\n"
            "  --request-timeout=SECONDS longest time to receive one request (default 120)\n"
            "  --session-idle=SECONDS    end a session unused this long (default 1800)\n"
+           "  --session-lifetime=SECONDS\n"
+           "                            end a session this long after its login, however\n"
+           "                            much it is used (default 43200, 12 hours)\n"
            "  --sessions-per-account=N  sessions one account holds at once (default 8, at most\n"
            "                            1000); a further login ends the least recently used\n"
            "                            of them\n"
            "  --login-delay=MS          wait after a failed login, doubled per failure (default\n"
-           "                            1000, at most 60000)\n"
+           "                            1000, at most 60000), for the address and for the\n"
+           "                            account name; a name that failed takes one attempt per\n"
+           "                            3 * MS from addresses that have not failed\n"
            "  --product-name=TEXT       name shown in the page header (default Kel Console)\n"
            "  --help                    this text\n"
            "\n"
@@ -208,7 +213,7 @@ bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *li
                                          : line->server.connectionsPerAddress) =
                 static_cast<unsigned>(number);
         } else if (name == "idle-timeout" || name == "request-timeout" || name == "session-idle" ||
-                   name == "header-timeout") {
+                   name == "header-timeout" || name == "session-lifetime") {
             if (!ParseUnsigned(value, 7 * 24 * 3600, &number) || number == 0) {
                 *error = "--" + name + " is a number of seconds, 1 or more";
                 return false;
@@ -220,8 +225,10 @@ bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *li
                 line->server.requestTimeout = seconds;
             } else if (name == "header-timeout") {
                 line->server.headTimeout = seconds;
-            } else {
+            } else if (name == "session-idle") {
                 line->server.sessionIdle = seconds;
+            } else {
+                line->server.sessionLifetime = seconds;
             }
         } else if (name == "sessions-per-account") {
             if (!ParseUnsigned(value, 1000, &number) || number == 0) {

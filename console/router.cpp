@@ -168,7 +168,7 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
     // Sec-Fetch-Site header (where sent) covers same-site ones as well.
     std::optional<Session> session;
     if (incoming.fetchSite != "cross-site" && incoming.fetchSite != "same-site") {
-        session = sessions_.Use(incoming.session);
+        session = LiveSession(incoming.session);
     }
     if (!session) {
         if (IsPost(incoming)) {
@@ -201,7 +201,7 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
 
 void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) {
     if (!IsPost(incoming)) {
-        if (sessions_.Use(incoming.session)) {
+        if (LiveSession(incoming.session)) {
             Redirect(request, "/");
             return;
         }
@@ -218,7 +218,7 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     if (!IsLocalTarget(next)) {
         next.clear();
     }
-    const auto wait = throttle_.Wait(incoming.client);
+    const auto wait = throttle_.Wait(incoming.client, name);
     if (wait.count() > 0) {
         const long long seconds = (wait.count() + 999) / 1000;
         char message[128];
@@ -234,14 +234,15 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
         account = accounts_.Authenticate(name, password);
     }
     if (!account) {
-        throttle_.Failed(incoming.client);
+        throttle_.Failed(incoming.client, name);
         WriteLoginPage(request, 401, "Wrong name or password.", name, next);
         return;
     }
-    throttle_.Succeeded(incoming.client);
+    throttle_.Succeeded(incoming.client, account->name);
     sessions_.Remove(incoming.session);  // a new id for every login
     SessionRefusal refusal = SessionRefusal::kNone;
-    const std::string id = sessions_.Create(account->name, account->access, &refusal);
+    const std::string id =
+        sessions_.Create(account->name, account->access, &refusal, account->hash);
     if (refusal == SessionRefusal::kStoreFull) {
         WriteLoginPage(request, 503,
                        "The console has as many sessions as it can hold. Try again when some "
@@ -258,9 +259,26 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     request.AddHeader("Set-Cookie", SessionCookie(id));
 }
 
+std::optional<Session> Router::LiveSession(std::string_view id) {
+    std::optional<Session> session = sessions_.Use(id);
+    if (!session) {
+        return std::nullopt;
+    }
+    // The account as it is now: a deleted account, another role or a new password ends every
+    // session begun before the change.
+    const std::optional<Account> account = accounts_.Find(session->account);
+    if (!account || account->access != session->access || account->hash != session->credential) {
+        sessions_.EndOutdated(session->account, account.has_value(),
+                              account ? account->access : kNoAccess,
+                              account ? std::string_view(account->hash) : std::string_view());
+        return std::nullopt;
+    }
+    return session;
+}
+
 std::string Router::ChooseSession(const std::vector<std::string> &candidates) {
     for (const std::string &id : candidates) {
-        if (sessions_.Use(id)) {
+        if (LiveSession(id)) {
             return id;
         }
     }

@@ -7,7 +7,8 @@
 // Handle then answers the complete request:
 //   - "/console/..." and the image prefix: the console's own static files, without login;
 //   - "/login", "/logout";
-//   - anything else needs a live session (else a redirect to the login page), and every POST
+//   - anything else needs a live session of an account unchanged since the login (else a
+//     redirect to the login page), and every POST
 //     must come from a page of the console itself (its Origin, or else its Referer);
 //   - "/": the home page; a path followed by "?VIEW": the file viewer;
 //   - "/" + keyword, followed by the end or "/": that keyword's service method, with the access
@@ -16,6 +17,7 @@
 #define KEL_CONSOLE_ROUTER_H
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -86,6 +88,9 @@ class Router {
     bool IsSameOrigin(const Incoming &incoming) const;
     void ServeLogin(Incoming &incoming, Request &request, Outcome &outcome);
     void ServeLogout(Incoming &incoming, Request &request);
+    // The session of `id` when it is live and its account unchanged since it began; a session
+    // of a changed account is ended.
+    std::optional<Session> LiveSession(std::string_view id);
     // The first candidate that is a live session (its use counts), else the first one.
     std::string ChooseSession(const std::vector<std::string> &candidates);
     void ServeFile(Incoming &incoming, const Session &session, Request &request,

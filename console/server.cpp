@@ -278,7 +278,8 @@ class Server::Impl {
     Impl(const ServerOptions &opts, RouterSettings settings)
         : options(opts),
           accounts(opts.accountFile),
-          sessions(opts.sessionIdle, opts.maxSessions, opts.clock, opts.maxSessionsPerAccount),
+          sessions(opts.sessionIdle, opts.maxSessions, opts.clock, opts.maxSessionsPerAccount,
+                   opts.sessionLifetime),
           throttle(opts.loginDelay, opts.longestLoginDelay, opts.clock),
           router(std::move(settings), Registry::Global(), accounts, sessions, throttle) {}
 

@@ -63,9 +63,11 @@ struct ServerOptions {
     std::size_t maxBodySize = kMaxBodySize;
 
     std::chrono::seconds sessionIdle{30 * 60};
+    std::chrono::seconds sessionLifetime = kDefaultSessionLifetime;  // however much it is used
     std::size_t maxSessions = 1000;
     std::size_t maxSessionsPerAccount = kDefaultSessionsPerAccount;
-    std::chrono::milliseconds loginDelay{1000};  // after the first failed login in a row
+    // After the first failed login in a row, of an address or at a name (sessions.h).
+    std::chrono::milliseconds loginDelay{1000};
     std::chrono::milliseconds longestLoginDelay{60 * 1000};
     Clock clock;  // null: the steady clock
 

@@ -1,13 +1,16 @@
 // fuzz_console_request: whole HTTP requests sent to the console's server over loopback.
 //
 // The process starts the real server once (libmicrohttpd, the router, the sessions, the file
-// viewer) on a free port of 127.0.0.1, with one account, a log directory holding a file and a
+// viewer) on a free port of 127.0.0.1, with two accounts, a log directory holding a file and a
 // symbolic link that leads out of it, and one service method registered through the host
 // interface. It logs in once for a live session id. Every input then sends one to three requests,
 // each on a connection of its own: the method, the target, the version, the Host, Cookie, Origin,
 // Referer, Sec-Fetch-Site, Content-Length and Transfer-Encoding headers, raw header lines, the
 // body (a login form, or any bytes), and the script the service method follows (the host
 // operations it calls, with texts, statuses and lengths of the input's choosing).
+//
+// Between requests the input may change the account file: the administrator's role, password
+// (a new hash) or line, the account without rights, or a file the console cannot parse.
 //
 // Checked for every answer:
 //   - the console answers within 10 s with a status line and a status from 100 to 599, and no
@@ -18,7 +21,8 @@
 //     outside the log directory never reaches anyone;
 //   - no answer the console writes itself (the service method did not run) sets a header of the
 //     request's choosing: every Location is a path of this console, no header line begins with
-//     "Z" (no header of the console does), and a service method's answer never sets a cookie.
+//     "Z" (no header of the console does), and a service method's answer never sets a cookie;
+//   - once the administrator's account changed, the live session (begun before) runs nothing.
 // The live session is logged in again after any answer that set a cookie (a login or logout).
 #include <arpa/inet.h>
 #include <crypt.h>
@@ -210,6 +214,9 @@ struct Console {
     std::string ownOrigin;     // "http://127.0.0.1:PORT"
     std::string ownLocalhost;  // "http://localhost:PORT"
     std::string sessionId;     // the live session
+    std::string accountFile;
+    std::string adminLine;   // the account file's lines as Setup wrote them
+    std::string viewerLine;  // (an account without rights)
 };
 
 Console *g_console = nullptr;
@@ -374,6 +381,81 @@ void LogIn() {
     Fail("the login was refused again and again");
 }
 
+// --- Changes to the account file between requests ---------------------------------------------
+
+enum AccountChange : uint8_t {
+    kKeepAccounts,
+    kAdminWithoutRights,
+    kAdminNewPassword,  // the same password under a new salt: another hash
+    kAdminDeleted,
+    kViewerMadeAdmin,
+    kViewerDeleted,
+    kBrokenFile,  // for one request; the accounts read last stay in force
+    kAccountChangeCount
+};
+
+// The account file as an input has changed it so far.
+struct Accounts {
+    std::string admin;
+    std::string viewer;
+    bool adminChanged = false;
+    bool changed = false;
+};
+
+// Replaces the account file as `kelconsole passwd` does: a new file renamed over the old one.
+void WriteAccountFile(const std::string &text) {
+    const std::string temporary = g_console->accountFile + ".new";
+    WriteFile(temporary, text);
+    Require(rename(temporary.c_str(), g_console->accountFile.c_str()) == 0,
+            "cannot replace the account file");
+}
+
+void WriteAccounts(const Accounts &accounts) {
+    WriteAccountFile(accounts.admin + accounts.viewer);
+}
+
+void Apply(AccountChange change, Accounts &accounts) {
+    switch (change) {
+        case kKeepAccounts:
+        case kAccountChangeCount:
+            return;
+        case kAdminWithoutRights:
+            accounts.admin = accounts.admin.substr(0, accounts.admin.rfind(':')) + ":0x00000000\n";
+            accounts.adminChanged = true;
+            break;
+        case kAdminNewPassword:
+            if (!accounts.admin.empty()) {
+                accounts.admin = "admin:" + CheapHash(kPassword) +
+                                 accounts.admin.substr(accounts.admin.rfind(':'));
+            }
+            accounts.adminChanged = true;
+            break;
+        case kAdminDeleted:
+            accounts.admin.clear();
+            accounts.adminChanged = true;
+            break;
+        case kViewerMadeAdmin:
+            accounts.viewer =
+                accounts.viewer.substr(0, accounts.viewer.rfind(':')) + ":0x0000000b\n";
+            break;
+        case kViewerDeleted:
+            accounts.viewer.clear();
+            break;
+        case kBrokenFile:
+            accounts.changed = true;
+            WriteAccountFile("admin:not a hash:but a line the console refuses\n");
+            return;
+    }
+    // A line already deleted is not brought back by a change of its role.
+    for (std::string *line : {&accounts.admin, &accounts.viewer}) {
+        if (line->starts_with(":")) {
+            line->clear();
+        }
+    }
+    accounts.changed = true;
+    WriteAccounts(accounts);
+}
+
 void Setup() {
     if (g_console != nullptr) {
         return;
@@ -392,9 +474,11 @@ void Setup() {
                                     console->logDirectory + "/outside.log");
     char access[16];
     std::snprintf(access, sizeof(access), "0x%08x", kAccess);
-    WriteFile(console->root + "/accounts", "admin:" + CheapHash(kPassword) + ":" + access + "\n" +
-                                               "viewer:" + CheapHash(kPassword) + ":0x00000000\n");
-    chmod((console->root + "/accounts").c_str(), 0600);
+    console->accountFile = console->root + "/accounts";
+    console->adminLine = "admin:" + CheapHash(kPassword) + ":" + access + "\n";
+    console->viewerLine = "viewer:" + CheapHash(kPassword) + ":0x00000000\n";
+    WriteFile(console->accountFile, console->adminLine + console->viewerLine);
+    chmod(console->accountFile.c_str(), 0600);
     g_console = console;
     std::atexit(RemoveRoot);
 
@@ -633,10 +717,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     Setup();
     FuzzedDataProvider in(data, size);
     const Script script = BuildScript(in);
-    const std::size_t requests = in.ConsumeIntegralInRange<std::size_t>(1, 3);
+    const std::size_t count = in.ConsumeIntegralInRange<std::size_t>(1, 3);
+    std::vector<Built> requests;
+    for (std::size_t i = 0; i < count && in.remaining_bytes() > 0; ++i) {
+        requests.push_back(BuildRequest(in));
+    }
+    // Read after the requests, so that inputs made before account changes existed keep their
+    // meaning (a provider out of bytes gives kKeepAccounts).
+    std::vector<AccountChange> changes;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        changes.push_back(static_cast<AccountChange>(
+            in.ConsumeIntegralInRange<int>(0, static_cast<int>(kAccountChangeCount) - 1)));
+    }
+    Accounts accounts{g_console->adminLine, g_console->viewerLine};
     bool relogin = false;
-    for (std::size_t i = 0; i < requests && in.remaining_bytes() > 0; ++i) {
-        const Built request = BuildRequest(in);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const Built &request = requests[i];
+        if (i > 0 && changes[i - 1] == kBrokenFile) {
+            WriteAccounts(accounts);  // the broken file lasted one request
+        }
+        Apply(changes[i], accounts);
+        const bool broken = changes[i] == kBrokenFile;
         {
             std::lock_guard lock(g_mutex);
             g_script = script;
@@ -652,6 +753,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
             accesses = g_accesses;
         }
         Require(runs <= 1, "the service method ran more than once for one request");
+        // While the file is broken the console keeps the accounts it read last, which need not
+        // hold the change yet.
+        Require(runs == 0 || !accounts.adminChanged || broken,
+                "the service method ran for a session whose account has changed since its login");
         for (const unsigned int access : accesses) {
             Require(access == kAccess, "the service method got another account's access word");
         }
@@ -662,8 +767,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         Check(request, answer, runs > 0);
         relogin = relogin || !answer.Header("Set-Cookie").empty();
     }
-    if (relogin) {
-        LogIn();  // a login or logout of the input ended the live session
+    if (accounts.changed) {
+        WriteAccountFile(g_console->adminLine + g_console->viewerLine);
+    }
+    if (relogin || accounts.adminChanged) {
+        LogIn();  // a login, a logout or a change of the account ended the live session
     }
     return 0;
 }

@@ -564,8 +564,13 @@ def step(seed, operation, number=200, text="", text2="", null=False):
     seed.text(text2, 64)
 
 
-def console_request(steps=(), result=200, requests=()):
-    """steps: step() argument tuples; requests: dicts of the fields of one request."""
+ACCOUNT_CHANGES = ["keep", "admin-without-rights", "admin-new-password", "admin-deleted",
+                   "viewer-made-admin", "viewer-deleted", "broken-file"]
+
+
+def console_request(steps=(), result=200, requests=(), changes=()):
+    """steps: step() argument tuples; requests: dicts of the fields of one request; changes: the
+    change to the account file made before each request (ACCOUNT_CHANGES)."""
     seed = Seed().integer(len(steps), 0, 10)
     for arguments in steps:
         step(seed, *arguments)
@@ -631,6 +636,8 @@ def console_request(steps=(), result=200, requests=()):
         seed.u8(220 if raw is not None else 0)
         if raw is not None:
             seed.text(raw, 300)
+    for change in changes:
+        seed.integer(ACCOUNT_CHANGES.index(change), 0, len(ACCOUNT_CHANGES) - 1)
     return seed
 
 
@@ -686,6 +693,12 @@ CONSOLE_REQUEST = {
     "other_host": console_request(PAGE_STEPS, 200, [{"host": "evil.example"}]),
     "long_and_nul_paths": console_request((), 200, [
         {"target": "long-component"}, {"target": "encoded-nul"}]),
+    "role_taken_between_requests": console_request(PAGE_STEPS, 200, [{}, {}, {}],
+                                                   ["keep", "admin-without-rights", "keep"]),
+    "password_changed_between_requests": console_request(PAGE_STEPS, 200, [{}, {}],
+                                                         ["viewer-made-admin", "admin-new-password"]),
+    "account_deleted_between_requests": console_request(PAGE_STEPS, 200, [{}, {}, {}],
+                                                        ["broken-file", "keep", "admin-deleted"]),
     "raw_header_lines": console_request(PAGE_STEPS, 200, [
         {"raw": "Cookie: kelsession=forged\r\nOrigin: http://evil.example"}]),
 }

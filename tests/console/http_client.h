@@ -47,6 +47,7 @@ struct HttpRequest {
     bool chunked = false;              // POST: send the body in chunks, without a length
     std::vector<std::string> headers;  // "Name: value"
     std::string cookie;                // "name=value", sent as the Cookie header
+    std::string source;                // the local address to send from (any of 127.0.0.0/8)
     long timeoutSeconds = 20;
 };
 
@@ -101,6 +102,10 @@ inline HttpResponse Send(const HttpRequest &request) {
     detail::Upload upload{request.body};
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    const std::string source = "host!" + request.source;
+    if (!request.source.empty()) {
+        curl_easy_setopt(curl, CURLOPT_INTERFACE, source.c_str());
+    }
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &detail::CollectBody);
@@ -141,8 +146,9 @@ inline HttpResponse Get(const std::string &url, const std::string &cookie = {}) 
 
 // A form post from the page at `origin` (sent as the Origin header; empty: none).
 inline HttpResponse Post(const std::string &url, const std::string &body, const std::string &cookie,
-                         const std::string &origin) {
+                         const std::string &origin, const std::string &source = {}) {
     HttpRequest request;
+    request.source = source;
     request.method = "POST";
     request.url = url;
     request.body = body;

@@ -90,10 +90,12 @@ class LiveConsole {
     const std::string &logDirectory() const { return logDirectory_; }
     std::string AccessLog() const { return testing_support::ReadFile(accessLog_); }
 
-    // Logs in; returns the Cookie header value ("kelsession=..."), empty when refused.
-    std::string Login(const std::string &name, const std::string &password) const {
+    // Logs in (from `source`, when given); returns the Cookie header value ("kelsession=..."),
+    // empty when refused.
+    std::string Login(const std::string &name, const std::string &password,
+                      const std::string &source = {}) const {
         HttpResponse response =
-            Post(At("/login"), "name=" + name + "&password=" + password, {}, url_);
+            Post(At("/login"), "name=" + name + "&password=" + password, {}, url_, source);
         const std::string cookie = response.Header("Set-Cookie");
         if (response.status != 303 || cookie.empty()) {
             return {};

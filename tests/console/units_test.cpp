@@ -213,7 +213,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
         {"--listen=0.0.0.0:443", "--tls-cert", "c.pem", "--tls-key=k.pem", "--plugins=/p",
          "--accounts=/a", "--allow-insecure-remote", "--session-idle=60", "--login-delay=250",
          "--threads=8", "--sessions-per-account", "3", "--header-timeout=4",
-         "--connections-per-address", "5"},
+         "--connections-per-address", "5", "--session-lifetime=7200"},
         &line, &error))
         << error;
     EXPECT_EQ(line.command, CommandLine::Command::kServe);
@@ -226,6 +226,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     EXPECT_EQ(line.server.accountFile, "/a");
     EXPECT_TRUE(line.server.allowInsecureRemote);
     EXPECT_EQ(line.server.sessionIdle, std::chrono::seconds(60));
+    EXPECT_EQ(line.server.sessionLifetime, std::chrono::hours(2));
     EXPECT_EQ(line.server.loginDelay, std::chrono::milliseconds(250));
     EXPECT_EQ(line.server.threads, 8u);
     EXPECT_EQ(line.server.maxSessionsPerAccount, 3u);
@@ -236,6 +237,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
     EXPECT_EQ(defaults.server.maxSessionsPerAccount, 8u);
     EXPECT_EQ(defaults.server.headTimeout, std::chrono::seconds(10));
     EXPECT_EQ(defaults.server.connectionsPerAddress, 16u);
+    EXPECT_EQ(defaults.server.sessionLifetime, std::chrono::hours(12));
 
     CommandLine passwd;
     ASSERT_TRUE(ParseCommandLine({"passwd", "--role=none", "guest"}, &passwd, &error)) << error;
@@ -247,6 +249,7 @@ TEST(CommandLine, ServeAndPasswdOptions) {
                                          {"--bogus=1"},
                                          {"stray"},
                                          {"--threads=0"},
+                                         {"--session-lifetime=0"},
                                          {"--sessions-per-account=0"},
                                          {"--sessions-per-account=1001"},
                                          {"--header-timeout=0"},
