@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "console/ascii.h"
 #include "console/password_hash.h"
 
 namespace kel::console {
@@ -28,9 +29,7 @@ bool IsRecent(const struct stat &st) {
 AccountStore::AccountStore(std::string path, Log log)
     : path_(std::move(path)), log_(std::move(log)) {
     if (!log_) {
-        log_ = [](const std::string &line) {
-            std::fprintf(stderr, "kelconsole: %s\n", line.c_str());
-        };
+        log_ = [](const std::string &line) { Say(stderr, line); };
     }
 }
 

@@ -36,4 +36,43 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
                       [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string printable;
+    printable.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            printable += c;
+            continue;
+        }
+        printable += '\\';
+        switch (byte) {
+            case '\r':
+                printable += 'r';
+                break;
+            case '\n':
+                printable += 'n';
+                break;
+            case '\t':
+                printable += 't';
+                break;
+            case 0x1b:
+                printable += 'e';
+                break;
+            default:
+                printable += 'x';
+                printable += kHex[byte >> 4];
+                printable += kHex[byte & 0xf];
+        }
+    }
+    return printable;
+}
+
+void Say(std::FILE *stream, std::string_view text) {
+    const std::string line = "kelconsole: " + Printable(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
+}
+
 }  // namespace kel::console

@@ -4,6 +4,7 @@
 #ifndef KEL_CONSOLE_ASCII_H
 #define KEL_CONSOLE_ASCII_H
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,14 @@ std::string LowerAscii(std::string_view text);
 
 // Whether the texts are equal once A to Z are made lower case.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// `text` with every control byte (below 0x20, and 0x7F) written as an escape: "\\r", "\\n", "\\t",
+// "\\e" or "\\xHH". A message built from untrusted text (a path, a host name, a file name) then
+// stays one line and cannot move or recolour a terminal.
+std::string Printable(std::string_view text);
+
+// Writes "kelconsole: ", the text made printable and a newline to `stream` in one call.
+void Say(std::FILE *stream, std::string_view text);
 
 }  // namespace kel::console
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "console/account_file.h"
+#include "console/ascii.h"
 #include "console/buffer.h"
 #include "console/cli.h"
 #include "console/password_hash.h"
@@ -71,7 +72,7 @@ int RunPasswd(const CommandLine &line) {
     std::string error;
     if (!kel::console::SetPassword(line.server.accountFile, line.passwdName, password,
                                    line.passwdAccess, &created, &error)) {
-        std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+        kel::console::Say(stderr, error);
         return 1;
     }
     std::printf("kelconsole: %s account \"%s\" in %s\n", created ? "created" : "updated",
@@ -93,13 +94,13 @@ int RunServer(const CommandLine &line) {
     std::string error;
     if (std::vector<std::string> names;
         !kel::console::ResolveServerNames(line.server, &names, &error)) {
-        std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+        kel::console::Say(stderr, error);
         return kExitUsage;
     }
     std::string password;
     switch (kel::console::EnsureAccountFile(line.server.accountFile, &password, &error)) {
         case kel::console::AccountFileState::kFailed:
-            std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+            kel::console::Say(stderr, error);
             return 1;
         case kel::console::AccountFileState::kCreated:
             std::printf("kelconsole: created %s with the account \"%s\"\n",
@@ -114,15 +115,15 @@ int RunServer(const CommandLine &line) {
     kel::console::PluginSet plugins;
     if (!plugins.LoadDirectory(line.pluginDirectory, stderr, &error)) {
         if (line.pluginDirectoryGiven) {
-            std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+            kel::console::Say(stderr, error);
             return 1;
         }
-        std::fprintf(stderr, "kelconsole: %s; serving without plug-ins\n", error.c_str());
+        kel::console::Say(stderr, error + "; serving without plug-ins");
     }
 
     std::unique_ptr<kel::console::Server> server = kel::console::Server::Start(line.server, &error);
     if (server == nullptr) {
-        std::fprintf(stderr, "kelconsole: %s\n", error.c_str());
+        kel::console::Say(stderr, error);
         plugins.UnloadAll(stderr);
         return 1;
     }
@@ -149,7 +150,8 @@ int main(int argc, char **argv) {
     CommandLine line;
     std::string error;
     if (!kel::console::ParseCommandLine(arguments, &line, &error)) {
-        std::fprintf(stderr, "kelconsole: %s\n%s", error.c_str(), kel::console::Usage());
+        kel::console::Say(stderr, error);
+        std::fputs(kel::console::Usage(), stderr);
         return kExitUsage;
     }
     switch (line.command) {

@@ -9,6 +9,8 @@
 
 #include <dlfcn.h>
 
+#include "console/ascii.h"
+
 namespace kel::console {
 
 bool PluginSet::LoadDirectory(const std::string &directory, std::FILE *messages,
@@ -32,11 +34,11 @@ bool PluginSet::LoadDirectory(const std::string &directory, std::FILE *messages,
         void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             const char *reason = dlerror();
-            std::fprintf(messages, "kelconsole: cannot load %s: %s\n", path.c_str(),
-                         reason != nullptr ? reason : "unknown error");
+            Say(messages,
+                "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown error"));
             continue;
         }
-        std::fprintf(messages, "kelconsole: loaded %s\n", path.c_str());
+        Say(messages, "loaded " + path);
         handles_.emplace_back(path, handle);
     }
     return true;
@@ -48,10 +50,10 @@ void PluginSet::UnloadAll(std::FILE *messages) {
         handles_.pop_back();
         if (dlclose(handle) != 0 && messages != nullptr) {
             const char *reason = dlerror();
-            std::fprintf(messages, "kelconsole: cannot unload %s: %s\n", path.c_str(),
-                         reason != nullptr ? reason : "unknown error");
+            Say(messages,
+                "cannot unload " + path + ": " + (reason != nullptr ? reason : "unknown error"));
         } else if (messages != nullptr) {
-            std::fprintf(messages, "kelconsole: unloaded %s\n", path.c_str());
+            Say(messages, "unloaded " + path);
         }
     }
 }

@@ -238,21 +238,16 @@ size_t KeepEscapes(void * /*cls*/, MHD_Connection * /*connection*/, char *text) 
 }
 
 void LogDaemonMessage(void * /*cls*/, const char *format, va_list args) {
-    char line[1024];
-    int length = std::snprintf(line, sizeof(line), "kelconsole: http: ");
-    if (length < 0) {
+    char message[1024];
+    if (std::vsnprintf(message, sizeof(message), format, args) < 0) {
         return;
     }
-    int more = std::vsnprintf(line + length, sizeof(line) - static_cast<std::size_t>(length),
-                              format, args);
-    if (more < 0) {
-        return;
+    std::string_view text(message);
+    while (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
     }
-    std::size_t size = std::min(sizeof(line) - 1, static_cast<std::size_t>(length + more));
-    if (size > 0 && line[size - 1] != '\n' && size < sizeof(line) - 1) {
-        line[size++] = '\n';
-    }
-    [[maybe_unused]] ssize_t ignored = write(2, line, size);
+    const std::string line = "kelconsole: http: " + Printable(text) + "\n";
+    [[maybe_unused]] ssize_t ignored = write(2, line.data(), line.size());
 }
 
 }  // namespace

@@ -17,9 +17,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
+#include <string_view>
 
 #include "logger/syslog_sink.h"
 
@@ -48,6 +52,24 @@ namespace {
 
 // Room for a typical line without touching the heap.
 constexpr std::size_t kStackLineSize = 1024;
+
+bool IsControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7f;
+}
+
+std::size_t CountControls(const char *text, std::size_t length) {
+    std::size_t count = 0;
+    for (std::size_t index = 0; index < length; ++index) {
+        count += IsControl(static_cast<unsigned char>(text[index])) ? 1 : 0;
+    }
+    return count;
+}
+
+// The control bytes of a format's own text: conversions never hold one, so every control byte a
+// formatted message holds beyond these came from an argument.
+std::size_t CountFormatControls(const char *format) {
+    return CountControls(format, std::strlen(format));
+}
 
 // One unit of output (a line or a whole dump), always NUL-terminated. When memory for a longer
 // unit cannot be had the buffer is marked failed and the unit is dropped with a note on standard
@@ -92,6 +114,64 @@ class LineBuffer {
             std::vsnprintf(Data() + size_, capacity_ - size_, format, args);
         }
         size_ += length;
+    }
+
+    // Appends the text with every control byte written as an escape ("\\r", "\\n", "\\t", "\\e",
+    // "\\xHH"), so that it stays within its line.
+    void AppendEscaped(const char *data, std::size_t length) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        std::size_t start = 0;
+        for (std::size_t index = 0; index < length; ++index) {
+            const auto byte = static_cast<unsigned char>(data[index]);
+            if (!IsControl(byte)) {
+                continue;
+            }
+            Append(data + start, index - start);
+            start = index + 1;
+            switch (byte) {
+                case '\r':
+                    Append("\\r", 2);
+                    break;
+                case '\n':
+                    Append("\\n", 2);
+                    break;
+                case '\t':
+                    Append("\\t", 2);
+                    break;
+                case 0x1b:
+                    Append("\\e", 2);
+                    break;
+                default: {
+                    const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+                    Append(escape, sizeof(escape));
+                }
+            }
+        }
+        Append(data + start, length - start);
+    }
+
+    // A log message: formatted like FormatV, but the control bytes that the arguments bring (a
+    // file name holding CR LF or an ESC sequence) are escaped, while the format's own line feeds
+    // stay. Messages whose arguments hold none (nearly all) are formatted once, as they are.
+    void FormatMessageV(const char *format, va_list args) {
+        if (failed_) {
+            return;
+        }
+        if (format == nullptr) {
+            format = "";
+        }
+        const std::size_t begin = size_;
+        va_list first;
+        va_copy(first, args);
+        FormatV(format, first);
+        va_end(first);
+        if (failed_ ||
+            CountControls(Data() + begin, size_ - begin) == CountFormatControls(format)) {
+            return;
+        }
+        size_ = begin;
+        Data()[size_] = '\0';
+        FormatEscapingArguments(format, args);
     }
 
     KEL2CIFS_PRINTF(2, 3) void Format(const char *format, ...) {
@@ -156,6 +236,146 @@ class LineBuffer {
         heap_ = grown;
         capacity_ = capacity;
         return true;
+    }
+
+    // One conversion of a format, written with the arguments it takes; `escape` for texts.
+    template <typename T>
+    void Conversion(const char *spec, int stars, int first, int second, T value, bool escape) {
+        char small[256];
+        int needed = stars == 0   ? std::snprintf(small, sizeof(small), spec, value)
+                     : stars == 1 ? std::snprintf(small, sizeof(small), spec, first, value)
+                                  : std::snprintf(small, sizeof(small), spec, first, second, value);
+        if (needed < 0) {
+            failed_ = true;
+            return;
+        }
+        const char *text = small;
+        std::unique_ptr<char[]> large;
+        if (static_cast<std::size_t>(needed) >= sizeof(small)) {
+            const std::size_t size = static_cast<std::size_t>(needed) + 1;
+            large.reset(new (std::nothrow) char[size]);
+            if (large == nullptr) {
+                failed_ = true;
+                return;
+            }
+            stars == 0   ? std::snprintf(large.get(), size, spec, value)
+            : stars == 1 ? std::snprintf(large.get(), size, spec, first, value)
+                         : std::snprintf(large.get(), size, spec, first, second, value);
+            text = large.get();
+        }
+        if (escape) {
+            AppendEscaped(text, static_cast<std::size_t>(needed));
+        } else {
+            Append(text, static_cast<std::size_t>(needed));
+        }
+    }
+
+    // Walks the format one conversion at a time (flags, width and precision, "*" included, and
+    // the length modifiers), taking each argument by its type.
+    void FormatEscapingArguments(const char *format, va_list args) {
+        va_list rest;
+        va_copy(rest, args);
+        const char *text = format;
+        while (*text != '\0' && !failed_) {
+            const char *percent = std::strchr(text, '%');
+            if (percent == nullptr) {
+                Append(text);
+                break;
+            }
+            Append(text, static_cast<std::size_t>(percent - text));
+            const char *cursor = percent + 1;
+            int stars = 0;
+            int star[2] = {0, 0};
+            cursor += std::strspn(cursor, "-+ #0'");
+            if (*cursor == '*') {
+                star[stars++] = va_arg(rest, int);
+                ++cursor;
+            } else {
+                cursor += std::strspn(cursor, "0123456789");
+            }
+            if (*cursor == '.') {
+                ++cursor;
+                if (*cursor == '*') {
+                    star[stars++] = va_arg(rest, int);
+                    ++cursor;
+                } else {
+                    cursor += std::strspn(cursor, "0123456789");
+                }
+            }
+            const char *lengthStart = cursor;
+            cursor += std::strspn(cursor, "hljztL");
+            const std::string_view length(lengthStart,
+                                          static_cast<std::size_t>(cursor - lengthStart));
+            const char conversion = *cursor;
+            if (conversion == '\0' || cursor - percent + 2 > 32) {
+                Append(percent);  // not a conversion: written as it stands
+                break;
+            }
+            char spec[32];
+            const std::size_t specLength = static_cast<std::size_t>(cursor - percent + 1);
+            std::memcpy(spec, percent, specLength);
+            spec[specLength] = '\0';
+            text = cursor + 1;
+            switch (conversion) {
+                case '%':
+                    Append("%", 1);
+                    break;
+                case 'd':
+                case 'i':
+                    if (length == "ll" || length == "j") {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long long), false);
+                    } else if (length == "l" || length == "z" || length == "t") {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long), false);
+                    } else {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, int), false);
+                    }
+                    break;
+                case 'u':
+                case 'o':
+                case 'x':
+                case 'X':
+                    if (length == "ll" || length == "j") {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned long long),
+                                   false);
+                    } else if (length == "l" || length == "z" || length == "t") {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned long),
+                                   false);
+                    } else {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned), false);
+                    }
+                    break;
+                case 'c':
+                    Conversion(spec, stars, star[0], star[1], va_arg(rest, int), true);
+                    break;
+                case 's':
+                    Conversion(spec, stars, star[0], star[1], va_arg(rest, const char *), true);
+                    break;
+                case 'p':
+                    Conversion(spec, stars, star[0], star[1], va_arg(rest, void *), false);
+                    break;
+                case 'f':
+                case 'F':
+                case 'e':
+                case 'E':
+                case 'g':
+                case 'G':
+                case 'a':
+                case 'A':
+                    if (length == "L") {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long double), false);
+                    } else {
+                        Conversion(spec, stars, star[0], star[1], va_arg(rest, double), false);
+                    }
+                    break;
+                case 'n':
+                    (void)va_arg(rest, void *);  // writes nothing here
+                    break;
+                default:
+                    AppendEscaped(spec, specLength);
+                    break;
+            }
+        }
+        va_end(rest);
     }
 
     char stack_[kStackLineSize];
@@ -252,7 +472,7 @@ void LeveledWrite(int level, char letter, const char *name, const char *format, 
         line.Format("%s: ", name);
     }
     line.BeginMessage();
-    line.FormatV(format, args);
+    line.FormatMessageV(format, args);
     line.EndMessage();
     line.Append("\n", 1);
     Emit(line, LOG_DEBUG);
@@ -302,7 +522,7 @@ void DumpOperation(const char *format, ...) {
     unit.BeginMessage();
     va_list args;
     va_start(args, format);
-    unit.FormatV(format, args);
+    unit.FormatMessageV(format, args);
     va_end(args);
     unit.EndMessage();
     unit.Append("\n</dump>\n");
@@ -601,7 +821,7 @@ void Logger_errormessage(const char *text) {
     LineBuffer line;
     line.Tag('L');
     line.BeginMessage();
-    line.Append(text);
+    line.AppendEscaped(text, std::strlen(text));
     line.EndMessage();
     line.Append("\n", 1);
     Emit(line, LOG_DEBUG);
@@ -614,7 +834,7 @@ void Logger_writeAlways(const char *format, va_list args) {
     LineBuffer line;
     line.Tag('-');
     line.BeginMessage();
-    line.FormatV(format, args);
+    line.FormatMessageV(format, args);
     line.EndMessage();
     line.Append("\n", 1);
     Emit(line, LOG_DEBUG);
@@ -623,9 +843,9 @@ void Logger_writeAlways(const char *format, va_list args) {
 void Logger_SyslogAndFile(const char *format, va_list args) {
     Logger *self = Logger_getInstance();
     char text[kSyslogAndFileSize];
-    if (std::vsnprintf(text, sizeof(text), format != nullptr ? format : "", args) < 0) {
-        text[0] = '\0';
-    }
+    LineBuffer formatted;
+    formatted.FormatMessageV(format, args);
+    CopyBounded(text, sizeof(text), formatted.failed() ? "" : formatted.c_str());
     LineBuffer message;
     message.Append("[Info]");
     message.Append(text);

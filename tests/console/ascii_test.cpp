@@ -10,6 +10,7 @@ namespace {
 using kel::console::EqualsIgnoringCase;
 using kel::console::HexValue;
 using kel::console::LowerAscii;
+using kel::console::Printable;
 
 TEST(Ascii, HexValueKnowsTheSixteenDigitsInEitherCaseAndNothingElse) {
     const std::string digits = "0123456789abcdef";
@@ -44,6 +45,12 @@ TEST(Ascii, EqualsIgnoringCaseComparesLengthAndEveryByte) {
     EXPECT_FALSE(EqualsIgnoringCase("[", "{"));
     EXPECT_FALSE(EqualsIgnoringCase("\xC4", "\xE4"));
     EXPECT_FALSE(EqualsIgnoringCase(std::string("a\0", 2), std::string("a\x20", 2)));
+}
+
+TEST(Ascii, PrintableEscapesEveryControlByteAndNothingElse) {
+    EXPECT_EQ(Printable(std::string_view("a\r\nb\t\x1b[1m\x7f\0\x01\xc3\xa9 ~", 16)),
+              "a\\r\\nb\\t\\e[1m\\x7f\\x00\\x01\xc3\xa9 ~");
+    EXPECT_EQ(Printable("plain path/with spaces"), "plain path/with spaces");
 }
 
 }  // namespace

@@ -230,4 +230,24 @@ TEST_F(Kelconsole, RefusesARemoteAddressWithoutTlsAndBadOptions) {
     EXPECT_THAT(missing.Err(), HasSubstr("cannot read plug-in directory"));
 }
 
+// Texts that reach standard error (a plug-in's file name, an option) can come from someone other
+// than the administrator: no control byte of theirs reaches his terminal raw.
+TEST_F(Kelconsole, StandardErrorEscapesControlBytes) {
+    dir_.Write("plugins/x\x1b]0;owned\x07\r\nkelconsole: loaded trusted.so.so", "not an object");
+    Child console(ServeArguments(), dir_, "serve");
+    ASSERT_FALSE(console.WaitForUrl().empty()) << console.Err();
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 0);
+    EXPECT_THAT(console.Err(),
+                HasSubstr("cannot load " + plugins_ +
+                          "/x\\e]0;owned\\x07\\r\\nkelconsole: loaded trusted.so.so"));
+    EXPECT_THAT(console.Err(), Not(HasSubstr("\x1b")));
+    EXPECT_THAT(console.Err(), Not(HasSubstr("\nkelconsole: loaded trusted")));
+
+    Child usage({"--bo\x1b[2Jgus=1"}, dir_, "usage");
+    EXPECT_EQ(usage.Wait(), 2);
+    EXPECT_THAT(usage.Err(), HasSubstr("\\e[2J"));
+    EXPECT_THAT(usage.Err(), Not(HasSubstr("\x1b")));
+}
+
 }  // namespace

@@ -465,4 +465,38 @@ TEST_F(LoggerTest, ConcurrentLinesStayWholeAndNoneIsLost) {
 }
 
 }  // namespace
+// A file name is untrusted text: CR LF in it must not start a second, forged line, and an ESC
+// sequence must not reach the file (or the terminal reading it) raw. The format's own line feeds,
+// widths and other conversions keep their meaning.
+TEST_F(LoggerTest, ControlBytesFromArgumentsAreEscapedAndTheFormatsOwnAreKept) {
+    Logger *logger = Start(kLevelEverything);
+    const char *forged = "trap.doc\r\n[! forged] all files deleted\x1b[2J\x7f\x01";
+    logger->debug("file name = %s", forged);
+    logger->debug("les = %d , left = %s\n , right = %s\n", 1, "a\nb", "c");
+    logger->infoPrefixed("Fn", "%-5s|%.3s|%*d|%c|%lld|%zu|%%|%5.1f", "\t", "x\ny", 3, 7, '\n',
+                         static_cast<long long>(-9), static_cast<std::size_t>(12), 2.5);
+    logger->dump("d=%s", "\r");
+    logger->syslogAndFile("s=%s", "\x1b");
+    EXPECT_EQ(Contents(),
+              "[D T] file name = trap.doc\\r\\n[! forged] all files "
+              "deleted\\e[2J\\x7f\\x01\n"
+              "[D T] les = 1 , left = a\\nb\n , right = c\n\n"
+              "[i T] Fn: \\t    |x\\ny|  7|\\n|-9|12|%|  2.5\n"
+              "[* T] <dump>\nd=\\r\n</dump>\n"
+              "[- T] s=\\e\n");
+    ASSERT_EQ(Sent().size(), 1u);
+    EXPECT_EQ(Sent()[0].second, "[Info]s=\\e");
+}
+
+TEST_F(LoggerTest, ControlBytesAreEscapedOnTheWayToTheSystemLogToo) {
+    std::filesystem::create_directories(dir_.File("var/opt/zantio/log"));
+    path_ = dir_.File("var/opt/zantio/log/libkel2cifs.log");
+    Logger *logger = Start(kLevelEverything);
+    ASSERT_EQ(ProcessLogLevel("SYSLOG"), 0);
+    Sent().clear();
+    logger->error("name=%s", "a\r\nb");
+    EXPECT_EQ(Sent(), (std::vector<std::pair<int, std::string>>{{LOG_DEBUG, "name=a\\r\\nb"}}));
+    ASSERT_EQ(ProcessLogLevel("DEFAULT"), 0);
+}
+
 }  // namespace kel2cifs::testing
