@@ -4,10 +4,13 @@
 #include <malloc.h>
 #include <sys/mman.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace kel::console {
 namespace {
@@ -30,10 +33,91 @@ void AdviseHugePages(char *block, std::size_t size) {
     }
 }
 
+// The places of the big pages being built. A thread holds at most one, so a thread that builds
+// a second body while its first holds a place never waits for itself.
+class BigPageGate {
+  public:
+    static BigPageGate &Get() {
+        static BigPageGate gate;
+        return gate;
+    }
+    void Enter() {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [this] { return inside_ < ResponseBuffer::kBigPagesAtOnce; });
+        ++inside_;
+    }
+    void Leave() {
+        bool last = false;
+        {
+            std::lock_guard lock(mutex_);
+            --inside_;
+            last = inside_ == 0;
+        }
+        freed_.notify_one();
+        if (last) {
+            NoteBigPageDone();
+        }
+    }
+    // A big page was built or sent: the heaps hold what it freed.
+    void NoteBigPageDone() {
+        std::lock_guard lock(mutex_);
+        trimDue_ = true;
+        lastDone_ = std::chrono::steady_clock::now();
+    }
+    // Whether a trim is due now (and is then no longer).
+    bool TakeTrim(std::chrono::steady_clock::time_point now, std::chrono::milliseconds quiet) {
+        std::lock_guard lock(mutex_);
+        if (!trimDue_ || inside_ > 0 || now - lastDone_ < quiet) {
+            return false;
+        }
+        trimDue_ = false;
+        return true;
+    }
+    unsigned inside() {
+        std::lock_guard lock(mutex_);
+        return inside_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    unsigned inside_ = 0;
+    bool trimDue_ = false;
+    std::chrono::steady_clock::time_point lastDone_;
+};
+
+thread_local bool t_holdsBigPage = false;
+
 }  // namespace
+
+unsigned BigPagesBeingBuilt() {
+    return BigPageGate::Get().inside();
+}
+
+void FreeBigBody(void *block) {
+    std::free(block);
+    BigPageGate::Get().NoteBigPageDone();
+}
+
+bool TrimAfterBigPages(std::chrono::steady_clock::time_point now) {
+    if (!BigPageGate::Get().TakeTrim(now, kQuietBeforeTrim)) {
+        return false;
+    }
+    malloc_trim(0);
+    return true;
+}
 
 ResponseBuffer::~ResponseBuffer() {
     std::free(data_);
+    LeaveBigPages();
+}
+
+void ResponseBuffer::LeaveBigPages() {
+    if (big_) {
+        big_ = false;
+        t_holdsBigPage = false;
+        BigPageGate::Get().Leave();
+    }
 }
 
 bool ResponseBuffer::Reserve(std::size_t more) {
@@ -47,6 +131,11 @@ bool ResponseBuffer::Reserve(std::size_t more) {
     std::size_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_;
     while (capacity < needed) {
         capacity *= 2;
+    }
+    if (capacity > kBigPageSize && !big_ && !t_holdsBigPage) {
+        BigPageGate::Get().Enter();
+        big_ = true;
+        t_holdsBigPage = true;
     }
     char *grown = static_cast<char *>(std::realloc(data_, capacity));
     if (grown == nullptr) {
@@ -123,6 +212,7 @@ char *ResponseBuffer::Release(std::size_t *size) {
     *size = size_;
     data_ = nullptr;
     size_ = capacity_ = 0;
+    LeaveBigPages();
     return block;
 }
 
@@ -138,6 +228,7 @@ void ResponseBuffer::Clear() {
     std::free(data_);
     data_ = nullptr;
     size_ = capacity_ = 0;
+    LeaveBigPages();
 }
 
 }  // namespace kel::console

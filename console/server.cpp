@@ -392,6 +392,9 @@ void Server::Impl::Watch() {
         // A new connection is due no sooner than a head timeout from now, so waking at `next`
         // (or a second from now, whichever is sooner) catches it in time.
         wake.wait_until(lock, std::min(next, now + std::chrono::seconds(1)));
+        lock.unlock();
+        TrimAfterBigPages(std::chrono::steady_clock::now());
+        lock.lock();
     }
 }
 
@@ -418,7 +421,8 @@ MHD_Result Server::Impl::Queue(MHD_Connection *connection, Exchange &exchange) {
         char *data = request.content.Release(&size);
         bytes = size;
         if (data != nullptr) {
-            response = MHD_create_response_from_buffer_with_free_callback(size, data, &std::free);
+            response = MHD_create_response_from_buffer_with_free_callback(
+                size, data, size >= ResponseBuffer::kBigPageSize ? &FreeBigBody : &std::free);
             if (response == nullptr) {
                 std::free(data);
             }

@@ -1,8 +1,13 @@
 // Tests of the console's small units: the response buffer, the PNG encoder, the request target,
 // the access log line and the command line.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -44,6 +49,72 @@ TEST(ResponseBuffer, WriteBeyondTheLimitFailsWithoutChangingTheContent) {
     EXPECT_EQ(buffer.view(), std::string(60, 'a'));
     EXPECT_EQ(buffer.data()[60], '\0');
     EXPECT_EQ(buffer.Append("%s", "1234"), 4);
+}
+
+// Only kBigPagesAtOnce bodies grow past kBigPageSize at once; a further one waits until one of
+// them is released (handed to the server) or cleared, and then goes on.
+TEST(ResponseBuffer, BigPagesAreBuiltAtMostSoManyAtOnce) {
+    const std::string chunk(ResponseBuffer::kBigPageSize / 4, 'x');
+    auto growBig = [&chunk](ResponseBuffer &buffer) {
+        for (int part = 0; part < 5; ++part) {
+            ASSERT_TRUE(buffer.AppendBytes(chunk));
+        }
+    };
+    static_assert(ResponseBuffer::kBigPagesAtOnce == 2);
+    std::vector<std::unique_ptr<ResponseBuffer>> holders;
+    std::vector<std::thread> threads;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int grown = 0;
+    bool finish = false;
+    for (int index = 0; index < 3; ++index) {
+        holders.push_back(std::make_unique<ResponseBuffer>());
+    }
+    // Each big page is built on its own thread, as the server's request threads do.
+    for (int index = 0; index < 3; ++index) {
+        threads.emplace_back([&, index] {
+            growBig(*holders[index]);
+            std::unique_lock lock(mutex);
+            ++grown;
+            changed.notify_all();
+            changed.wait(lock, [&] { return finish; });
+            if (index != 2) {
+                holders[index]->Clear();
+            }
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return grown == 2; });
+        // The third waits for a place: nothing lets it through while both places are held.
+        EXPECT_FALSE(
+            changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return grown == 3; }));
+        EXPECT_EQ(BigPagesBeingBuilt(), 2u);
+        finish = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return grown == 3; });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(BigPagesBeingBuilt(), 1u);
+    std::size_t size = 0;
+    char *body = holders[2]->Release(&size);
+    EXPECT_EQ(size, 5 * chunk.size());
+    EXPECT_EQ(BigPagesBeingBuilt(), 0u);
+    FreeBigBody(body);
+    // What the burst freed is kept while pages may follow, and given back once it is quiet.
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_FALSE(TrimAfterBigPages(sent));
+    EXPECT_TRUE(TrimAfterBigPages(sent + kQuietBeforeTrim + std::chrono::seconds(1)));
+    EXPECT_FALSE(TrimAfterBigPages(sent + kQuietBeforeTrim + std::chrono::seconds(2)));
+
+    // A thread building a second body while its first holds a place does not wait for itself.
+    ResponseBuffer first;
+    ResponseBuffer second;
+    growBig(first);
+    growBig(second);
+    EXPECT_EQ(BigPagesBeingBuilt(), 1u);
 }
 
 TEST(Png, ChecksumsMatchTheirStandardCheckValues) {
