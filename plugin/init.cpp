@@ -45,7 +45,16 @@ void ApplyConfiguration(const char *path, const std::tm &started) {
     if (asctime_r(&started, startedText) == nullptr) {
         startedText[0] = '\0';
     }
-    log->info("... libkel2cifs plugin started %s", startedText);
+    // The date text ends in its own line feed, which the line keeps; an argument's line feeds
+    // would be escaped in the log, so it goes into the format.
+    const std::size_t dateLength = std::strcspn(startedText, "\n");
+    const bool endsInLineFeed = startedText[dateLength] == '\n';
+    startedText[dateLength] = '\0';
+    if (endsInLineFeed) {
+        log->info("... libkel2cifs plugin started %s\n", startedText);
+    } else {
+        log->info("... libkel2cifs plugin started %s", startedText);
+    }
     log->info("... log level = %d", log->level);
 
     ReadSetting(path, kKeyLogMaximumFileSize, kDefaultLogMaximumFileSize, command);

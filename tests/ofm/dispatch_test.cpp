@@ -269,7 +269,7 @@ TEST_F(Dispatch, TracesTheTypicalRequest) {
     ExpectInOrder(log,
                   {"[D] URL = /cifsofm/UserName/VOL1\n", "[D] count = 2 check for help token\n",
                    "[D] count = 2 look for sort method\n", "[D] Connection clearing power is = 1\n",
-                   "[!] Component count = 1 path=\x04VOL1 VOL1\n", "[D] volume name: VOL1\n",
+                   "[!] Component count = 1 path=\\x04VOL1 VOL1\n", "[D] volume name: VOL1\n",
                    "[D] calling mergesort\n"});
     EXPECT_THAT(log, Not(HasSubstr("post count")));
     EXPECT_THAT(log, Not(HasSubstr("postdata")));
@@ -285,7 +285,7 @@ TEST_F(Dispatch, TracesAPost) {
          "[D] postdata after decode: [FILTER=*.doc] \n\n",
          "[D] filter string len[5] string [*.doc]\n",
          "[!] post count = 14 content=FILTER=%2A.doc\n", "[D] Connection clearing power is = 1\n",
-         "[!] Component count = 1 path=\x04VOL1 VOL1\n", "[D] filter string: *.doc\n"});
+         "[!] Component count = 1 path=\\x04VOL1 VOL1\n", "[D] filter string: *.doc\n"});
 }
 
 TEST_F(Dispatch, TracesHelpAndAPathWithoutComponents) {
@@ -346,8 +346,8 @@ TEST_F(Dispatch, ReducedParserCountsWithoutChangingThePath) {
     EXPECT_EQ(GetComponentCount(request.handle(), &count), 0);
     EXPECT_EQ(count, 3);
     EXPECT_STREQ(request.pathBuffer.data(), "/cifsofm/a/b/c");
-    EXPECT_THAT(LogText(), HasSubstr("[D] count = 3 check for help token toke= a\x01"
-                                     "b\x01"
+    EXPECT_THAT(LogText(), HasSubstr("[D] count = 3 check for help token toke= a\\x01"
+                                     "b\\x01"
                                      "c\n"));
     fake::Request broken = fake::Get("/cifsofm/x");
     broken.pathSucceeds = false;
@@ -439,7 +439,7 @@ TEST_F(PostDecoding, DecodesNoMoreThanTheLengthGiven) {
     EXPECT_EQ(std::string(decoded, 6), "abc\x04" + Z(2));
     std::free(decoded);
     EXPECT_THAT(LogText(), HasSubstr("[D] postdata before decode: [abc%4] \n\n"
-                                     "[D] postdata after decode: [abc\x04] \n\n"));
+                                     "[D] postdata after decode: [abc\\x04] \n\n"));
 }
 
 }  // namespace
