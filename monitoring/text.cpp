@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kel2cifs/utf8.h"
+
 namespace cifsmon {
 
 namespace {
@@ -45,28 +47,7 @@ void CopyText(char *destination, std::size_t size, std::string_view text) {
 }
 
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-    auto byte = [&](std::size_t k) -> unsigned {
-        return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0u;
-    };
-    auto continuation = [&](std::size_t k) { return (byte(k) & 0xC0u) == 0x80u; };
-    const unsigned lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return continuation(1) ? 2 : 0;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        const unsigned high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-        return byte(1) >= low && byte(1) <= high && continuation(2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-        return byte(1) >= low && byte(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
-    }
-    return 0;
+    return kel2cifs_utf8::SequenceLength(text, at);
 }
 
 char *DuplicateText(std::string_view text) {
