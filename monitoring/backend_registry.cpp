@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "monitoring/call_report.h"
 #include "monitoring/demo/demo_backend.h"
 #include "monitoring/diagnostics.h"
 #include "monitoring/samba/samba_backend.h"
@@ -12,6 +13,11 @@ namespace cifsmon {
 
 namespace {
 
+std::string UnknownBackend(const Settings &settings) {
+    return std::string(kBackendVariable) + "=" + settings.backend +
+           ": unknown backend (known: " + kDemoBackendName + ", " + kSambaBackendName + ")";
+}
+
 // Builds the backend the settings name; null (after reporting why) when there is none.
 std::shared_ptr<Backend> MakeBackend(const Settings &settings) {
     if (settings.backend == kDemoBackendName) {
@@ -20,8 +26,7 @@ std::shared_ptr<Backend> MakeBackend(const Settings &settings) {
     if (settings.backend == kSambaBackendName) {
         return std::make_shared<SambaBackend>(settings.samba);
     }
-    ReportOnce(std::string(kBackendVariable) + "=" + settings.backend +
-               ": unknown backend (known: " + kDemoBackendName + ", " + kSambaBackendName + ")");
+    ReportOnce(UnknownBackend(settings));
     return nullptr;
 }
 
@@ -39,7 +44,11 @@ int AcquireBackend(std::shared_ptr<Backend> *backend) {
         keptSettings = settings;
     }
     *backend = kept;
-    return kept != nullptr ? kStatusOk : kStatusBackendUnavailable;
+    if (kept == nullptr) {
+        SetFailureReason(UnknownBackend(settings));
+        return kStatusBackendUnavailable;
+    }
+    return kStatusOk;
 }
 
 }  // namespace cifsmon

@@ -2,8 +2,10 @@
 // snapshot, and the records built from it (records.h). No exception leaves an entry point.
 #include <new>
 
+#include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
 #include "monitoring/backend_registry.h"
+#include "monitoring/call_report.h"
 #include "monitoring/records.h"
 #include "monitoring/status.h"
 
@@ -20,15 +22,30 @@ int Snapshot(std::shared_ptr<const State> *state) {
     return backend->Snapshot(state);
 }
 
-// Runs an entry point's body, turning an exception into a status.
+static_assert(kStatusNotFound == CIFSMON_STATUS_NOT_FOUND &&
+              kStatusInvalidArgument == CIFSMON_STATUS_INVALID_ARGUMENT &&
+              kStatusStateMissing == CIFSMON_STATUS_STATE_MISSING &&
+              kStatusStateCorrupt == CIFSMON_STATUS_STATE_CORRUPT &&
+              kStatusIoError == CIFSMON_STATUS_IO_ERROR &&
+              kStatusNoMemory == CIFSMON_STATUS_NO_MEMORY &&
+              kStatusBackendUnavailable == CIFSMON_STATUS_BACKEND_UNAVAILABLE &&
+              kStatusToolFailed == CIFSMON_STATUS_TOOL_FAILED &&
+              kStatusToolOutputInvalid == CIFSMON_STATUS_TOOL_OUTPUT_INVALID &&
+              kStatusServerNotRunning == CIFSMON_STATUS_SERVER_NOT_RUNNING &&
+              kStatusAmbiguous == CIFSMON_STATUS_AMBIGUOUS &&
+              kStatusNotPermitted == CIFSMON_STATUS_NOT_PERMITTED);
+
+// Runs an entry point's body, turning an exception into a status, and keeps the thread's report
+// of the call (call_report.h).
 template <typename Body>
 int Guarded(Body body) {
+    CallReport call;
     try {
-        return body();
+        return call.Finish(body());
     } catch (const std::bad_alloc &) {
-        return kStatusNoMemory;
+        return call.Finish(kStatusNoMemory);
     } catch (...) {
-        return kStatusIoError;
+        return call.Finish(kStatusIoError);
     }
 }
 
@@ -62,10 +79,10 @@ int Ext_ListVolumeDetails(int *count, VolumeDetailsNode **list) {
     if (list != nullptr) {
         *list = nullptr;
     }
-    if (count == nullptr || list == nullptr) {
-        return kStatusInvalidArgument;
-    }
     return Guarded([&] {
+        if (count == nullptr || list == nullptr) {
+            return kStatusInvalidArgument;
+        }
         std::shared_ptr<const State> state;
         int status = cifsmon::Snapshot(&state);
         return status != kStatusOk ? status : cifsmon::BuildVolumeList(*state, count, list);
@@ -79,10 +96,10 @@ int Ext_ListVolFileDetails(const char *volumeName, VolFileListNode **list, int *
     if (list != nullptr) {
         *list = nullptr;
     }
-    if (volumeName == nullptr || *volumeName == '\0' || count == nullptr || list == nullptr) {
-        return kStatusInvalidArgument;
-    }
     return Guarded([&] {
+        if (volumeName == nullptr || *volumeName == '\0' || count == nullptr || list == nullptr) {
+            return kStatusInvalidArgument;
+        }
         std::shared_ptr<const State> state;
         int status = cifsmon::Snapshot(&state);
         return status != kStatusOk ? status
@@ -97,10 +114,10 @@ int Ext_ListConnDetails(int *count, ConnListNode **list) {
     if (list != nullptr) {
         *list = nullptr;
     }
-    if (count == nullptr || list == nullptr) {
-        return kStatusInvalidArgument;
-    }
     return Guarded([&] {
+        if (count == nullptr || list == nullptr) {
+            return kStatusInvalidArgument;
+        }
         std::shared_ptr<const State> state;
         int status = cifsmon::Snapshot(&state);
         return status != kStatusOk ? status : cifsmon::BuildConnectionList(*state, count, list);
@@ -108,11 +125,11 @@ int Ext_ListConnDetails(int *count, ConnListNode **list) {
 }
 
 int Ext_GetConnInfo(unsigned int connNumber, UserInfo_s **info) {
-    if (info == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    *info = nullptr;
     return Guarded([&] {
+        if (info == nullptr) {
+            return kStatusInvalidArgument;
+        }
+        *info = nullptr;
         std::shared_ptr<const State> state;
         int status = cifsmon::Snapshot(&state);
         return status != kStatusOk ? status
@@ -121,10 +138,10 @@ int Ext_GetConnInfo(unsigned int connNumber, UserInfo_s **info) {
 }
 
 int Ext_CloseFileByFileName(const char *path) {
-    if (path == nullptr || *path == '\0') {
-        return kStatusInvalidArgument;
-    }
     return Guarded([&] {
+        if (path == nullptr || *path == '\0') {
+            return kStatusInvalidArgument;
+        }
         std::shared_ptr<cifsmon::Backend> backend;
         int status = cifsmon::AcquireBackend(&backend);
         return status != kStatusOk ? status : backend->CloseFileByPath(path);

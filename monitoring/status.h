@@ -29,6 +29,10 @@ inline constexpr int kStatusToolFailed = 8;
 inline constexpr int kStatusToolOutputInvalid = 9;
 // The file server (smbd) is not running or does not answer.
 inline constexpr int kStatusServerNotRunning = 10;
+// A path cut to fit (ending in the cut mark) stands for more than one open file.
+inline constexpr int kStatusAmbiguous = 11;
+// The library lacks the rights the backend needs (the Samba backend must run as root).
+inline constexpr int kStatusNotPermitted = 12;
 
 }  // namespace cifsmon
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "monitoring/call_report.h"
 #include "monitoring/demo/state_json.h"
 #include "monitoring/diagnostics.h"
 #include "monitoring/state_file.h"
@@ -39,19 +40,29 @@ bool IsSettled(const FileStamp &stamp) {
 DemoBackend::DemoBackend(std::string statePath) : path_(std::move(statePath)) {}
 
 int DemoBackend::Report(int status, const std::string &error) {
+    std::string message;
     switch (status) {
         case kStatusStateMissing:
-            ReportOnce("the demo state file " + path_ +
-                       " does not exist; create it with: cifsmon-demo-gen --output " + path_);
+            message = "the demo state file " + path_ +
+                      " does not exist; create it with: cifsmon-demo-gen --output " + path_;
             break;
         case kStatusStateCorrupt:
-            ReportOnce("the demo state file " + path_ + " is invalid: " + error);
+            message = "the demo state file " + path_ + " is invalid: " + error;
             break;
         default:
-            ReportOnce(error);
+            message = error;
             break;
     }
+    ReportOnce(message);
+    SetFailureReason(message);
     return status;
+}
+
+int DemoBackend::KeptStatus() const {
+    if (keptStatus_ != kStatusOk) {
+        SetFailureReason(keptError_);
+    }
+    return keptStatus_;
 }
 
 void DemoBackend::Keep(const ContentKey &key, std::shared_ptr<const State> state, int status,
@@ -79,7 +90,7 @@ int DemoBackend::Load(std::shared_ptr<const State> *state) {
         std::lock_guard<std::mutex> guard(mutex_);
         if (haveKept_ && keptStampTrusted_ && keptStamp_ == stamp) {
             *state = kept_;
-            return keptStatus_;
+            return KeptStatus();
         }
     }
     const bool trusted = IsSettled(stamp);
@@ -94,7 +105,7 @@ int DemoBackend::Load(std::shared_ptr<const State> *state) {
             keptStamp_ = stamp;
             keptStampTrusted_ = trusted;
             *state = kept_;
-            return keptStatus_;
+            return KeptStatus();
         }
     }
     auto parsed = std::make_shared<State>();
@@ -103,6 +114,10 @@ int DemoBackend::Load(std::shared_ptr<const State> *state) {
         status = Report(kStatusStateCorrupt, error);
     }
     Keep(key, parsed, status, &stamp, trusted);
+    if (status != kStatusOk) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        keptError_ = "the demo state file " + path_ + " is invalid: " + error;
+    }
     *state = std::move(parsed);
     return status;
 }

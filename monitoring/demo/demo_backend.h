@@ -46,6 +46,9 @@ class DemoBackend : public Backend {
     int Update(const std::function<int(State *)> &change);
     // Reports a failed read or write once and returns status.
     int Report(int status, const std::string &error);
+    // keptStatus_, with its reason for the caller's report when it is a failure. Called with
+    // mutex_ held.
+    int KeptStatus() const;
     // Keeps the state parsed from the content `key` describes; `stamp` (may be null: unknown)
     // is the file's stamp when that content was read, to be compared without reading when
     // `trusted`.
@@ -58,6 +61,7 @@ class DemoBackend : public Backend {
     ContentKey keptKey_;
     std::shared_ptr<const State> kept_;  // null when that content did not parse
     int keptStatus_ = 0;
+    std::string keptError_;  // why the kept content failed to parse
     FileStamp keptStamp_;
     bool keptStampTrusted_ = false;
 };
