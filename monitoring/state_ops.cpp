@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_set>
 
+#include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
+#include "monitoring/status.h"
 #include "monitoring/text.h"
 
 namespace cifsmon {
@@ -59,6 +62,48 @@ bool RemoveFilesOfConnection(State *state, unsigned int number, std::size_t *rem
         state->connections[index].openFiles.clear();
     }
     return !found.empty();
+}
+
+int ResolveClosePath(std::string_view wanted, const std::vector<std::string_view> &openPaths,
+                     std::string *resolved, std::size_t *candidates) {
+    *candidates = 0;
+    for (std::string_view path : openPaths) {
+        if (path == wanted) {
+            *resolved = std::string(wanted);
+            *candidates = 1;
+            return kStatusOk;
+        }
+    }
+    constexpr std::string_view kMark = CIFSMON_CUT_MARK;
+    if (!wanted.ends_with(kMark) || wanted.size() == kMark.size()) {
+        return kStatusNotFound;
+    }
+    const std::string_view prefix = wanted.substr(0, wanted.size() - kMark.size());
+    std::unordered_set<std::string_view> matches;
+    for (std::string_view path : openPaths) {
+        if (path.size() > prefix.size() && path.starts_with(prefix)) {
+            matches.insert(path);
+        }
+    }
+    *candidates = matches.size();
+    if (matches.empty()) {
+        return kStatusNotFound;
+    }
+    if (matches.size() > 1) {
+        return kStatusAmbiguous;
+    }
+    *resolved = std::string(*matches.begin());
+    return kStatusOk;
+}
+
+std::vector<std::string_view> OpenPaths(const State &state) {
+    std::vector<std::string_view> paths;
+    for (const Connection &connection : state.connections) {
+        for (const OpenFileGroup &group : connection.openFiles) {
+            paths.insert(paths.end(), group.paths.begin(), group.paths.end());
+        }
+    }
+    return paths;
 }
 
 }  // namespace cifsmon

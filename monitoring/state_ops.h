@@ -3,6 +3,7 @@
 #define CIFSMONITORING_STATE_OPS_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,17 @@ const Volume *FindVolume(const State &state, std::string_view listedName);
 // connection's detail is that of the first, and closing by number reaches them all (the pages
 // show nothing but the number, so a file listed under it must not stay open after the close).
 std::vector<std::size_t> FindConnections(const State &state, unsigned int number);
+
+// The open path a close names. `wanted` itself when some open has it; else, when it ends with
+// the cut mark (CIFSMON_CUT_MARK) that a page puts on a path cut to fit, the one path that
+// begins with the text before the mark and is longer than it. kStatusOk and *resolved;
+// kStatusNotFound; or kStatusAmbiguous (and *candidates, how many paths begin so) when several
+// do. `openPaths` may repeat a path.
+int ResolveClosePath(std::string_view wanted, const std::vector<std::string_view> &openPaths,
+                     std::string *resolved, std::size_t *candidates);
+
+// Every path open in the state, once per open.
+std::vector<std::string_view> OpenPaths(const State &state);
 
 // Removes `path` from every connection holding it open (on any volume). Returns how many opens
 // were removed; 0 leaves the state as it was.

@@ -158,7 +158,18 @@ int DemoBackend::Update(const std::function<int(State *)> &change) {
 
 int DemoBackend::CloseFileByPath(std::string_view path) {
     return Update([path](State *state) {
-        return RemoveOpenFile(state, path) > 0 ? kStatusOk : kStatusNotFound;
+        std::string resolved;
+        std::size_t candidates = 0;
+        int status = ResolveClosePath(path, OpenPaths(*state), &resolved, &candidates);
+        if (status == kStatusAmbiguous) {
+            SetFailureReason("the shortened name stands for " + std::to_string(candidates) +
+                             " open files");
+            return status;
+        }
+        if (status != kStatusOk) {
+            return status;
+        }
+        return RemoveOpenFile(state, resolved) > 0 ? kStatusOk : kStatusNotFound;
     });
 }
 

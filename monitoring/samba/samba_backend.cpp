@@ -1,21 +1,38 @@
 #include "monitoring/samba/samba_backend.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <thread>
 #include <utility>
 
+#include "monitoring/call_report.h"
 #include "monitoring/diagnostics.h"
 #include "monitoring/samba/samba_close.h"
 #include "monitoring/samba/samba_identity.h"
 #include "monitoring/samba/samba_numbers.h"
 #include "monitoring/samba/samba_proc.h"
+#include "monitoring/state_ops.h"
 #include "monitoring/status.h"
 
 namespace cifsmon {
 
 namespace {
 
+// After a close message was delivered, a listing waits at most this long for the process to
+// close the handle, asking smbstatus this far apart.
+constexpr std::chrono::milliseconds kCloseGrace(2000);
+constexpr std::chrono::milliseconds kCloseCheckPause(100);
+// Close messages remembered until a listing sees them carried out, at most.
+constexpr std::size_t kPendingLimit = 65536;
+// The message that tells that smbd answers, its answer, and what smbcontrol says when no smbd
+// process is there.
+constexpr char kLivenessMessage[] = "num-children";
+constexpr char kLivenessAnswer[] = "children";
+constexpr char kNoProcess[] = "Can't find pid";
 // After the server service accepted a close it is carried out by the process holding the
 // file: smbstatus is asked this many times, this far apart, whether the open went.
 constexpr int kRpcCheckAttempts = 10;
@@ -24,8 +41,6 @@ constexpr std::chrono::milliseconds kRpcCheckPause(200);
 constexpr std::size_t kListedFiles = 50;
 // smbstatus prints this when its lock database was never written: no client ever connected.
 constexpr char kNeverConnected[] = "not initialised";
-// The reply that tells that smbd answers.
-constexpr char kPong[] = "PONG";
 
 ToolOptions ToolOptionsOf(const SambaSettings &settings) {
     ToolOptions tools;
@@ -71,16 +86,12 @@ bool IsLiveProcess(const ServerId &server) {
 }  // namespace
 
 SambaBackend::SambaBackend(SambaSettings settings)
-    : settings_(std::move(settings)), tools_(ToolOptionsOf(settings_)) {
+    : settings_(std::move(settings)),
+      tools_(ToolOptionsOf(settings_)),
+      messenger_(tools_, settings_.configPath) {
     const SambaSettings &s = settings_;
     auto local = [s](const ServerId &server) {
         return server.vnn == kNonClusterVnn || (s.haveLocalVnn && server.vnn == s.localVnn);
-    };
-    lookups_.processIo = [local](const ServerId &server) -> std::optional<ProcessIo> {
-        if (!local(server)) {
-            return std::nullopt;
-        }
-        return ReadProcessIo(kProcRoot, server.pid);
     };
     lookups_.processStart = [local](const ServerId &server) -> std::optional<uint64_t> {
         if (!local(server)) {
@@ -88,13 +99,17 @@ SambaBackend::SambaBackend(SambaSettings settings)
         }
         return ReadProcessStartTime(kProcRoot, server.pid);
     };
+    lookups_.stableLogin = [this](const SambaSession &session, uint64_t seen) {
+        return StableLogin(session, seen);
+    };
     lookups_.groups = UserGroups;
     lookups_.resolvePath = ResolvePath;
     lookups_.hostName = DefaultNetbiosName();
     lookups_.adminGroup = settings_.adminGroup;
 }
 
-int SambaBackend::Fail(int status, const std::string &error) {
+int SambaBackend::Fail(int status, const std::string &error, const std::string &reason) {
+    SetFailureReason(reason.empty() ? error : reason);
     std::lock_guard<std::mutex> guard(reportMutex_);
     if (error != lastReported_) {
         Report(error);
@@ -106,6 +121,12 @@ int SambaBackend::Fail(int status, const std::string &error) {
 void SambaBackend::Recovered() {
     std::lock_guard<std::mutex> guard(reportMutex_);
     lastReported_.clear();
+}
+
+uint64_t SambaBackend::StableLogin(const SambaSession &session, uint64_t seen) {
+    // Called while a snapshot is built, with mutex_ held.
+    auto [entry, added] = firstLogin_.emplace(SessionKey(session), seen);
+    return added ? seen : std::min(entry->second, seen);
 }
 
 int SambaBackend::RunSmbstatus(SambaStatus *status, std::string *error) {
@@ -130,7 +151,85 @@ int SambaBackend::RunSmbstatus(SambaStatus *status, std::string *error) {
     return kStatusOk;
 }
 
-int SambaBackend::Gather(Taken *taken, std::string *error) {
+int SambaBackend::CheckServer(std::string *error, std::string *reason) {
+    // num-children is answered by the main smbd process and, unlike ping, not logged by it.
+    const unsigned wait = std::max(1u, settings_.timeoutSeconds / 2);
+    const std::vector<std::string> arguments = {
+        "-s", settings_.configPath, "-t", std::to_string(wait), "--", "smbd", kLivenessMessage};
+    ToolResult result;
+    int status = RunTool(tools_, kSmbcontrolTool, arguments, &result, error);
+    if (status != kStatusOk) {
+        return status;
+    }
+    if (result.exitStatus == 0 && result.output.find(kLivenessAnswer) != std::string::npos) {
+        return kStatusOk;
+    }
+    const std::string said =
+        " (" + DescribeCommand(kSmbcontrolTool, arguments) + ": " + DescribeFailure(result) + ")";
+    if (geteuid() != 0) {
+        *reason = "the console runs as uid " + std::to_string(geteuid()) +
+                  ", not as root, and only root may ask smbd how it is.";
+        *error = *reason + said;
+        return kStatusNotPermitted;
+    }
+    const std::string text = result.errors + result.output;
+    if (text.find(kNoProcess) != std::string::npos) {
+        *reason = "smbd is not running.";
+    } else {
+        *reason = "smbd does not answer (no reply within " + std::to_string(wait) + " seconds).";
+    }
+    *error = *reason + said;
+    return kStatusServerNotRunning;
+}
+
+void SambaBackend::MarkDirectories(SambaStatus *status) const {
+    for (SambaOpenFile &file : status->openFiles) {
+        struct stat info;
+        file.directory = stat(file.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+}
+
+int SambaBackend::AwaitPendingCloses(SambaStatus *status, std::string *error) {
+    // Called while a snapshot is taken, with mutex_ held.
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<PendingClose> still;
+        bool young = false;
+        for (const PendingClose &close : pending_) {
+            bool listed = false;
+            for (const SambaOpenFile &file : status->openFiles) {
+                if (file.path != close.path) {
+                    continue;
+                }
+                for (const SambaOpen &open : file.opens) {
+                    listed = listed || SameOpen(open, close.open);
+                }
+            }
+            if (!listed) {
+                continue;
+            }
+            if (now - close.sentAt < kCloseGrace) {
+                young = true;
+                still.push_back(close);
+            } else {
+                Report("the close message for " + close.path + " of process " +
+                       ProcessDestination(close.open.server) +
+                       " was delivered, but the file is still open");
+            }
+        }
+        pending_ = std::move(still);
+        if (!young) {
+            return kStatusOk;
+        }
+        std::this_thread::sleep_for(kCloseCheckPause);
+        int code = RunSmbstatus(status, error);
+        if (code != kStatusOk) {
+            return code;
+        }
+    }
+}
+
+int SambaBackend::Gather(Taken *taken, std::string *error, std::string *reason) {
     const std::string &conf = settings_.configPath;
     ToolResult result;
     const std::vector<std::string> testparm = {"-s", "--", conf};
@@ -139,30 +238,27 @@ int SambaBackend::Gather(Taken *taken, std::string *error) {
         return status;
     }
     if (result.exitStatus != 0) {
-        *error = DescribeCommand(kTestparmTool, testparm) + " failed: " + DescribeFailure(result);
+        *error = "the Samba configuration cannot be read (" +
+                 DescribeCommand(kTestparmTool, testparm) + " failed: " + DescribeFailure(result) +
+                 ")";
         return kStatusToolFailed;
     }
     if (!ParseTestparmOutput(result.output, &taken->config, error)) {
         return kStatusToolOutputInvalid;
     }
 
-    const unsigned wait = std::max(1u, settings_.timeoutSeconds / 2);
-    const std::vector<std::string> ping = {"-s", conf,   "-t",  std::to_string(wait),
-                                           "--", "smbd", "ping"};
-    status = RunTool(tools_, kSmbcontrolTool, ping, &result, error);
+    status = CheckServer(error, reason);
     if (status != kStatusOk) {
         return status;
     }
-    if (result.exitStatus != 0 || result.output.find(kPong) == std::string::npos) {
-        *error = "smbd is not running or does not answer (" +
-                 DescribeCommand(kSmbcontrolTool, ping) + ": " + DescribeFailure(result) + ")";
-        return kStatusServerNotRunning;
-    }
-
     status = RunSmbstatus(&taken->status, error);
+    if (status == kStatusOk && !pending_.empty()) {
+        status = AwaitPendingCloses(&taken->status, error);
+    }
     if (status != kStatusOk) {
         return status;
     }
+    MarkDirectories(&taken->status);
 
     std::vector<std::string> keys;
     keys.reserve(taken->status.sessions.size());
@@ -178,43 +274,56 @@ int SambaBackend::Gather(Taken *taken, std::string *error) {
         *error = "cannot keep the connection numbers: " + *error;
         return status;
     }
+    // Login times are kept for the sessions there are.
+    std::unordered_map<std::string, uint64_t> kept;
+    for (const std::string &key : keys) {
+        auto found = firstLogin_.find(key);
+        if (found != firstLogin_.end()) {
+            kept.insert(*found);
+        }
+    }
+    firstLogin_ = std::move(kept);
+    taken->owners = AttributeOpens(taken->config, taken->status, taken->numbers, lookups_);
     taken->state = std::make_shared<const State>(
-        BuildSambaState(taken->config, taken->status, taken->numbers, lookups_));
+        BuildSambaState(taken->config, taken->status, taken->numbers, taken->owners, lookups_));
     return kStatusOk;
 }
 
-int SambaBackend::Take(bool fresh, std::shared_ptr<const Taken> *taken) {
+int SambaBackend::Take(Purpose purpose, std::shared_ptr<const Taken> *taken) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto now = std::chrono::steady_clock::now();
-    if (!fresh && haveKept_ && now - keptAt_ < std::chrono::milliseconds(settings_.intervalMs)) {
+    const bool current = haveKept_ &&
+                         now - keptAt_ < std::chrono::milliseconds(settings_.intervalMs) &&
+                         (purpose == Purpose::kClose || !closedSinceKept_);
+    if (current) {
         *taken = kept_;
+        if (keptStatus_ != kStatusOk) {
+            SetFailureReason(keptError_);
+        }
         return keptStatus_;
     }
     auto gathered = std::make_shared<Taken>();
     std::string error;
-    int status = Gather(gathered.get(), &error);
+    std::string reason;
+    int status = Gather(gathered.get(), &error, &reason);
     haveKept_ = true;
+    closedSinceKept_ = false;
     keptAt_ = std::chrono::steady_clock::now();
     keptStatus_ = status;
+    keptError_ = reason.empty() ? error : reason;
     kept_ = status == kStatusOk ? std::shared_ptr<const Taken>(std::move(gathered)) : nullptr;
     *taken = kept_;
     if (status != kStatusOk) {
-        return Fail(status, error);
+        return Fail(status, error, reason);
     }
     Recovered();
     return kStatusOk;
 }
 
-void SambaBackend::Invalidate() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    haveKept_ = false;
-    kept_.reset();
-}
-
 int SambaBackend::Snapshot(std::shared_ptr<const State> *state) {
     state->reset();
     std::shared_ptr<const Taken> taken;
-    int status = Take(false, &taken);
+    int status = Take(Purpose::kListing, &taken);
     if (status == kStatusOk) {
         *state = taken->state;
     }
@@ -222,15 +331,215 @@ int SambaBackend::Snapshot(std::shared_ptr<const State> *state) {
 }
 
 std::string SambaBackend::Describe(const Taken &taken, const ServerId &server,
-                                   std::optional<uint32_t> uid) const {
-    for (std::size_t i = 0; i < taken.status.sessions.size(); ++i) {
-        const SambaSession &session = taken.status.sessions[i];
-        if (session.server.SameProcess(server) && (!uid || session.uid == uid)) {
-            return "connection " + std::to_string(taken.numbers[i]) + " (user " + session.userName +
-                   ", process " + ProcessDestination(server) + ")";
+                                   std::size_t owner) const {
+    if (owner == OpenOwners::kNone || owner >= taken.status.sessions.size()) {
+        return "process " + ProcessDestination(server);
+    }
+    return "connection " + std::to_string(taken.numbers[owner]) + " (user " +
+           taken.status.sessions[owner].userName + ", process " + ProcessDestination(server) + ")";
+}
+
+void SambaBackend::CloseByMessage(const Taken &taken, std::vector<Target> *targets) {
+    std::vector<Target> reachable;
+    std::vector<Target> left;
+    for (Target &target : *targets) {
+        // Samba's messaging bindings reach the processes of this machine only.
+        const bool here = target.open.server.vnn == kNonClusterVnn ||
+                          (settings_.haveLocalVnn && target.open.server.vnn == settings_.localVnn);
+        (here ? reachable : left).push_back(std::move(target));
+    }
+    *targets = std::move(left);
+    if (reachable.empty()) {
+        return;
+    }
+    std::vector<CloseTarget> messages;
+    for (const Target &target : reachable) {
+        CloseTarget message;
+        message.pid = target.open.server.pid;
+        message.vnn = target.open.server.vnn;
+        message.devid = target.file->devid;
+        message.inode = target.file->inode;
+        message.extid = target.file->extid;
+        message.shareFileId = target.open.shareFileId;
+        messages.push_back(message);
+    }
+    std::vector<bool> delivered;
+    std::string error;
+    if (messenger_.Send(messages, &delivered, &error) != kStatusOk) {
+        ReportOnce("cannot send the server's close message, closing another way: " + error);
+        targets->insert(targets->end(), reachable.begin(), reachable.end());
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> guard(mutex_);
+    closedSinceKept_ = true;
+    for (std::size_t i = 0; i < reachable.size(); ++i) {
+        const Target &target = reachable[i];
+        if (!delivered[i]) {
+            Report("the close message for " + target.file->path + " of " +
+                   Describe(taken, target.open.server, target.owner) +
+                   " could not be delivered (is the process gone?)");
+            targets->push_back(target);
+            continue;
+        }
+        Report("closed " + target.file->path + " of " +
+               Describe(taken, target.open.server, target.owner));
+        if (pending_.size() < kPendingLimit) {
+            pending_.push_back(PendingClose{target.open, target.file->path, now});
         }
     }
-    return "process " + ProcessDestination(server);
+}
+
+void SambaBackend::CloseOverRpc(const Taken &taken, std::vector<Target> *targets) {
+    std::vector<Target> requested;
+    std::vector<Target> left;
+    for (Target &target : *targets) {
+        const uint32_t id = RpcFileId(target.open.server, target.open.shareFileId);
+        // The service closes every open carrying the id; one of another file must not go too.
+        bool shared = false;
+        for (const SambaOpenFile &file : taken.status.openFiles) {
+            for (const SambaOpen &other : file.opens) {
+                shared = shared || (file.path != target.file->path &&
+                                    RpcFileId(other.server, other.shareFileId) == id);
+            }
+        }
+        const std::string who = Describe(taken, target.open.server, target.owner);
+        std::string error;
+        if (shared) {
+            Report("not closing " + target.file->path + " of " + who +
+                   " through the server service: its file id " + std::to_string(id) +
+                   " also names an open of another file");
+            left.push_back(std::move(target));
+        } else if (CloseOpenOverRpc(tools_, settings_.configPath, settings_.rpcServer,
+                                    settings_.rpcAuthFile, id, &error) != kStatusOk) {
+            Report("the server service did not close " + target.file->path + " of " + who + ": " +
+                   error);
+            left.push_back(std::move(target));
+        } else {
+            requested.push_back(std::move(target));
+        }
+    }
+    *targets = std::move(left);
+    // The service answers once it has passed the close on; the process closes the file soon
+    // after. An open still listed after the last check is closed another way.
+    std::vector<Target> pending = requested;
+    for (int attempt = 0; attempt < kRpcCheckAttempts && !pending.empty(); ++attempt) {
+        std::this_thread::sleep_for(kRpcCheckPause);
+        SambaStatus now;
+        std::string error;
+        if (RunSmbstatus(&now, &error) != kStatusOk) {
+            Report("cannot check the closes through the server service: " + error);
+            break;
+        }
+        std::vector<Target> still;
+        for (const Target &target : pending) {
+            bool listed = false;
+            for (const SambaOpenFile &file : now.openFiles) {
+                for (const SambaOpen &other : file.opens) {
+                    listed =
+                        listed || (file.path == target.file->path && SameOpen(target.open, other));
+                }
+            }
+            if (listed) {
+                still.push_back(target);
+            }
+        }
+        pending = std::move(still);
+    }
+    for (const Target &target : requested) {
+        bool stillOpen = false;
+        for (const Target &other : pending) {
+            stillOpen =
+                stillOpen || (other.file == target.file && SameOpen(other.open, target.open));
+        }
+        const std::string who = Describe(taken, target.open.server, target.owner);
+        if (stillOpen) {
+            Report("the server service accepted the close of " + target.file->path + " of " + who +
+                   " but it is still open");
+            targets->push_back(target);
+        } else {
+            Report("closed " + target.file->path + " of " + who + " through the server service");
+        }
+    }
+    if (!requested.empty()) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        closedSinceKept_ = true;
+    }
+}
+
+int SambaBackend::CloseByShare(const Taken &taken, const std::vector<Target> &targets) {
+    int result = kStatusOk;
+    // Each process and share once, however many of the targets it serves.
+    std::vector<std::pair<ServerId, std::string>> done;
+    for (const Target &target : targets) {
+        const std::string who = Describe(taken, target.open.server, target.owner);
+        const std::string &servicePath = target.file->servicePath;
+        std::vector<std::string> shares = SharesServingPath(
+            taken.config, taken.status, target.open.server, servicePath, lookups_);
+        if (shares.empty()) {
+            const std::string why = "cannot close " + target.file->path + " of " + who +
+                                    ": it is connected to no configured share serving " +
+                                    servicePath;
+            Report(why);
+            SetFailureReason(why);
+            result = kStatusToolFailed;
+            continue;
+        }
+        for (const std::string &share : shares) {
+            bool already = false;
+            for (const auto &[server, name] : done) {
+                already = already || (server.SameProcess(target.open.server) && name == share);
+            }
+            if (already) {
+                continue;
+            }
+            done.emplace_back(target.open.server, share);
+            std::vector<std::string> others;
+            for (const SambaOpenFile &file : taken.status.openFiles) {
+                if (file.directory ||
+                    NormalizeSharePath(file.servicePath) != NormalizeSharePath(servicePath)) {
+                    continue;
+                }
+                bool asked = false;
+                for (const Target &other : targets) {
+                    asked = asked || other.file == &file;
+                }
+                for (const SambaOpen &open : file.opens) {
+                    if (!asked && open.server.SameProcess(target.open.server)) {
+                        others.push_back(file.path);
+                        break;
+                    }
+                }
+            }
+            std::string error;
+            if (CloseShare(tools_, settings_.configPath, target.open.server, share, &error) !=
+                kStatusOk) {
+                Report("closing " + target.file->path + " of " + who + " failed: " + error);
+                SetFailureReason(error);
+                result = kStatusToolFailed;
+                continue;
+            }
+            Report("closed share " + share + " in " + who + " to close " + target.file->path +
+                   "; this also closed its other files on that share: " + JoinPaths(others));
+            if (!others.empty()) {
+                AddCloseNote("closing share " + share + " of " + who + " also closed " +
+                             JoinPaths(others));
+            }
+        }
+    }
+    if (!done.empty()) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        closedSinceKept_ = true;
+    }
+    return result;
+}
+
+int SambaBackend::CloseTargets(const Taken &taken, std::vector<Target> targets) {
+    CloseByMessage(taken, &targets);
+    if (!targets.empty() && !settings_.rpcAuthFile.empty()) {
+        CloseOverRpc(taken, &targets);
+    }
+    return targets.empty() ? kStatusOk : CloseByShare(taken, targets);
 }
 
 int SambaBackend::CloseFilesOfConnection(unsigned int number) {
@@ -238,211 +547,72 @@ int SambaBackend::CloseFilesOfConnection(unsigned int number) {
         return kStatusNotFound;
     }
     std::shared_ptr<const Taken> taken;
-    int status = Take(true, &taken);
+    int status = Take(Purpose::kClose, &taken);
     if (status != kStatusOk) {
         return status;
     }
     bool found = false;
-    int result = kStatusOk;
+    std::vector<Target> targets;
     for (std::size_t i = 0; i < taken->status.sessions.size(); ++i) {
-        if (taken->numbers[i] != number) {
+        found = found || taken->numbers[i] == number;
+    }
+    for (std::size_t f = 0; f < taken->status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = taken->status.openFiles[f];
+        if (file.directory) {
             continue;
         }
-        found = true;
-        const SambaSession &session = taken->status.sessions[i];
-        const std::string who = "connection " + std::to_string(number) + " (user " +
-                                session.userName + ", process " +
-                                ProcessDestination(session.server) + ")";
-        for (const std::string &share : SharesOfSession(taken->status, session)) {
-            std::vector<std::string> files;
-            for (const SambaOpenFile &file : taken->status.openFiles) {
-                bool served = false;
-                for (const std::string &name :
-                     SharesServingPath(taken->config, taken->status, session.server,
-                                       file.servicePath, lookups_)) {
-                    served = served || name == share;
-                }
-                for (const SambaOpen &open : file.opens) {
-                    if (served && open.server.SameProcess(session.server)) {
-                        files.push_back(file.path);
-                        break;
-                    }
-                }
+        for (std::size_t o = 0; o < file.opens.size(); ++o) {
+            const std::size_t owner = taken->owners.of[f][o];
+            if (owner != OpenOwners::kNone && taken->numbers[owner] == number &&
+                IsLiveProcess(file.opens[o].server)) {
+                targets.push_back(Target{&file, file.opens[o], owner});
             }
-            std::string error;
-            if (CloseShare(tools_, settings_.configPath, session.server, share, &error) !=
-                kStatusOk) {
-                Report("closing the files of " + who + " on share " + share + " failed: " + error);
-                result = kStatusToolFailed;
-                continue;
-            }
-            Report("closed share " + share + " in " + who +
-                   ", the session stays; files closed: " + JoinPaths(files));
         }
     }
-    Invalidate();
-    return found ? result : kStatusNotFound;
-}
-
-void SambaBackend::CloseOverRpc(const Taken &taken, const std::string &path,
-                                std::vector<SambaOpen> *remaining) {
-    std::vector<SambaOpen> targets = std::move(*remaining);
-    remaining->clear();
-    std::vector<SambaOpen> requested;
-    for (const SambaOpen &open : targets) {
-        const uint32_t id = RpcFileId(open.server, open.shareFileId);
-        // The service closes every open carrying the id; one of another file must not go too.
-        bool shared = false;
-        for (const SambaOpenFile &file : taken.status.openFiles) {
-            for (const SambaOpen &other : file.opens) {
-                shared = shared ||
-                         (file.path != path && RpcFileId(other.server, other.shareFileId) == id);
-            }
-        }
-        std::string error;
-        if (shared) {
-            Report("not closing " + path + " of " + Describe(taken, open.server, open.uid) +
-                   " through the server service: its file id " + std::to_string(id) +
-                   " also names an open of another file");
-            remaining->push_back(open);
-        } else if (CloseOpenOverRpc(tools_, settings_.configPath, settings_.rpcServer,
-                                    settings_.rpcAuthFile, id, &error) != kStatusOk) {
-            Report("the server service did not close " + path + " of " +
-                   Describe(taken, open.server, open.uid) + ": " + error);
-            remaining->push_back(open);
-        } else {
-            requested.push_back(open);
-        }
+    if (!found) {
+        return kStatusNotFound;
     }
-    if (requested.empty()) {
-        return;
-    }
-    // The service answers once it has passed the close on; the process closes the file soon
-    // after. An open still listed after the last check is closed by its share.
-    std::vector<SambaOpen> pending = requested;
-    for (int attempt = 0; attempt < kRpcCheckAttempts && !pending.empty(); ++attempt) {
-        std::this_thread::sleep_for(kRpcCheckPause);
-        SambaStatus now;
-        std::string error;
-        if (RunSmbstatus(&now, &error) != kStatusOk) {
-            Report("cannot check the close of " + path + ": " + error);
-            break;
-        }
-        std::vector<SambaOpen> still;
-        for (const SambaOpen &open : pending) {
-            bool listed = false;
-            for (const SambaOpenFile &file : now.openFiles) {
-                for (const SambaOpen &other : file.opens) {
-                    listed = listed || (file.path == path && SameOpen(open, other));
-                }
-            }
-            if (listed) {
-                still.push_back(open);
-            }
-        }
-        pending = std::move(still);
-    }
-    for (const SambaOpen &open : requested) {
-        bool stillOpen = false;
-        for (const SambaOpen &other : pending) {
-            stillOpen = stillOpen || SameOpen(open, other);
-        }
-        if (stillOpen) {
-            Report("the server service accepted the close of " + path + " of " +
-                   Describe(taken, open.server, open.uid) + " but it is still open");
-            remaining->push_back(open);
-        } else {
-            Report("closed " + path + " of " + Describe(taken, open.server, open.uid) +
-                   " through the server service");
-        }
-    }
-}
-
-int SambaBackend::CloseByShare(const Taken &taken, const std::string &path,
-                               const std::string &servicePath,
-                               const std::vector<SambaOpen> &opens) {
-    int result = kStatusOk;
-    std::vector<ServerId> done;
-    for (const SambaOpen &open : opens) {
-        bool already = false;
-        for (const ServerId &server : done) {
-            already = already || server.SameProcess(open.server);
-        }
-        if (already) {
-            continue;
-        }
-        done.push_back(open.server);
-        const std::string who = Describe(taken, open.server, open.uid);
-        std::vector<std::string> shares =
-            SharesServingPath(taken.config, taken.status, open.server, servicePath, lookups_);
-        if (shares.empty()) {
-            Report("cannot close " + path + " of " + who + ": it is connected to no configured " +
-                   "share serving " + servicePath);
-            result = kStatusToolFailed;
-            continue;
-        }
-        for (const std::string &share : shares) {
-            std::vector<std::string> others;
-            for (const SambaOpenFile &file : taken.status.openFiles) {
-                if (file.path == path ||
-                    NormalizeSharePath(file.servicePath) != NormalizeSharePath(servicePath)) {
-                    continue;
-                }
-                for (const SambaOpen &other : file.opens) {
-                    if (other.server.SameProcess(open.server)) {
-                        others.push_back(file.path);
-                        break;
-                    }
-                }
-            }
-            std::string error;
-            if (CloseShare(tools_, settings_.configPath, open.server, share, &error) != kStatusOk) {
-                Report("closing " + path + " of " + who + " failed: " + error);
-                result = kStatusToolFailed;
-                continue;
-            }
-            Report("closed share " + share + " in " + who + " to close " + path +
-                   "; this also closed its other files on that share: " + JoinPaths(others));
-        }
-    }
-    return result;
+    return CloseTargets(*taken, std::move(targets));
 }
 
 int SambaBackend::CloseFileByPath(std::string_view path) {
     std::shared_ptr<const Taken> taken;
-    int status = Take(true, &taken);
+    int status = Take(Purpose::kClose, &taken);
     if (status != kStatusOk) {
         return status;
     }
-    const std::string wanted(path);
-    int result = kStatusOk;
-    bool found = false;
+    std::vector<std::string_view> open;
     for (const SambaOpenFile &file : taken->status.openFiles) {
-        if (file.path != wanted) {
-            continue;
-        }
-        std::vector<SambaOpen> opens;
-        for (const SambaOpen &open : file.opens) {
-            if (IsLiveProcess(open.server)) {
-                opens.push_back(open);
-            }
-        }
-        if (opens.empty()) {
-            continue;
-        }
-        found = true;
-        if (!settings_.rpcAuthFile.empty()) {
-            CloseOverRpc(*taken, wanted, &opens);
-        }
-        if (!opens.empty()) {
-            int closed = CloseByShare(*taken, wanted, file.servicePath, opens);
-            if (closed != kStatusOk) {
-                result = closed;
+        for (const SambaOpen &holder : file.opens) {
+            if (IsLiveProcess(holder.server)) {
+                open.push_back(file.path);
+                break;
             }
         }
     }
-    Invalidate();
-    return found ? result : kStatusNotFound;
+    std::string wanted;
+    std::size_t candidates = 0;
+    status = ResolveClosePath(path, open, &wanted, &candidates);
+    if (status == kStatusAmbiguous) {
+        SetFailureReason("the shortened name stands for " + std::to_string(candidates) +
+                         " open files");
+    }
+    if (status != kStatusOk) {
+        return status;
+    }
+    std::vector<Target> targets;
+    for (std::size_t f = 0; f < taken->status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = taken->status.openFiles[f];
+        if (file.path != wanted) {
+            continue;
+        }
+        for (std::size_t o = 0; o < file.opens.size(); ++o) {
+            if (IsLiveProcess(file.opens[o].server)) {
+                targets.push_back(Target{&file, file.opens[o], taken->owners.of[f][o]});
+            }
+        }
+    }
+    return CloseTargets(*taken, std::move(targets));
 }
 
 }  // namespace cifsmon

@@ -1,20 +1,24 @@
 // samba_backend.h: the backend for a running Samba file server (smbd).
 //
-// A snapshot runs `testparm -s` (the shares), `smbcontrol smbd ping` (is the server up) and
-// `smbstatus --json` (sessions, tree connects, open files) with the configured smb.conf,
-// numbers the sessions (samba_numbers.h) and builds the state (samba_state.h). One snapshot
-// serves every listing for the configured interval: concurrent listings wait for the one being
-// taken and share it, so smbstatus runs at most once per interval however many requests come.
-// A failure (a tool missing, smbd down, output not understood) is shared the same way, and is
-// reported on standard error when it differs from the last one reported.
+// A snapshot runs `testparm -s` (the shares), `smbcontrol smbd num-children` (is the server up;
+// unlike a ping it leaves smbd's log alone) and `smbstatus --json` (sessions, tree connects,
+// open files) with the configured smb.conf, numbers the sessions (samba_numbers.h), ties opens
+// to sessions and builds the state (samba_state.h). One snapshot serves every listing for the
+// configured interval: concurrent listings wait for the one being taken and share it, so
+// smbstatus runs at most once per interval however many requests come. A failure (a tool
+// missing, smbd down or hung, output not understood) is shared the same way, given to the
+// caller's report (call_report.h) and written to standard error when it differs from the last
+// one written.
 //
-// Closing all files of a connection sends close-share for each share its session is connected
-// to: the process drops those tree connects, its files close and the session stays. Closing
-// one file asks the server service to close each open of it when an RPC account is configured,
-// and checks that they went; an open it did not close, or every open when no account is
-// configured, is closed by close-share of its share in the process holding it, which also
-// closes that process's other files on that share. Every close is reported with what it
-// closed. A close takes a fresh snapshot first and makes the next listing take one too.
+// Closing sends the server's own close message for each open concerned (samba_messenger.h):
+// exactly those handles close, every session and tree connect stays. One file closes every
+// open of that path; all files of a connection close the opens of that session. Where the
+// message cannot be sent (no python3-samba, a process of another cluster node), a configured
+// RPC account closes the open through the server service; failing that, the share is closed in
+// the process holding the file, which also closes that process's other files on the share: the
+// caller's report names them. Closes use the snapshot of the interval (so that closing many
+// files in one request takes one snapshot and starts the close helper once); the next listing
+// takes a fresh snapshot and waits, briefly, for the closed handles to go.
 #ifndef CIFSMONITORING_SAMBA_BACKEND_H
 #define CIFSMONITORING_SAMBA_BACKEND_H
 
@@ -22,10 +26,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "monitoring/backend.h"
 #include "monitoring/samba/samba_config.h"
+#include "monitoring/samba/samba_messenger.h"
 #include "monitoring/samba/samba_state.h"
 #include "monitoring/samba/samba_status.h"
 #include "monitoring/samba/samba_tool.h"
@@ -49,37 +55,68 @@ class SambaBackend : public Backend {
         SambaConfig config;
         SambaStatus status;
         std::vector<uint16_t> numbers;  // of status.sessions, index for index
+        OpenOwners owners;
         std::shared_ptr<const State> state;
     };
 
-    // The snapshot of this interval, or a new one when `fresh` or the interval has passed.
-    int Take(bool fresh, std::shared_ptr<const Taken> *taken);
-    void Invalidate();
-    int Gather(Taken *taken, std::string *error);
+    // A close message sent, until a snapshot no longer lists its open.
+    struct PendingClose {
+        SambaOpen open;
+        std::string path;
+        std::chrono::steady_clock::time_point sentAt;
+    };
+
+    enum class Purpose { kListing, kClose };
+    // The snapshot of this interval, or a new one when the interval has passed or (for a
+    // listing) a close was sent since it was taken.
+    int Take(Purpose purpose, std::shared_ptr<const Taken> *taken);
+    // *error says what failed for standard error; *reason, when set, says it shorter for a page.
+    int Gather(Taken *taken, std::string *error, std::string *reason);
+    int CheckServer(std::string *error, std::string *reason);
     int RunSmbstatus(SambaStatus *status, std::string *error);
-    // Reports a snapshot's failure when it is not the one last reported; returns status.
-    int Fail(int status, const std::string &error);
+    // Runs smbstatus again, briefly, while it still lists an open whose close was just sent.
+    int AwaitPendingCloses(SambaStatus *status, std::string *error);
+    void MarkDirectories(SambaStatus *status) const;
+    uint64_t StableLogin(const SambaSession &session, uint64_t seen);
+    // Gives a snapshot's failure to the caller's report (the reason, else the error) and writes
+    // the error when it is not the one last written; returns status.
+    int Fail(int status, const std::string &error, const std::string &reason);
     void Recovered();
 
-    // Asks the server service to close each of *opens (all of `path`) and checks that they
-    // went; leaves in *opens those that did not.
-    void CloseOverRpc(const Taken &taken, const std::string &path, std::vector<SambaOpen> *opens);
-    // close-share, in each process holding one of `opens`, of the shares serving servicePath.
-    int CloseByShare(const Taken &taken, const std::string &path, const std::string &servicePath,
-                     const std::vector<SambaOpen> &opens);
-    // "connection N (user U, process P)" for messages.
-    std::string Describe(const Taken &taken, const ServerId &server,
-                         std::optional<uint32_t> uid) const;
+    // One open to close: the file it is of, and the open.
+    struct Target {
+        const SambaOpenFile *file;
+        SambaOpen open;
+        std::size_t owner;  // index in status.sessions, or OpenOwners::kNone
+    };
+    // Closes each target by the close message; leaves in *targets those it could not reach.
+    void CloseByMessage(const Taken &taken, std::vector<Target> *targets);
+    // Asks the server service to close each target and checks that it went; leaves in
+    // *targets those that did not go.
+    void CloseOverRpc(const Taken &taken, std::vector<Target> *targets);
+    // close-share, in each process holding one of the targets, of the shares serving the
+    // target's directory; the caller's report names what else that closed.
+    int CloseByShare(const Taken &taken, const std::vector<Target> &targets);
+    // Every way in turn, for targets the last way left.
+    int CloseTargets(const Taken &taken, std::vector<Target> targets);
+    // "connection N (user U, process P)" for messages; "process P" without an owner.
+    std::string Describe(const Taken &taken, const ServerId &server, std::size_t owner) const;
 
     const SambaSettings settings_;
     const ToolOptions tools_;
     SambaLookups lookups_;
 
-    std::mutex mutex_;  // serialises snapshots; guards the kept one
+    CloseMessenger messenger_;
+
+    std::mutex mutex_;  // serialises snapshots; guards the kept one and what follows
     bool haveKept_ = false;
+    bool closedSinceKept_ = false;
     std::chrono::steady_clock::time_point keptAt_;
     std::shared_ptr<const Taken> kept_;
     int keptStatus_ = 0;
+    std::string keptError_;
+    std::vector<PendingClose> pending_;
+    std::unordered_map<std::string, uint64_t> firstLogin_;  // by SessionKey
 
     std::mutex reportMutex_;
     std::string lastReported_;

@@ -38,16 +38,29 @@ std::vector<std::size_t> NumberOrder(const std::vector<uint16_t> &numbers) {
     return order;
 }
 
-std::optional<std::size_t> Owner(const SambaStatus &status, const std::vector<std::size_t> &order,
-                                 const SambaOpen &open) {
-    for (std::size_t index : order) {
-        const SambaSession &session = status.sessions[index];
-        if (session.server.SameProcess(open.server) && session.uid.has_value() &&
-            session.uid == open.uid) {
-            return index;
-        }
+// A process as a map key.
+struct ProcessKey {
+    uint64_t pid;
+    uint32_t vnn;
+    bool operator==(const ProcessKey &) const = default;
+};
+
+struct ProcessKeyHash {
+    std::size_t operator()(const ProcessKey &key) const {
+        return std::hash<uint64_t>()(key.pid * 31 + key.vnn);
     }
-    return std::nullopt;
+};
+
+using SessionsOfProcess = std::unordered_map<ProcessKey, std::vector<std::size_t>, ProcessKeyHash>;
+
+// Each process's sessions, in number order.
+SessionsOfProcess GroupByProcess(const SambaStatus &status, const std::vector<std::size_t> &order) {
+    SessionsOfProcess sessions;
+    for (std::size_t index : order) {
+        const ServerId &server = status.sessions[index].server;
+        sessions[ProcessKey{server.pid, server.vnn}].push_back(index);
+    }
+    return sessions;
 }
 
 // The volume a file opened by `session` under `servicePath` is listed on: among the shares
@@ -75,10 +88,62 @@ std::string VolumeOf(const SambaConfig &config, const SambaStatus &status,
 
 }  // namespace
 
-std::optional<std::size_t> OwnerOfOpen(const SambaStatus &status,
-                                       const std::vector<uint16_t> &numbers,
-                                       const SambaOpen &open) {
-    return Owner(status, NumberOrder(numbers), open);
+OpenOwners AttributeOpens(const SambaConfig &config, const SambaStatus &status,
+                          const std::vector<uint16_t> &numbers, const SambaLookups &lookups) {
+    const SessionsOfProcess sessions = GroupByProcess(status, NumberOrder(numbers));
+    // The shares of each session of a process serving several, found when first needed.
+    std::vector<std::optional<std::vector<std::string>>> sharesOf(status.sessions.size());
+    OpenOwners owners;
+    owners.of.resize(status.openFiles.size());
+    for (std::size_t f = 0; f < status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = status.openFiles[f];
+        owners.of[f].assign(file.opens.size(), OpenOwners::kNone);
+        for (std::size_t o = 0; o < file.opens.size(); ++o) {
+            const SambaOpen &open = file.opens[o];
+            auto found = sessions.find(ProcessKey{open.server.pid, open.server.vnn});
+            if (found == sessions.end()) {
+                continue;
+            }
+            const std::vector<std::size_t> &candidates = found->second;
+            if (candidates.size() == 1) {
+                owners.of[f][o] = candidates.front();
+                continue;
+            }
+            // Several sessions in one process: those connected to a share serving the file.
+            std::vector<std::size_t> serving;
+            for (std::size_t index : candidates) {
+                if (!sharesOf[index]) {
+                    sharesOf[index] = SharesOfSession(status, status.sessions[index]);
+                }
+                for (const std::string &share : *sharesOf[index]) {
+                    bool serves = false;
+                    for (const SambaShare &configured : config.shares) {
+                        serves = serves || (EqualsIgnoringCase(configured.name, share) &&
+                                            ServesPath(configured, file.servicePath, lookups));
+                    }
+                    if (serves) {
+                        serving.push_back(index);
+                        break;
+                    }
+                }
+            }
+            if (serving.size() == 1) {
+                owners.of[f][o] = serving.front();
+                continue;
+            }
+            const std::vector<std::size_t> &pool = serving.empty() ? candidates : serving;
+            std::size_t owner = pool.front();
+            for (std::size_t index : pool) {
+                if (status.sessions[index].uid.has_value() &&
+                    status.sessions[index].uid == open.uid) {
+                    owner = index;
+                    break;
+                }
+            }
+            owners.of[f][o] = owner;
+        }
+    }
+    return owners;
 }
 
 std::vector<std::string> SharesOfSession(const SambaStatus &status, const SambaSession &session) {
@@ -117,11 +182,19 @@ std::vector<std::string> SharesServingPath(const SambaConfig &config, const Samb
 
 State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
                       const std::vector<uint16_t> &numbers, const SambaLookups &lookups) {
+    return BuildSambaState(config, status, numbers,
+                           AttributeOpens(config, status, numbers, lookups), lookups);
+}
+
+State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
+                      const std::vector<uint16_t> &numbers, const OpenOwners &owners,
+                      const SambaLookups &lookups) {
     State state;
     for (const SambaShare &share : config.shares) {
         state.volumes.push_back(Volume{share.name, share.path});
     }
     const std::vector<std::size_t> order = NumberOrder(numbers);
+    const SessionsOfProcess sessionsOfProcess = GroupByProcess(status, order);
 
     // Each session's open paths per volume, in smbstatus's order, each path once.
     struct Opened {
@@ -129,15 +202,19 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
         std::unordered_set<std::string> paths;
     };
     std::vector<Opened> opened(status.sessions.size());
-    for (const SambaOpenFile &file : status.openFiles) {
-        for (const SambaOpen &open : file.opens) {
-            std::optional<std::size_t> owner = Owner(status, order, open);
-            if (!owner || !opened[*owner].paths.insert(file.path).second) {
+    for (std::size_t f = 0; f < status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = status.openFiles[f];
+        if (file.directory) {
+            continue;
+        }
+        for (std::size_t o = 0; o < file.opens.size(); ++o) {
+            const std::size_t owner = owners.of[f][o];
+            if (owner == OpenOwners::kNone || !opened[owner].paths.insert(file.path).second) {
                 continue;
             }
             std::string volume =
-                VolumeOf(config, status, status.sessions[*owner], file.servicePath, lookups);
-            std::vector<OpenFileGroup> &groups = opened[*owner].groups;
+                VolumeOf(config, status, status.sessions[owner], file.servicePath, lookups);
+            std::vector<OpenFileGroup> &groups = opened[owner].groups;
             auto group =
                 std::find_if(groups.begin(), groups.end(),
                              [&volume](const OpenFileGroup &g) { return g.volume == volume; });
@@ -148,6 +225,12 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
             group->paths.push_back(file.path);
         }
     }
+
+    std::vector<std::optional<SambaTraffic>> traffic;
+    if (lookups.traffic) {
+        traffic = lookups.traffic(status.sessions);
+    }
+    traffic.resize(status.sessions.size());
 
     std::unordered_map<uint32_t, std::vector<std::string>> groupsOfUid;
     for (std::size_t index : order) {
@@ -173,26 +256,36 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
         connection.privileges = Privileges(session.Authenticating() ? std::nullopt : session.uid,
                                            connection.securityEquivalences, lookups.adminGroup);
 
-        std::optional<uint64_t> login;
-        for (const SambaTreeConnect &tcon : status.treeConnects) {
-            if (tcon.sessionId == session.sessionId && tcon.server.SameProcess(session.server) &&
-                tcon.connectedAt && (!login || *tcon.connectedAt < *login)) {
-                login = tcon.connectedAt;
-            }
+        std::optional<uint64_t> start;
+        if (lookups.processStart) {
+            start = lookups.processStart(session.server);
         }
-        if (!login && lookups.processStart) {
-            login = lookups.processStart(session.server);
+        const bool alone =
+            sessionsOfProcess.at(ProcessKey{session.server.pid, session.server.vnn}).size() == 1;
+        std::optional<uint64_t> login;
+        if (alone && start) {
+            login = start;
+        } else {
+            for (const SambaTreeConnect &tcon : status.treeConnects) {
+                if (tcon.sessionId == session.sessionId &&
+                    tcon.server.SameProcess(session.server) && tcon.connectedAt &&
+                    (!login || *tcon.connectedAt < *login)) {
+                    login = tcon.connectedAt;
+                }
+            }
+            if (!login) {
+                login = start;
+            }
         }
         connection.loginTime = login.value_or(0);
+        if (lookups.stableLogin && login) {
+            connection.loginTime = lookups.stableLogin(session, *login);
+        }
 
-        if (lookups.processIo) {
-            if (std::optional<ProcessIo> io = lookups.processIo(session.server)) {
-                connection.bytesRead = io->bytesRead;
-                connection.bytesWritten = io->bytesWritten;
-                uint64_t calls = io->readCalls + io->writeCalls;
-                connection.requestCount =
-                    static_cast<uint32_t>(std::min<uint64_t>(calls, UINT32_MAX));
-            }
+        if (traffic[index]) {
+            connection.bytesRead = traffic[index]->bytesRead;
+            connection.bytesWritten = traffic[index]->bytesWritten;
+            connection.requestCount = traffic[index]->requests;
         }
         connection.openFiles = std::move(opened[index].groups);
         state.connections.push_back(std::move(connection));

@@ -1,13 +1,18 @@
 // samba_state.h: the library's view of the server (state.h) built from what testparm and
 // smbstatus reported, and the lookups that tie opens and tree connects to sessions.
 //
-// Opens carry no session id: an open belongs to the session of the same server process with
-// the same uid. Where one process serves several sessions of one user (several logons over one
-// client connection), its opens are given to the first of them by number. An open of a
-// disconnected durable handle belongs to no process and so to no connection; it is not listed.
+// Opens carry no session id, and their uid is not the session's under `force user`: an open
+// belongs to a session of the server process holding it. Almost always a process serves one
+// client connection and one session; where it serves several (several logons over one client
+// connection), the open goes to the one session connected to a share serving the open's
+// directory, else among those (or all of the process's) to the first by number with the open's
+// uid, else to the first by number. An open of a disconnected durable handle belongs to no
+// process and so to no connection; it is not listed. Directory handles (a client watching a
+// folder for changes) are not listed.
 #ifndef CIFSMONITORING_SAMBA_STATE_H
 #define CIFSMONITORING_SAMBA_STATE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -23,11 +28,23 @@ namespace cifsmon {
 
 // What the state takes from the system besides the tools' output; the backend fills it with
 // the real system, tests with fixed answers.
+// What the kernel counted on a session's client connection.
+struct SambaTraffic {
+    uint64_t bytesRead = 0;     // sent to the client and acknowledged by it
+    uint64_t bytesWritten = 0;  // received from the client
+    uint32_t requests = 0;      // data segments received from the client
+};
+
 struct SambaLookups {
-    // The counters and start of a process; none for a process of another cluster node or one
-    // that is gone.
-    std::function<std::optional<ProcessIo>(const ServerId &)> processIo;
+    // The traffic of each session's client connection, index for index with the sessions; none
+    // where its socket is not found (a process of another cluster node, a connection gone).
+    std::function<std::vector<std::optional<SambaTraffic>>(const std::vector<SambaSession> &)>
+        traffic;
+    // The start of a process; none for a process of another cluster node or one that is gone.
     std::function<std::optional<uint64_t>(const ServerId &)> processStart;
+    // The login time to show for a session whose time, seen now, is `seen`: the first time seen
+    // for it, so that it stays put when the client reconnects a share. None: `seen`.
+    std::function<uint64_t(const SambaSession &, uint64_t seen)> stableLogin;
     // UserGroups (samba_identity.h).
     std::function<std::vector<std::string>(uint32_t uid, const std::string &fallbackGroup)> groups;
     // The directory a share's path resolves to, or empty; lets a share configured through a
@@ -37,19 +54,30 @@ struct SambaLookups {
     std::string adminGroup;  // Privileges()
 };
 
+// The session each open belongs to: of[f][o] is the index in status.sessions of the owner of
+// status.openFiles[f].opens[o], or kNone.
+struct OpenOwners {
+    static constexpr std::size_t kNone = SIZE_MAX;
+    std::vector<std::vector<std::size_t>> of;
+};
+
+OpenOwners AttributeOpens(const SambaConfig &config, const SambaStatus &status,
+                          const std::vector<uint16_t> &numbers, const SambaLookups &lookups);
+
 // The state: the configuration's file shares as volumes in its order; one connection per
 // session in number order ((numbers)[i] is that of status.sessions[i]), with its open files
 // grouped by volume in smbstatus's order, each path once. An open under a directory that no
 // listed share serves (a user's home share, a share removed from the configuration since) is
 // kept in a group with an empty volume name: it shows in the connection's detail but on no
 // volume.
+// The login time is the start of the session's server process when the process serves that
+// session alone (the client's connection and its session setup), else the earliest time one of
+// its tree connects was made; stableLogin keeps it put. Directories are left out.
+State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
+                      const std::vector<uint16_t> &numbers, const OpenOwners &owners,
+                      const SambaLookups &lookups);
 State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
                       const std::vector<uint16_t> &numbers, const SambaLookups &lookups);
-
-// The index in status.sessions of the session an open belongs to; none for an open of no
-// listed session.
-std::optional<std::size_t> OwnerOfOpen(const SambaStatus &status,
-                                       const std::vector<uint16_t> &numbers, const SambaOpen &open);
 
 // The shares the session has tree connects to, in smbstatus's order, each once, without IPC$
 // (which holds no files).

@@ -248,6 +248,7 @@ bool ParseSmbstatusJson(std::string_view text, SambaStatus *status, std::string 
                          session.userName = Text(entry, "username", where);
                          session.groupName = Text(entry, "groupname", where);
                          session.remoteMachine = Text(entry, "remote_machine", where);
+                         session.clientEndpoint = Text(entry, "hostname", where);
                          parsed.sessions.push_back(std::move(session));
                      });
         ForEachEntry(root, "tcons",
@@ -270,6 +271,10 @@ bool ParseSmbstatusJson(std::string_view text, SambaStatus *status, std::string 
                     // share's directory and the name within it.
                     file.path = file.servicePath + "/" + Text(entry, "filename", where);
                 }
+                const Json &fileId = ObjectMember(entry, "fileid", where);
+                file.devid = Unsigned(fileId, "devid", where + ".fileid", 0);
+                file.inode = Unsigned(fileId, "inode", where + ".fileid", 0);
+                file.extid = Unsigned(fileId, "extid", where + ".fileid", 0);
                 ForEachEntry(
                     entry, "opens",
                     [&](const std::string &, const Json &open, const std::string &openWhere) {

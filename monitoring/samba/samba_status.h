@@ -39,6 +39,7 @@ struct SambaSession {
     std::string userName;         // kAuthInProgress while authenticating
     std::string groupName;
     std::string remoteMachine;
+    std::string clientEndpoint;  // "hostname": the client's address and port, "ipv4:10.1.2.3:50123"
 
     bool Authenticating() const { return !uid.has_value() || userName == kAuthInProgress; }
 };
@@ -59,6 +60,11 @@ struct SambaOpen {
 struct SambaOpenFile {
     std::string path;         // the full server path
     std::string servicePath;  // the directory of the share it was opened through
+    // The file id ("fileid") the server names the file by in its close message.
+    uint64_t devid = 0;
+    uint64_t inode = 0;
+    uint64_t extid = 0;
+    bool directory = false;  // not read from the output: the backend finds it out
     std::vector<SambaOpen> opens;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,6 +175,66 @@ std::string DescribeCommand(std::string_view name, const std::vector<std::string
         text += '\'';
     }
     return text;
+}
+
+int StartToolSession(const ToolOptions &options, std::string_view name,
+                     const std::vector<std::string> &arguments, ToolSession *session,
+                     std::string *error) {
+    *session = ToolSession();
+    const std::string command = DescribeCommand(name, arguments);
+    const std::string path = FindTool(options.searchPath, name);
+    if (path.empty()) {
+        *error = std::string(name) + " not found in " + options.searchPath;
+        return kStatusToolFailed;
+    }
+    std::string argv0(name);
+    std::vector<char *> argv;
+    argv.push_back(argv0.data());
+    std::vector<std::string> copies(arguments);
+    for (std::string &argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char *> envp = ChildEnvironment();
+
+    int pair[2];
+    Pipe report;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        *error = "cannot run " + command + ": " + std::strerror(errno);
+        return kStatusToolFailed;
+    }
+    Descriptor ours(pair[0]);
+    Descriptor theirs(pair[1]);
+    if (!report.Open()) {
+        *error = "cannot run " + command + ": " + std::strerror(errno);
+        return kStatusToolFailed;
+    }
+    pid_t child = fork();
+    if (child < 0) {
+        *error = "cannot run " + command + ": fork: " + std::strerror(errno);
+        return kStatusToolFailed;
+    }
+    if (child == 0) {
+        ExecChild(path.c_str(), argv.data(), envp.data(), theirs.get(), theirs.get(), theirs.get(),
+                  report.write.get());
+    }
+    theirs.Close();
+    report.write.Close();
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = read(report.read.get(), &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int ignored;
+        Reap(child, &ignored);
+        *error = "cannot run " + command + ": " + std::strerror(childErrno);
+        return kStatusToolFailed;
+    }
+    session->pid = child;
+    session->socket = ours.get();
+    *ours.receive() = -1;
+    return kStatusOk;
 }
 
 int RunTool(const ToolOptions &options, std::string_view name,

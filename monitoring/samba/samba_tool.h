@@ -10,6 +10,8 @@
 #ifndef CIFSMONITORING_SAMBA_TOOL_H
 #define CIFSMONITORING_SAMBA_TOOL_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,6 +46,21 @@ std::string FindTool(const std::string &searchPath, std::string_view name);
 // which, naming the program. Thread-safe: concurrent runs share nothing.
 int RunTool(const ToolOptions &options, std::string_view name,
             const std::vector<std::string> &arguments, ToolResult *result, std::string *error);
+
+// A program started to be talked to: its standard input, output and error are one end of a
+// stream socket pair (so that writing to a program that died raises no SIGPIPE: send with
+// MSG_NOSIGNAL); the caller holds the other end and must reap the process.
+struct ToolSession {
+    pid_t pid = -1;
+    int socket = -1;  // close-on-exec
+};
+
+// Starts `name` as RunTool does (looked up in searchPath, an argument vector, LC_ALL=C, no other
+// descriptor) without waiting for it. kStatusOk, or kStatusToolFailed (and *error) when it was
+// not found or could not be started.
+int StartToolSession(const ToolOptions &options, std::string_view name,
+                     const std::vector<std::string> &arguments, ToolSession *session,
+                     std::string *error);
 
 // "name arg1 arg2 ..." for messages, each argument that holds a blank, a quote or a backslash in
 // single quotes (a quote inside as '\''); never used to run anything.

@@ -38,15 +38,19 @@ inline cifsmon::SambaStatus RecordedStatus(const std::string &name = "smbstatus.
     return status;
 }
 
-// Process 2002 has counters, every process started at kRecordedDay + 60, user 1001 is in
-// "bob" and "Filer Admins", every other uid in the group smbstatus named.
+// The client connection of 10.1.2.4:50950 has counters, every process started at
+// kRecordedDay + 60, user 1001 is in "bob" and "Filer Admins", every other uid in the group
+// smbstatus named.
 inline cifsmon::SambaLookups FixedLookups() {
     cifsmon::SambaLookups lookups;
-    lookups.processIo = [](const cifsmon::ServerId &server) -> std::optional<cifsmon::ProcessIo> {
-        if (server.pid != 2002) {
-            return std::nullopt;
+    lookups.traffic = [](const std::vector<cifsmon::SambaSession> &sessions) {
+        std::vector<std::optional<cifsmon::SambaTraffic>> traffic(sessions.size());
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            if (sessions[i].clientEndpoint == "ipv4:10.1.2.4:50950") {
+                traffic[i] = cifsmon::SambaTraffic{5000000000ULL, 42, 350};
+            }
         }
-        return cifsmon::ProcessIo{5000000000ULL, 42, 4000000000ULL, 500000000ULL};
+        return traffic;
     };
     lookups.processStart = [](const cifsmon::ServerId &) -> std::optional<uint64_t> {
         return kRecordedDay + 60;

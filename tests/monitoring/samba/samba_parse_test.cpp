@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -253,8 +254,8 @@ TEST(SambaState, ListsConnectionsInNumberOrderWithTheirKindAndStatus) {
     EXPECT_EQ(anna.privileges, "Non-Supervisor");
     EXPECT_EQ(anna.address, "10.1.2.3");
     EXPECT_THAT(anna.securityEquivalences, ElementsAre("CORP+domain users"));
-    // The earliest tree connect, IPC$ included.
-    EXPECT_EQ(anna.loginTime, kRecordedDay + 6 * 3600);
+    // The only session of its process: the process's start, not a tree connect.
+    EXPECT_EQ(anna.loginTime, kRecordedDay + 60);
 
     const cifsmon::Connection &carl = ConnectionNumbered(state, 1);
     EXPECT_EQ(carl.type, "Active Directory") << "a uid of an idmap range";
@@ -272,12 +273,12 @@ TEST(SambaState, ListsConnectionsInNumberOrderWithTheirKindAndStatus) {
     EXPECT_THAT(pending.openFiles, IsEmpty());
 }
 
-TEST(SambaState, ReportsTheServerProcessTraffic) {
+TEST(SambaState, ReportsTheTrafficOfEachSessionsClientConnection) {
     cifsmon::State state = RecordedState();
     const cifsmon::Connection &bob = ConnectionNumbered(state, 3);
     EXPECT_EQ(bob.bytesRead, 5000000000ULL);
     EXPECT_EQ(bob.bytesWritten, 42u);
-    EXPECT_EQ(bob.requestCount, UINT32_MAX) << "4.5e9 calls do not fit: the count saturates";
+    EXPECT_EQ(bob.requestCount, 350u);
     const cifsmon::Connection &anna = ConnectionNumbered(state, 5);
     EXPECT_EQ(anna.bytesRead, 0u);
     EXPECT_EQ(anna.requestCount, 0u);
@@ -352,7 +353,9 @@ TEST(SambaState, TiesOpensToTheSessionOfTheirNode) {
         ASSERT_EQ(connection.openFiles.size(), 1u) << connection.user;
         EXPECT_THAT(connection.openFiles[0].paths, ElementsAre("/srv/data/shared.xls"));
     }
-    EXPECT_EQ(cifsmon::OwnerOfOpen(status, {4, 6}, status.openFiles[0].opens[1]), 1u);
+    cifsmon::OpenOwners owners =
+        cifsmon::AttributeOpens(RecordedConfig(), status, {4, 6}, FixedLookups());
+    EXPECT_EQ(owners.of[0][1], 1u);
 }
 
 TEST(SambaState, FindsTheSharesOfASessionAndThoseServingAPath) {
@@ -377,6 +380,52 @@ TEST(SambaState, FindsTheSharesOfASessionAndThoseServingAPath) {
     EXPECT_THAT(cifsmon::SharesServingPath(config, linked, status.sessions[4].server,
                                            "/export/public", lookups),
                 ElementsAre("Public Docs"));
+}
+
+// alice and bob share process 3001 (two logons over one client connection); dora's share forces
+// the user nobody. Numbers: alice 1, bob 2, dora 3.
+TEST(SambaState, TiesOpensToTheirSessionUnderForceUserAndSharedProcesses) {
+    cifsmon::SambaStatus status = RecordedStatus("smbstatus_shared_process.json");
+    ASSERT_EQ(status.openFiles.size(), 4u);
+    EXPECT_EQ(status.openFiles[0].inode, 71u);
+    EXPECT_EQ(status.openFiles[0].devid, 2049u);
+    EXPECT_EQ(status.sessions[0].clientEndpoint, "ipv4:10.1.2.7:50001");
+    status.openFiles[3].directory = true;  // the backend finds this out with stat
+    cifsmon::State state =
+        cifsmon::BuildSambaState(RecordedConfig(), status, {1, 2, 3}, FixedLookups());
+    const cifsmon::Connection &alice = ConnectionNumbered(state, 1);
+    const cifsmon::Connection &bob = ConnectionNumbered(state, 2);
+    const cifsmon::Connection &dora = ConnectionNumbered(state, 3);
+    // The forced uid matches no session: the process, then the share, tell whose it is.
+    ASSERT_EQ(alice.openFiles.size(), 1u);
+    EXPECT_THAT(alice.openFiles[0].paths, ElementsAre("/srv/data/forced.txt"));
+    ASSERT_EQ(bob.openFiles.size(), 1u);
+    EXPECT_EQ(bob.openFiles[0].volume, "projects");
+    EXPECT_THAT(bob.openFiles[0].paths, ElementsAre("/srv/projects/plan.txt"));
+    // A directory handle is not a file.
+    ASSERT_EQ(dora.openFiles.size(), 1u);
+    EXPECT_EQ(dora.openFiles[0].volume, "Public Docs");
+    EXPECT_THAT(dora.openFiles[0].paths, ElementsAre("/srv/public/guest.pdf"));
+
+    // Alone in its process, dora's session logged in when the process started; alice and bob,
+    // sharing one, at their first tree connects.
+    EXPECT_EQ(dora.loginTime, kRecordedDay + 60);
+    EXPECT_EQ(alice.loginTime, kRecordedDay + 8 * 3600);
+    EXPECT_EQ(bob.loginTime, kRecordedDay + 8 * 3600 + 30 * 60);
+}
+
+TEST(SambaState, KeepsALoginTimeWhenTheClientReconnectsAShare) {
+    cifsmon::SambaStatus status = RecordedStatus("smbstatus_shared_process.json");
+    std::map<std::string, uint64_t> first;
+    cifsmon::SambaLookups lookups = FixedLookups();
+    lookups.stableLogin = [&first](const cifsmon::SambaSession &session, uint64_t seen) {
+        return first.emplace(session.sessionId, seen).first->second;
+    };
+    cifsmon::BuildSambaState(RecordedConfig(), status, {1, 2, 3}, lookups);
+    // bob reconnects projects an hour later.
+    status.treeConnects[1].connectedAt = kRecordedDay + 9 * 3600 + 30 * 60;
+    cifsmon::State later = cifsmon::BuildSambaState(RecordedConfig(), status, {1, 2, 3}, lookups);
+    EXPECT_EQ(ConnectionNumbered(later, 2).loginTime, kRecordedDay + 8 * 3600 + 30 * 60);
 }
 
 }  // namespace
