@@ -26,16 +26,17 @@ extern "C" {
 
 /* The statuses of this library's calls. */
 #define CIFSMON_STATUS_OK 0
-#define CIFSMON_STATUS_NOT_FOUND 1         /* no such volume, connection or open file */
-#define CIFSMON_STATUS_INVALID_ARGUMENT 2  /* a null out-parameter, a null or empty name */
-#define CIFSMON_STATUS_STATE_MISSING 3     /* demo: the state file does not exist */
-#define CIFSMON_STATUS_STATE_CORRUPT 4     /* demo: the state file is not the state layout */
-#define CIFSMON_STATUS_IO_ERROR 5          /* a file of the library could not be read or written */
+#define CIFSMON_STATUS_NOT_FOUND 1        /* no such volume, connection or open file */
+#define CIFSMON_STATUS_INVALID_ARGUMENT 2 /* a null out-parameter, a null or empty name */
+#define CIFSMON_STATUS_STATE_MISSING 3    /* demo: the state file does not exist */
+#define CIFSMON_STATUS_STATE_CORRUPT 4    /* demo: the state file is not the state layout */
+#define CIFSMON_STATUS_IO_ERROR 5         /* a file of the library could not be read or written */
 #define CIFSMON_STATUS_NO_MEMORY 6
 #define CIFSMON_STATUS_BACKEND_UNAVAILABLE 7 /* the configured backend is unknown */
 #define CIFSMON_STATUS_TOOL_FAILED 8         /* a server tool is missing, failed or timed out */
 #define CIFSMON_STATUS_TOOL_OUTPUT_INVALID 9 /* a server tool's output was not understood */
-#define CIFSMON_STATUS_SERVER_NOT_RUNNING 10 /* the file server is not running or does not answer */
+#define CIFSMON_STATUS_SERVER_NOT_RUNNING 10 /* the file server is not running or does not answer \
+                                              */
 #define CIFSMON_STATUS_AMBIGUOUS 11          /* a cut path names more than one open file */
 #define CIFSMON_STATUS_NOT_PERMITTED 12      /* the library lacks the rights it needs (not root) */
 #define CIFSMON_STATUS_NONE (-1)             /* no call yet on this thread */

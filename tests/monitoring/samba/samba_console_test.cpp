@@ -16,6 +16,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "cifsmonitoring/monitoring.h"
 #include "common/temp_dir.h"
@@ -265,9 +266,16 @@ TEST(SambaConsolePages, ListOpenFilesAndConnectionsAndCloseAllFilesOfOne) {
     const std::string after = console.Page("/cifscons", cookie);
     EXPECT_THAT(RowWith(after, ConnectionPath(rootNumber) + ">"), HasSubstr("root"));
     EXPECT_THAT(RowWith(after, ConnectionPath(guestNumber) + ">"), HasSubstr("nobody"));
-    // The closed handles fail in the client; the guest's session is untouched.
+    // Exactly the handles closed: the client's next use of one fails, its tree connect and
+    // session work on; the guest's session is untouched.
+    root.Send("close 1");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     root.Send("ls");
-    EXPECT_THAT(root.Finish(), HasSubstr("NT_STATUS_NETWORK_NAME_DELETED"));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::string output = root.Finish();
+    EXPECT_THAT(output, HasSubstr("NT_STATUS_FILE_CLOSED"));
+    EXPECT_THAT(output, HasSubstr("a.txt  "));
+    EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS_NETWORK_NAME_DELETED")));
 }
 
 }  // namespace

@@ -7,20 +7,25 @@
 // each wait is bounded.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
 #include "monitoring/samba/samba_server.h"
 #include "monitoring/settings.h"
+#include "monitoring/status.h"
 
 namespace {
 
@@ -39,14 +44,22 @@ using ::testing::UnorderedElementsAre;
 // A name with blanks, HTML-special characters and an accent (SMB refuses < > " in names).
 constexpr char kSpecialName[] = "b & 'c' #1 \xC3\xA9.txt";
 
-// The server of these cases, with the RPC account for the single-file close over RPC (checked
-// when port 445 is free on loopback).
+// Path components long enough that two files below them have paths of more than 600 bytes
+// whose first 508 bytes are the same.
+const std::string kLongDirectory = std::string(200, 'd') + "/" + std::string(200, 'e');
+const std::string kLongName = std::string(200, 'f');
+
+// The server of these cases, with no account for closing files: none is needed.
 samba_test::ServerSettings LiveSettings() {
     samba_test::ServerSettings settings;
     settings.netbiosName = "KELLIVE";
     settings.password = "Kel2cifs-live-1";
-    settings.files = {"data/a.txt", "data/" + std::string(kSpecialName), "docs/c.txt"};
-    settings.rpcAccount = true;
+    settings.files = {"data/a.txt",
+                      "data/" + std::string(kSpecialName),
+                      "docs/c.txt",
+                      "forced/f.txt",
+                      "data/" + kLongDirectory + "/" + kLongName + "1.txt",
+                      "data/" + kLongDirectory + "/" + kLongName + "2.txt"};
     return settings;
 }
 
@@ -169,7 +182,7 @@ TEST_F(SambaLiveTest, ListsSharesOpenFilesAndConnections) {
     Open(root, kSpecialName, "data/root", 2);
     Open(guest, "c.txt", "docs/nobody", 1);
 
-    EXPECT_THAT(VolumeNames(), ::testing::ElementsAre("data", "docs"));
+    EXPECT_THAT(VolumeNames(), ::testing::ElementsAre("data", "docs", "forced"));
     Listed listed = List();
     EXPECT_THAT(listed.files["data/root"], UnorderedElementsAre(Data("a.txt"), Data(kSpecialName)));
     EXPECT_THAT(listed.files["docs/nobody"], ::testing::ElementsAre(Docs("c.txt")));
@@ -217,7 +230,19 @@ TEST_F(SambaLiveTest, ListsSharesOpenFilesAndConnections) {
     FreeUserDetailsNode(&info);
 }
 
-TEST_F(SambaLiveTest, ClosingAConnectionsFilesKeepsItsSession) {
+TEST_F(SambaLiveTest, OpensOnAForceUserShareShowUnderTheirConnection) {
+    Client root(*server_, "forced", false, "forced-root");
+    // The open carries nobody's uid; it is still root's connection's file, on its volume.
+    Open(root, "f.txt", "forced/root", 1);
+    Listed listed = List();
+    EXPECT_THAT(listed.files["forced/root"], ::testing::ElementsAre(server_->Path("forced/f.txt")));
+    UserInfo_s *info = nullptr;
+    ASSERT_EQ(Ext_GetConnInfo(listed.numbers.at("root"), &info), 0);
+    EXPECT_EQ(Value(info->openFileCount), 1);
+    FreeUserDetailsNode(&info);
+}
+
+TEST_F(SambaLiveTest, ClosingAConnectionsFilesKeepsItsSessionAndShares) {
     Client root(*server_, "data", false, "byid-root");
     Client guest(*server_, "docs", true, "byid-guest");
     Open(root, "a.txt", "data/root", 1);
@@ -226,8 +251,8 @@ TEST_F(SambaLiveTest, ClosingAConnectionsFilesKeepsItsSession) {
     const unsigned guestNumber = before.numbers.at("nobody");
 
     ASSERT_EQ(Ext_CloseFileByID(guestNumber), 0);
-    ASSERT_TRUE(WaitUntil([] { return FileCount(List(), "docs/nobody") == 0; }, 20));
     Listed after = List();
+    EXPECT_EQ(FileCount(after, "docs/nobody"), 0u) << "the listing after a close sees it done";
     EXPECT_EQ(after.numbers, before.numbers) << "both sessions stay, under their numbers";
     EXPECT_EQ(FileCount(after, "data/root"), 1u) << "the other connection keeps its file";
     UserInfo_s *info = nullptr;
@@ -235,14 +260,19 @@ TEST_F(SambaLiveTest, ClosingAConnectionsFilesKeepsItsSession) {
     EXPECT_EQ(Value(info->openFileCount), 0);
     FreeUserDetailsNode(&info);
 
-    // The client's tree connect is gone, its session is not.
+    // Its handle is gone; its tree connect and session work on.
+    guest.Send("close 1");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     guest.Send("ls");
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_THAT(guest.Finish(), HasSubstr("NT_STATUS_NETWORK_NAME_DELETED"));
+    std::string output = guest.Finish();
+    EXPECT_THAT(output, HasSubstr("NT_STATUS_FILE_CLOSED"));
+    EXPECT_THAT(output, HasSubstr("c.txt  "));
+    EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS_NETWORK_NAME_DELETED")));
 }
 
-TEST_F(SambaLiveTest, ClosingOneFileWithoutRpcClosesItsShareInTheProcess) {
-    Client root(*server_, "data", false, "byname-share");
+TEST_F(SambaLiveTest, ClosingOneFileClosesThatOpenAloneWithoutAnAccount) {
+    Client root(*server_, "data", false, "byname");
     Open(root, "a.txt", "data/root", 1);
     Open(root, kSpecialName, "data/root", 2);
     const unsigned number = List().numbers.at("root");
@@ -251,34 +281,12 @@ TEST_F(SambaLiveTest, ClosingOneFileWithoutRpcClosesItsShareInTheProcess) {
     int status = Ext_CloseFileByFileName(Data("a.txt").c_str());
     std::string messages = testing::internal::GetCapturedStderr();
     ASSERT_EQ(status, 0) << messages;
-    EXPECT_THAT(messages, HasSubstr("closed share data in connection " + std::to_string(number) +
-                                    " (user root, process "));
-    EXPECT_THAT(messages,
-                HasSubstr("also closed its other files on that share: " + Data(kSpecialName)));
-    ASSERT_TRUE(WaitUntil([] { return FileCount(List(), "data/root") == 0; }, 20));
-    EXPECT_EQ(List().numbers.at("root"), number);
-    root.Send("ls");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_THAT(root.Finish(), HasSubstr("NT_STATUS_NETWORK_NAME_DELETED"));
-}
-
-TEST_F(SambaLiveTest, ClosingOneFileOverRpcClosesThatFileAlone) {
-    if (!server_->rpc()) {
-        GTEST_SKIP() << "port 445 on loopback is taken or the RPC account could not be set up";
-    }
-    setenv(cifsmon::kSambaRpcAuthVariable, server_->RpcAuth().c_str(), 1);
-    Client root(*server_, "data", false, "byname-rpc");
-    Open(root, "a.txt", "data/root", 1);
-    Open(root, kSpecialName, "data/root", 2);
-
-    testing::internal::CaptureStderr();
-    int status = Ext_CloseFileByFileName(Data("a.txt").c_str());
-    std::string messages = testing::internal::GetCapturedStderr();
-    ASSERT_EQ(status, 0) << messages;
-    EXPECT_THAT(messages, HasSubstr("through the server service"));
+    EXPECT_THAT(messages, HasSubstr("closed " + Data("a.txt") + " of connection " +
+                                    std::to_string(number) + " (user root, process "));
     EXPECT_THAT(messages, ::testing::Not(HasSubstr("closed share")));
     Listed after = List();
     EXPECT_THAT(after.files["data/root"], ::testing::ElementsAre(Data(kSpecialName)));
+    EXPECT_EQ(after.numbers.at("root"), number);
 
     // The client's handle of a.txt (fnum 1) is gone; that of the other file (fnum 2) and the
     // tree connect still work.
@@ -291,8 +299,137 @@ TEST_F(SambaLiveTest, ClosingOneFileOverRpcClosesThatFileAlone) {
     std::string output = root.Finish();
     EXPECT_THAT(output, HasSubstr("close 1: NT_STATUS_FILE_CLOSED"));
     EXPECT_THAT(output, ::testing::Not(HasSubstr("close 2:")));
-    EXPECT_THAT(output, HasSubstr("a.txt  "));  // a line of the listing
+    EXPECT_THAT(output, HasSubstr("a.txt  "));
     EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS_NETWORK_NAME_DELETED")));
+}
+
+TEST_F(SambaLiveTest, APathTooLongForThePagesClosesByItsShortenedName) {
+    Client root(*server_, "data", false, "long");
+    std::string windows = kLongDirectory;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    Open(root, windows + "\\" + kLongName + "1.txt", "data/root", 1);
+    Open(root, windows + "\\" + kLongName + "2.txt", "data/root", 2);
+    const std::string first = Data(kLongDirectory + "/" + kLongName + "1.txt");
+    ASSERT_GT(first.size(), 600u);
+    EXPECT_THAT(List().files["data/root"],
+                UnorderedElementsAre(first, Data(kLongDirectory + "/" + kLongName + "2.txt")));
+
+    // The first 508 bytes and the mark, as a page shows a path cut to 511 bytes.
+    const std::string shortened = first.substr(0, 508) + CIFSMON_CUT_MARK;
+    EXPECT_EQ(Ext_CloseFileByFileName(shortened.c_str()), cifsmon::kStatusAmbiguous);
+    char text[256];
+    EXPECT_EQ(Ext_LastFailure(text, sizeof text), cifsmon::kStatusAmbiguous);
+    EXPECT_THAT(text, HasSubstr("2 open files"));
+    EXPECT_EQ(FileCount(List(), "data/root"), 2u);
+    // Once the other is closed, the shortened name stands for one file alone.
+    ASSERT_EQ(Ext_CloseFileByFileName(Data(kLongDirectory + "/" + kLongName + "2.txt").c_str()), 0);
+    ASSERT_EQ(Ext_CloseFileByFileName(shortened.c_str()), 0);
+    EXPECT_EQ(FileCount(List(), "data/root"), 0u);
+}
+
+TEST_F(SambaLiveTest, AShareReconnectKeepsTheLoginTime) {
+    Client root(*server_, "data", false, "reconnect");
+    Open(root, "a.txt", "data/root", 1);
+    const uint64_t login = List().connections.at("root").loginTime;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    root.Send("close 1");
+    root.Send("tdis");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    root.Send("tcon data");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(List().connections.at("root").loginTime, login);
+    EXPECT_THAT(root.Finish(), ::testing::Not(HasSubstr("NT_STATUS")));
+}
+
+TEST_F(SambaLiveTest, ListingsLeaveTheServerLogAlone) {
+    Client root(*server_, "data", false, "quiet");
+    Open(root, "a.txt", "data/root", 1);
+    const std::string before = testing_support::ReadFile(server_->Log());
+    for (int i = 0; i < 5; ++i) {
+        List();
+    }
+    EXPECT_EQ(testing_support::ReadFile(server_->Log()), before);
+}
+
+TEST_F(SambaLiveTest, ASessionStaysTwoMinutesAfterClosingAllItsFiles) {
+    Client root(*server_, "data", false, "idle");
+    Open(root, "a.txt", "data/root", 1);
+    const unsigned number = List().numbers.at("root");
+    ASSERT_EQ(Ext_CloseFileByID(number), 0);
+    EXPECT_EQ(FileCount(List(), "data/root"), 0u);
+    std::this_thread::sleep_for(std::chrono::minutes(2));
+    Listed later = List();
+    ASSERT_EQ(later.numbers.count("root"), 1u) << "the idle session was dropped";
+    EXPECT_EQ(later.numbers.at("root"), number);
+    root.Send("ls");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::string output = root.Finish();
+    EXPECT_THAT(output, HasSubstr("a.txt  "));
+    EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS")));
+}
+
+// A server of its own, since these cases stop it.
+class SambaLiveFailureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root: smbd and smbcontrol run as root";
+        }
+        samba_test::ServerSettings settings = LiveSettings();
+        settings.netbiosName = "KELDOWN";
+        server_ = std::make_unique<PrivateServer>(settings);
+        std::string reason = server_->Start();
+        if (!reason.empty()) {
+            GTEST_SKIP() << reason;
+        }
+        setenv(cifsmon::kBackendVariable, "samba", 1);
+        setenv(cifsmon::kSambaConfVariable, server_->Conf().c_str(), 1);
+        setenv(cifsmon::kSambaNumbersVariable, server_->Path("state/numbers.json").c_str(), 1);
+        setenv(cifsmon::kSambaIntervalVariable, "0", 1);
+        setenv(cifsmon::kSambaTimeoutVariable, "4", 1);
+    }
+    void TearDown() override {
+        if (server_ != nullptr && server_->MainPid() > 0) {
+            kill(server_->MainPid(), SIGCONT);
+        }
+        for (const char *variable :
+             {cifsmon::kBackendVariable, cifsmon::kSambaConfVariable,
+              cifsmon::kSambaNumbersVariable, cifsmon::kSambaIntervalVariable,
+              cifsmon::kSambaTimeoutVariable}) {
+            unsetenv(variable);
+        }
+    }
+
+    // The status of a connection listing and the reason the library gives.
+    static std::pair<int, std::string> ListConnections() {
+        int count = 0;
+        ConnListNode *list = nullptr;
+        int status = Ext_ListConnDetails(&count, &list);
+        char text[512];
+        Ext_LastFailure(text, sizeof text);
+        FreeConnListNodes(&list);
+        return {status, text};
+    }
+
+    std::unique_ptr<PrivateServer> server_;
+};
+
+TEST_F(SambaLiveFailureTest, AHungOrStoppedServerIsSaidToBeSo) {
+    ASSERT_EQ(ListConnections().first, 0);
+    const pid_t main = server_->MainPid();
+    ASSERT_GT(main, 0);
+    ASSERT_EQ(kill(main, SIGSTOP), 0);
+    // Said before the tool's time limit (4 s) kills anything: not a tool that timed out.
+    auto [hung, hungReason] = ListConnections();
+    EXPECT_EQ(hung, cifsmon::kStatusServerNotRunning);
+    EXPECT_THAT(hungReason, HasSubstr("smbd does not answer"));
+    ASSERT_EQ(kill(main, SIGCONT), 0);
+    EXPECT_EQ(ListConnections().first, 0);
+
+    server_->Stop();
+    auto [down, downReason] = ListConnections();
+    EXPECT_EQ(down, cifsmon::kStatusServerNotRunning);
+    EXPECT_EQ(downReason, "smbd is not running.");
 }
 
 }  // namespace

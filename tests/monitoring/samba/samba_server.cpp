@@ -27,7 +27,6 @@ constexpr char kSearchPath[] = "/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr int kFirstPort = 4450;
 constexpr int kPortCount = 20;
 // The server service's RPC calls go to port 445 only (net ignores other ports).
-constexpr int kRpcPort = 445;
 
 using Clock = std::chrono::steady_clock;
 
@@ -155,9 +154,6 @@ PrivateServer::PrivateServer(ServerSettings settings) : settings_(std::move(sett
 std::string PrivateServer::Start() {
     std::vector<std::string> required = {"smbd",     "smbclient", "smbpasswd",
                                          "testparm", "smbstatus", "smbcontrol"};
-    if (settings_.rpcAccount) {
-        required.emplace_back("net");
-    }
     for (const std::string &tool : required) {
         std::string path = cifsmon::FindTool(kSearchPath, tool);
         if (path.empty()) {
@@ -173,19 +169,19 @@ std::string PrivateServer::Start() {
     if (port_ == 0) {
         return "no free loopback port from 4450 to 4469";
     }
-    rpc_ = settings_.rpcAccount && PortFree(kRpcPort);
     // Guest sessions run as nobody, who must reach the shares.
     chmod(dir_.str().c_str(), 0755);
     for (const char *sub : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log",
-                            "bind-dns", "data", "docs"}) {
+                            "bind-dns", "data", "docs", "forced"}) {
         dir_.MakeDir(sub);
     }
     chmod(Path("data").c_str(), 0777);
     chmod(Path("docs").c_str(), 0777);
+    chmod(Path("forced").c_str(), 0777);
     for (const std::string &file : settings_.files) {
         chmod(dir_.Write(file, "content of " + file + "\n").c_str(), 0666);
     }
-    std::string ports = std::to_string(port_) + (rpc_ ? " " + std::to_string(kRpcPort) : "");
+    std::string ports = std::to_string(port_);
     dir_.Write("smb.conf",
                "[global]\n"
                "\tnetbios name = " +
@@ -243,26 +239,16 @@ std::string PrivateServer::Start() {
                    "[docs]\n\tpath = " +
                    Path("docs") +
                    "\n\tread only = no\n"
-                   "\tguest ok = yes\n");
+                   "\tguest ok = yes\n"
+                   "[forced]\n\tpath = " +
+                   Path("forced") +
+                   "\n\tread only = no\n"
+                   "\tforce user = nobody\n");
     const std::string &password = settings_.password;
     const std::string setup = Path("log/setup.log");
     if (RunWithInput({tools_["smbpasswd"], "-c", Conf(), "-a", "-s", "root"},
                      password + "\n" + password + "\n", setup) != 0) {
         return "smbpasswd failed: " + Tail(setup);
-    }
-    if (rpc_) {
-        // root into BUILTIN\Administrators (through its unix group) with the disk-operator
-        // privilege, as the server service's file close demands.
-        bool granted = RunWithInput({tools_["net"], "-s", Conf(), "groupmap", "add",
-                                     "sid=S-1-5-32-544", "unixgroup=root", "type=builtin"},
-                                    "", setup) == 0 &&
-                       RunWithInput({tools_["net"], "-s", Conf(), "sam", "rights", "grant", "root",
-                                     "SeDiskOperatorPrivilege"},
-                                    "", setup) == 0;
-        dir_.Write("private/rpc.auth", "username = root\npassword = " + password +
-                                           "\ndomain = " + settings_.netbiosName + "\n");
-        chmod(RpcAuth().c_str(), 0600);
-        rpc_ = granted;
     }
     smbd_ = Spawn({tools_["smbd"], "-F", "--no-process-group", "-s", Conf(), "-d", "1"}, -1,
                   Path("log/smbd.out"), true);
@@ -281,6 +267,15 @@ std::string PrivateServer::Start() {
         return "smbd did not start: " + Tail(Path("log/smbd.out")) + Tail(Path("log/log.smbd"));
     }
     return std::string();
+}
+
+pid_t PrivateServer::MainPid() const {
+    return static_cast<pid_t>(std::atol(testing_support::ReadFile(Path("pid/smbd.pid")).c_str()));
+}
+
+void PrivateServer::Stop() {
+    StopChild(smbd_, true, 10);
+    smbd_ = -1;
 }
 
 PrivateServer::~PrivateServer() {

@@ -2,8 +2,9 @@
 // its own configuration and state directories, smbclient sessions that hold files open, and the
 // process helpers both need.
 //
-// The server takes the first free loopback port from 4450 to 4469 and has two shares: `data`
-// (root, with its password) and `docs` (guests too, who run as nobody). Every wait is bounded;
+// The server takes the first free loopback port from 4450 to 4469 and has three shares: `data`
+// (root, with its password), `docs` (guests too, who run as nobody) and `forced` (whoever
+// connects works as nobody: `force user`). Every wait is bounded;
 // the server, its helpers and the clients are stopped when their objects are destroyed.
 #ifndef KEL2CIFS_TESTS_MONITORING_SAMBA_SERVER_H
 #define KEL2CIFS_TESTS_MONITORING_SAMBA_SERVER_H
@@ -44,9 +45,6 @@ struct ServerSettings {
     // Files created in the shares, relative to the server's directory ("data/..." or "docs/...");
     // each holds "content of <its relative path>\n".
     std::vector<std::string> files;
-    // Also listen on port 445 when it is free on loopback and give root what closing a single
-    // file over RPC demands, with an account file for the backend at RpcAuth(); needs `net`.
-    bool rpcAccount = false;
 };
 
 // The private server: its directory, configuration and process group, stopped with every helper
@@ -63,19 +61,20 @@ class PrivateServer {
 
     std::string Path(const std::string &relative) const { return dir_.str() + "/" + relative; }
     std::string Conf() const { return Path("smb.conf"); }
-    std::string RpcAuth() const { return Path("private/rpc.auth"); }
     std::string Tool(const std::string &name) { return tools_[name]; }
     const std::string &password() const { return settings_.password; }
     int port() const { return port_; }
-    // Whether port 445 serves this server and root got the RPC account (rpcAccount only).
-    bool rpc() const { return rpc_; }
+    std::string Log() const { return Path("log/log.smbd"); }
+    // The main smbd process (from its pid file), which answers the library's liveness check.
+    pid_t MainPid() const;
+    // Stops smbd and every process of its group (the clients' server processes).
+    void Stop();
 
   private:
     ServerSettings settings_;
     testing_support::TempDir dir_;
     std::map<std::string, std::string> tools_;
     int port_ = 0;
-    bool rpc_ = false;
     pid_t smbd_ = -1;
 };
 
