@@ -244,7 +244,7 @@ TEST_F(ConnectionsDispatch, EachCloseFormOfTheDetailPageClosesExactlyItsFile) {
     EXPECT_THAT(page.body, HasSubstr("<td>/v/bad\xEF\xBF\xBD.doc<INPUT"));
     const std::string cut = overLong.substr(0, 508) + "\xE2\x80\xA6";
     EXPECT_THAT(page.body, HasSubstr("VALUE=\"<filename>" + cut + "</filename>\" ><tr " +
-                                     expected_cons::kLight + "><td ></td><td>" + cut + "<INPUT"));
+                                     expected_cons::kDark + "><td ></td><td>" + cut + "<INPUT"));
     EXPECT_THAT(page.body, Not(HasSubstr(overLong)));
     for (const std::string &value : values) {
         fake::Request close = fake::Post("/cifscons/CIFSCloseFiles/0000000c",
