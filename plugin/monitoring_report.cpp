@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kel/host.h"
@@ -32,7 +33,10 @@ void AddNote(std::string_view name, const std::string &sentence) {
         ++closeNotes->leftOut;
         return;
     }
-    closeNotes->notes.push_back(EscapeHtmlShowingBadBytes(name) + ": " + sentence);
+    std::string note = EscapeHtmlShowingBadBytes(name);
+    note += ": ";
+    note += sentence;
+    closeNotes->notes.push_back(std::move(note));
 }
 
 }  // namespace
@@ -89,7 +93,9 @@ std::string FailureSentence(int status, FailedCall call) {
         sentence += EscapeHtmlShowingBadBytes(reason);
     } else {
         sentence += lnxMSG("no reason was given");
-        sentence += " (" + std::to_string(status) + ").";
+        sentence += " (";
+        sentence += std::to_string(status);
+        sentence += ").";
     }
     return sentence;
 }
@@ -114,9 +120,11 @@ void NoteCloseResult(std::string_view name, int status) {
     } else if (status != CIFSMON_STATUS_OK) {
         AddNote(name, FailureSentence(status, FailedCall::kClose));
     } else if (const std::string note = LastReport(status); !note.empty()) {
-        AddNote(name, std::string(lnxMSG("The server could close this file only together with "
-                                         "others:")) +
-                          " " + EscapeHtmlShowingBadBytes(note));
+        std::string sentence =
+            lnxMSG("The server could close this file only together with others:");
+        sentence += ' ';
+        sentence += EscapeHtmlShowingBadBytes(note);
+        AddNote(name, sentence);
     }
 }
 
