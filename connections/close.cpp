@@ -4,9 +4,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "cifsmonitoring/monitoring.h"
 #include "plugin/help.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/trace.h"
 
@@ -67,6 +69,8 @@ int closeCIFSFilesForThisConnection(const char *closeAllText) {
         return 0;
     }
     const int result = Ext_CloseFileByID(static_cast<unsigned>(number));
+    const std::string name = std::string(lnxMSG("Connection")) + " " + std::to_string(number);
+    NoteCloseResult(name, result);
     if (result != 0) {
         KEL2CIFS_TRACE(debug, "Clear all files called for Connection Failed:%d", result);
     }

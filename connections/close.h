@@ -22,7 +22,8 @@ int CIFSCloseSelectedConnections(const char *clearList);
 // allowed, read up to the first other character). A text without both tags in that order, with
 // a number text longer than kCloseAllNumberLimit characters or without digits, or with a number
 // outside 0 to 65535 names no connection: nothing is closed and the text is logged. A failed
-// close is only logged. Returns 0.
+// close is logged, and what the close did is noted for the page that follows (NoteCloseResult,
+// under the name "Connection" and the number). Returns 0.
 int closeCIFSFilesForThisConnection(const char *closeAllText);
 
 // The help entry of the connection pages: remaining is the number of components after "help",

@@ -86,10 +86,18 @@ ConnectionSortStruct *NewNode(const ConnListNode &source) {
 }  // namespace
 
 int GetSortedConnectionList(ConnectionSortStruct **list, cifsSortType sortType) {
+    return ListConnections(list, sortType, nullptr);
+}
+
+int kel2cifs::ListConnections(ConnectionSortStruct **list, cifsSortType sortType,
+                              int *listingStatus) {
     KEL2CIFS_TRACE(debug, "Enter GetSortedConnectionList");
     int count = 0;
     Held<ConnListNode, FreeConnListNodes> monitored;
     const int status = Ext_ListConnDetails(&count, monitored.out());
+    if (listingStatus != nullptr) {
+        *listingStatus = status;
+    }
     if (status != 0) {
         KEL2CIFS_TRACE(debug, "Ext_ListConnDetails() has failed with error = %d", status);
     }

@@ -108,6 +108,14 @@ struct CIFSConnectionDetails {
 // (the nodes made so far are freed and nothing is stored). The library's list is always freed.
 int GetSortedConnectionList(ConnectionSortStruct **list, cifsSortType sortType);
 
+namespace kel2cifs {
+
+// GetSortedConnectionList, also storing through *listingStatus (when not null) the status the
+// library's listing returned.
+int ListConnections(ConnectionSortStruct **list, cifsSortType sortType, int *listingStatus);
+
+}  // namespace kel2cifs
+
 // Sorts *list ascending by the key of sortType (1 connNumber, 2 and 6 userName byte-wise as
 // strcmp, 3 loginTime, 4 bytesReadWritten, 5 requestCount; every number in its full width),
 // relinking nodes, and returns the new head, also stored through list. The front half of a list

@@ -11,6 +11,7 @@
 #include "kel/host.h"
 #include "ofm/close_files.h"
 #include "plugin/html.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/records.h"
 #include "plugin/trace.h"
@@ -77,23 +78,16 @@ bool ReadConnectionId(const char *component, unsigned *connNumber) {
     return true;
 }
 
-// Writes the page body from the heading to the end of the table.
-void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
-                         const CIFSConnectionDetails &details, const char *sortName,
-                         const char *volume, const char *sortTypeText, const char *filter) {
-    const unsigned number = details.connNumber;
-    const bool fromOpenFiles = volume[0] != '\0';
-
+// Writes the heading, naming `name` (HTML), and the way back: to the open-file page the request
+// came from (with a volume), else to the connection list sorted by sortName.
+void WriteHeadingAndWayBack(void *request, const char *name, const char *sortName,
+                            const char *volume, const char *sortTypeText, const char *filter) {
     HttpSendDataSprintf(request,
                         "<IMG SRC=%snetwork.png BORDER=0 ALT=\"%s\">&nbsp;&nbsp;<B><font "
                         "size=+1>%s</font></B>",
-                        kConnectionImagePrefix, lnxMSG("CIFS Connection Information"),
-                        HtmlText(details.userName).c_str());
-
-    HtmlText volumeText(volume);
-    HtmlText sortTypeValue(sortTypeText);
-    HtmlText filterText(filter);
-    if (fromOpenFiles) {
+                        kConnectionImagePrefix, lnxMSG("CIFS Connection Information"), name);
+    if (volume[0] != '\0') {
+        HtmlText filterText(filter);
         HttpSendDataSprintf(
             request, "<FORM method=\"post\" action=\"/%s/%s/%s\" id=\"filterForm\">",
             keyword_cifsofm, UrlPathText(sortTypeText).c_str(), UrlPathText(volume).c_str());
@@ -108,7 +102,29 @@ void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
         HttpSendDataSprintf(request, "<BR><BR><A HREF=/%s/%s>[%s]</A><BR>", keyword_cifsdcons,
                             UrlPathText(sortName).c_str(), lnxMSG("Back to Connections"));
     }
+}
 
+// The start of the information table, after the notes of the request's closes.
+void OpenInformationTable(void *request) {
+    WriteCloseNotes(request);
+    HttpSendDataSprintf(request, "<br><table border=0 cellpadding=2>\n");
+    HttpSendDataSprintf(request, "<TR class=\"tablehead\"><TD colspan=2 align=center>%s</TD></TR>",
+                        lnxMSG("Connection Information"));
+}
+
+// Writes the page body from the heading to the end of the table.
+void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
+                         const CIFSConnectionDetails &details, const char *sortName,
+                         const char *volume, const char *sortTypeText, const char *filter) {
+    const unsigned number = details.connNumber;
+    const bool fromOpenFiles = volume[0] != '\0';
+
+    WriteHeadingAndWayBack(request, HtmlText(details.userName).c_str(), sortName, volume,
+                           sortTypeText, filter);
+
+    HtmlText volumeText(volume);
+    HtmlText sortTypeValue(sortTypeText);
+    HtmlText filterText(filter);
     if (allowClear != 0) {
         HttpSendDataSprintf(request,
                             "<A HREF=\"javascript:ConfirmClearConn('/%s/CIFSCloseConnections/"
@@ -138,9 +154,7 @@ void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
                             details.connNumber, lnxMSG("Close All Files"));
     }
 
-    HttpSendDataSprintf(request, "<br><table border=0 cellpadding=2>\n");
-    HttpSendDataSprintf(request, "<TR class=\"tablehead\"><TD colspan=2 align=center>%s</TD></TR>",
-                        lnxMSG("Connection Information"));
+    OpenInformationTable(request);
     int stripeCounter = 0;
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td><td>%d</td></tr>",
                         TakeStripe(&stripeCounter), lnxMSG("Connection"), details.connNumber);
@@ -151,6 +165,33 @@ void WriteConnectionPage(void *request, int allowClear, const UserInfo_s &info,
     DisplaySecEquiList(request, &stripeCounter, &info);
     DisplayOpenFiles(request, &stripeCounter, 0, &info, number, volume, sortTypeText, filter);
     HttpSendDataSprintf(request, "</TABLE></BODY></HTML>");
+}
+
+// The page of a connection whose information the library could not give: the heading naming
+// the connection by its number, the way back, the notes of the request's closes and the table
+// with the row telling why.
+void WriteFailurePage(void *request, unsigned connNumber, int status, const char *sortName,
+                      const char *volume, const char *sortTypeText, const char *filter) {
+    const std::string name = std::string(lnxMSG("Connection")) + " " + std::to_string(connNumber);
+    WriteHeadingAndWayBack(request, name.c_str(), sortName, volume, sortTypeText, filter);
+    OpenInformationTable(request);
+    WriteFailureRow(request, status, 2);
+    HttpSendDataSprintf(request, "</TABLE></BODY></HTML>");
+}
+
+// Opens the response and writes the frame of the page. Unlike the other pages, a refused
+// response is answered by the status alone: false then.
+bool OpenDetailPage(void *request) {
+    if (!OpenResponse(request)) {
+        return false;
+    }
+    WriteFrame(request, {.title = lnxMSG("CIFS Connection Information"),
+                         .titleSize = kDetailTitleSize,
+                         .script = AddJavaScriptConnectionCode,
+                         .helpText = lnxMSG("Connection Help"),
+                         .helpKeyword = keyword_cifsdcons,
+                         .helpTopic = keyword_info});
+    return true;
 }
 
 // Sends the error body of status, after every record has been released.
@@ -184,22 +225,25 @@ int ShowConnection(void *request, int allowClear, int acceptZero, const char *co
     if (info.get() == nullptr) {
         KEL2CIFS_TRACE(
             debug, "DisplaySpecifiedConnection, Error getting User Details - status = %d", status);
-        return kStatusFailed;
+        // A connection the library does not know (or no record with no failure) answers with
+        // the error body; any other failure is a page that tells why.
+        if (status == CIFSMON_STATUS_OK || status == CIFSMON_STATUS_NOT_FOUND) {
+            return kStatusFailed;
+        }
+        if (!OpenDetailPage(request)) {
+            return kStatusFailed;
+        }
+        WriteFailurePage(request, connNumber, status, sortName, volume, sortTypeText, filter);
+        HttpEndDataResponse(request);
+        return 0;
     }
     const int built = GetConnInfo(connNumber, info.get(), details.out());
     if (built != 0) {
         return built == kNoConnectionList ? kStatusRefused : kStatusFailed;
     }
-    // Unlike the other pages, a refused response is answered by the status alone.
-    if (!OpenResponse(request)) {
+    if (!OpenDetailPage(request)) {
         return kStatusFailed;
     }
-    WriteFrame(request, {.title = lnxMSG("CIFS Connection Information"),
-                         .titleSize = kDetailTitleSize,
-                         .script = AddJavaScriptConnectionCode,
-                         .helpText = lnxMSG("Connection Help"),
-                         .helpKeyword = keyword_cifsdcons,
-                         .helpTopic = keyword_info});
     WriteConnectionPage(request, allowClear, *info.get(), *details.get(),
                         sortName != nullptr ? sortName : kDefaultConnectionSortName, volume,
                         sortTypeText, filter);
@@ -302,21 +346,16 @@ void DisplayOpenFiles(void *request, int *stripeCounter, int /*ignoredFlag*/,
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td>", TakeStripe(stripeCounter),
                         label);
     for (uint16_t i = 0; i < count && files[i] != nullptr; ++i) {
-        NameText path(files[i]);
-        if (!IsClosableName(files[i])) {
-            // No close form: the close call cannot take the name, and a cut one might be
-            // another file's.
-            if (i == 0) {
-                HttpSendDataSprintf(request, "<td>%s<br><i>%s</i></td><td></td></tr>\n",
-                                    path.c_str(), lnxMSG(kNameTooLongNote));
-            } else {
-                HttpSendDataSprintf(
-                    request, "<tr %s><td ></td><td>%s<br><i>%s</i></td><td></td></tr>\n",
-                    TakeStripe(stripeCounter), path.c_str(), lnxMSG(kNameTooLongNote));
-            }
-            continue;
+        // A name longer than the close call takes is shown and carried cut to fit, ending with
+        // the cut mark; the close call resolves it.
+        std::string fitted;
+        const char *name = files[i];
+        if (!IsClosableName(name)) {
+            fitted = FittedName(name);
+            name = fitted.c_str();
         }
-        CloseNameValue value(files[i]);
+        NameText path(name);
+        CloseNameValue value(name);
         HttpSendDataSprintf(request,
                             "<FORM method=\"post\" action=\"/%s/%s/%08x\" "
                             "onsubmit=\"javascript:return closeThisFile();\">",

@@ -30,10 +30,13 @@ inline constexpr std::size_t kMaxIdLength = 8;
 // authorised 0 refuses with a bare 401 response; acceptZero lets connection 0 through.
 // sortName is the connection list's sort keyword for the way back; volume, sortTypeText and
 // filter are the open-file pages' state (null reads as empty).
+// When the library fails to give the details for another reason than not knowing the
+// connection, the page is written all the same, its table telling why (WriteFailureRow).
 // Returns 0 when the page was written; otherwise the status of the error response sent: 401
 // (not authorised, connection 0 refused, or no record could be made of the details), 400 (an id
-// of 0 or more than 8 characters), 500 (no details for the connection, or the response could
-// not be opened). The monitoring record and the plug-in's record are released on every path.
+// of 0 or more than 8 characters), 500 (the library does not know the connection or gave no
+// record without a failure, or the response could not be opened). The monitoring record and the
+// plug-in's record are released on every path.
 int DisplaySpecifiedConnection(void *request, int allowClear, int authorised, int acceptZero,
                                const char *component, const char *sortName, const char *volume,
                                const char *sortTypeText, const char *filter);
@@ -50,8 +53,9 @@ void DisplayNetAddress(void *request, int *stripeCounter, const CIFSConnectionDe
 // count is 0, stopping at a null entry); a single empty row when there is no array.
 void DisplaySecEquiList(void *request, int *stripeCounter, const UserInfo_s *info);
 // The "Open Files" rows: one close form per open file (at most openFileCount, stopping at a
-// null entry), each posting to /cifscons/CIFSCloseFiles/<connNumber in 8 hex digits> and, with
-// a volume, carrying the open-file pages' state. The first file shares the label's row.
+// null entry; a name longer than the close call takes is shown and carried as FittedName), each
+// posting to /cifscons/CIFSCloseFiles/<connNumber in 8 hex digits> and, with a volume, carrying the
+// open-file pages' state. The first file shares the label's row.
 void DisplayOpenFiles(void *request, int *stripeCounter, int ignoredFlag, const UserInfo_s *info,
                       unsigned long connNumber, const char *volume, const char *sortTypeText,
                       const char *filter);

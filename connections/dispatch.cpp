@@ -13,6 +13,7 @@
 #include "kel/host.h"
 #include "ofm/close_files.h"
 #include "plugin/component_path.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/request.h"
 #include "plugin/service_path.h"
@@ -81,6 +82,8 @@ int GetComponentCountAndSortType(void *request, int *count, cifsSortType *sortTy
 }
 
 int cifsconsMethod(void *request, int, int, unsigned int access) {
+    // The notes of this request's closes, for the page that answers it.
+    CloseNotesScope closeNotes;
     PostedFields fields;
     char sortName[kSortNameSize];
     std::snprintf(sortName, sizeof(sortName), "%s", kDefaultConnectionSortName);

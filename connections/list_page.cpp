@@ -9,6 +9,7 @@
 #include "connections/connection_list.h"
 #include "kel/host.h"
 #include "plugin/html.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/utils.h"
 
@@ -89,11 +90,17 @@ int generate_main_connections_page(void *request, int /*ignored*/, int showList,
                          .helpKeyword = keyword_cifsdcons});
 
     if (showList != 0) {
-        if (DisplayCIFSConnectionList(request, 0, sortType, sortName) != 0) {
-            HttpSendDataSprintf(request,
-                                "<tr><td align=left colspan=4 "
-                                "style=\"font-size:13px;color:black;\">%s</td></tr>",
-                                lnxMSG("No items."));
+        int listingStatus = 0;
+        if (WriteConnectionTable(request, 0, sortType, sortName, &listingStatus) != 0) {
+            // No list: the library's failure, or none at all (an empty server, or no memory).
+            if (listingStatus != 0) {
+                WriteFailureRow(request, listingStatus);
+            } else {
+                HttpSendDataSprintf(request,
+                                    "<tr><td align=left colspan=4 "
+                                    "style=\"font-size:13px;color:black;\">%s</td></tr>",
+                                    lnxMSG("No items."));
+            }
         }
         HttpSendDataSprintf(request, "</FORM></table>");
         HttpSendDataSprintf(request,
@@ -110,6 +117,11 @@ int generate_main_connections_page(void *request, int /*ignored*/, int showList,
 
 int DisplayCIFSConnectionList(void *request, int withSelection, cifsSortType sortType,
                               const char *sortName) {
+    return WriteConnectionTable(request, withSelection, sortType, sortName, nullptr);
+}
+
+int kel2cifs::WriteConnectionTable(void *request, int withSelection, cifsSortType sortType,
+                                   const char *sortName, int *listingStatus) {
     if (sortName == nullptr) {
         sortName = kDefaultConnectionSortName;
     }
@@ -126,7 +138,7 @@ int DisplayCIFSConnectionList(void *request, int withSelection, cifsSortType sor
     SendColumnHeadings(request, sortType);
 
     ConnectionSortStruct *list = nullptr;
-    if (GetSortedConnectionList(&list, sortType) != 0) {
+    if (ListConnections(&list, sortType, listingStatus) != 0) {
         return -1;
     }
     int row = 0;

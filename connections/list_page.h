@@ -18,11 +18,17 @@ inline constexpr std::size_t kConnectionsTitleSize = 1024;
 // The URL prefix of the console's images as the connection pages write it.
 inline constexpr char kConnectionImagePrefix[] = "/opt/zantio/kel/";
 
+// DisplayCIFSConnectionList, also storing through *listingStatus (when not null) the status of
+// the library's listing.
+int WriteConnectionTable(void *request, int withSelection, cifsSortType sortType,
+                         const char *sortName, int *listingStatus);
+
 }  // namespace kel2cifs
 
 // Writes the page: the frame with the script block, then (with showList set) the table sorted by
-// sortType, whose links carry sortName, a "No items." row when there is no connection list, and
-// the Refresh button. Returns 200, or 500 when the response could not be opened (a 500 response
+// sortType, whose links carry sortName, a "No items." row when there is no connection list (a row
+// telling why instead when the library's listing failed, see WriteFailureRow), and the Refresh
+// button. Returns 200, or 500 when the response could not be opened (a 500 response
 // was sent and nothing else written). ignored and flags are not read.
 int generate_main_connections_page(void *request, int ignored, int showList, unsigned long flags,
                                    cifsSortType sortType, const char *sortName);

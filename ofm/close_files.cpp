@@ -4,6 +4,7 @@
 
 #include "cifsmonitoring/monitoring.h"
 #include "plugin/html.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/trace.h"
 
 using namespace kel2cifs;
@@ -108,6 +109,34 @@ CloseNameValue::CloseNameValue(const char *name) {
     }
 }
 
+std::size_t kel2cifs::CutNameLength(std::string_view name) {
+    constexpr std::size_t kRoom = kCloseNameSize - 1 - kCutMark.size();
+    if (name.size() > kCloseNameSize) {
+        name = name.substr(0, kCloseNameSize);
+    }
+    std::size_t kept = 0;
+    while (kept < name.size()) {
+        std::size_t length = Utf8SequenceLength(name, kept);
+        if (length == 0) {
+            length = 1;
+        }
+        if (kept + length > kRoom) {
+            break;
+        }
+        kept += length;
+    }
+    return kept;
+}
+
+std::string kel2cifs::FittedName(std::string_view name) {
+    if (IsClosableName(name)) {
+        return std::string(name);
+    }
+    std::string fitted(name.substr(0, CutNameLength(name)));
+    fitted += kCutMark;
+    return fitted;
+}
+
 int closeCIFSFiles(const char *path) {
     KEL2CIFS_TRACE(debug, "file to close %s", path);
     return Ext_CloseFileByFileName(path);
@@ -147,7 +176,9 @@ int parseDataToCloseCIFSFiles(const char *data) {
                 continue;
         }
         KEL2CIFS_TRACE(debug, "file name is %s", path);
-        if (closeCIFSFiles(path) != 0) {
+        const int status = closeCIFSFiles(path);
+        NoteCloseResult(path, status);
+        if (status != 0) {
             KEL2CIFS_TRACE(debug, "Close File Operation failed for file:%s", path);
         }
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cifsmonitoring/failure.h"
+
 namespace kel2cifs {
 
 // Tags around each name of a close list: a checked FILENAME checkbox posts
@@ -14,17 +16,28 @@ namespace kel2cifs {
 inline constexpr char kFileNameOpenTag[] = "<filename>";
 inline constexpr char kFileNameCloseTag[] = "</filename>";
 // Capacity of the name handed to the close call, terminator included: the monitoring interface
-// takes at most 511 bytes. A longer name is never offered for closing, and a posted one is
-// refused rather than cut (a cut name could be another file's).
+// takes at most 511 bytes. A longer name is shown and offered cut to fit (FittedName); a longer
+// posted one is refused rather than cut (only the plug-in cuts names, and marks them).
 inline constexpr std::size_t kCloseNameSize = 512;
 
-// The note (localised) a page shows beside a name it cannot offer for closing.
-inline constexpr char kNameTooLongNote[] = "This name is too long to be closed.";
+// The mark that ends a name cut to fit. The monitoring library closes a name that ends with it
+// and names no open file as the one open file whose name begins with the text before it, and
+// refuses it as ambiguous when several do.
+inline constexpr std::string_view kCutMark = CIFSMON_CUT_MARK;
 
 // Whether the close call can take name: at most kCloseNameSize - 1 bytes.
 inline bool IsClosableName(std::string_view name) {
     return name.size() < kCloseNameSize;
 }
+
+// How many bytes of the start of a name too long for the close call stay before kCutMark: the
+// most that fit kCloseNameSize - 1 bytes with the mark, never ending inside a well-formed UTF-8
+// sequence (a byte that is not part of one counts alone). Reads at most kCloseNameSize bytes.
+std::size_t CutNameLength(std::string_view name);
+
+// The name as pages show it and close forms carry it: the name itself when the close call can
+// take it, else its start of CutNameLength bytes followed by kCutMark.
+std::string FittedName(std::string_view name);
 
 // The name as a close form carries it between the tags: every "%", "<", CR, LF and every byte
 // that is not part of well-formed UTF-8 as %XX (upper-case hex), the rest as it is. A browser
@@ -56,6 +69,7 @@ class CloseNameValue {
 // carried name (EncodeCloseName) and is percent-decoded once more; a text with a "%" not followed
 // by two hexadecimal digits, one that decodes to a NUL byte, or a name longer than 511 bytes is
 // refused (logged, nothing closed for it). A failed close is logged and the next name is tried.
+// What each close did is noted for the page that follows (NoteCloseResult).
 // Scanning stops at an opening tag without its closing tag. Null or empty data closes nothing.
 // Returns 0.
 int parseDataToCloseCIFSFiles(const char *data);

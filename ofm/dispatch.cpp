@@ -15,6 +15,7 @@
 #include "plugin/component_path.h"
 #include "plugin/config.h"
 #include "plugin/help.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/request.h"
 #include "plugin/service_path.h"
@@ -108,6 +109,8 @@ int GetComponentCount(void *request, int *count) {
 }
 
 int cifsofmMethod(void *request, int, int, unsigned int access) {
+    // The notes of this request's closes, for the page that answers it.
+    CloseNotesScope closeNotes;
     if ((access & kAccessManage) == 0 || (access & kAccessConsole) == 0) {
         return generate_error_page(request, kErrorAccessDenied);
     }

@@ -10,6 +10,7 @@
 #include "ofm/open_files.h"
 #include "ofm/sort.h"
 #include "plugin/html.h"
+#include "plugin/monitoring_report.h"
 #include "plugin/pages.h"
 #include "plugin/records.h"
 #include "plugin/trace.h"
@@ -48,22 +49,9 @@ void PrefetchRow(const OpenFileInfo *file) {
     }
 }
 
+// A cut name (ending with the cut mark) is offered like any other: the close call resolves it.
 void WriteRow(void *request, const OpenFileInfo &file, const char *stripe) {
     NameText path(file.fileName);
-    if (file.nameCut) {
-        // The start of a longer name cannot be closed (it might name another file): the row
-        // says so instead of offering a checkbox.
-        HttpSendDataSprintf(request,
-                            "<TR %s><TD align=center></TD><td class=\"tablecol\" "
-                            "align=center>%d</td><td class=\"tablecol\" align=center><a "
-                            "href=\"/%s/ConnectionNumber/%08X\" onclick=\"return "
-                            "connectionFormSubmit(this);\" >%s</a></td><td class=\"tablecol\" "
-                            "align=left>%s<br><i>%s</i></td></TR>",
-                            stripe, file.connNumber, keyword_cifsdcons,
-                            static_cast<unsigned>(file.connNumber), HtmlText(file.userName).c_str(),
-                            path.c_str(), lnxMSG(kNameTooLongNote));
-        return;
-    }
     HttpSendDataSprintf(request,
                         "<TR %s><TD align=center><input type=\"checkbox\" NAME=\"FILENAME\" "
                         "VALUE=\"<filename>%s</filename>\" id=cb1></TD><td class=\"tablecol\" "
@@ -105,12 +93,13 @@ int generate_main_ofm_page(void *request) {
     if (!OpenOfmPage(request, "CIFS Open File Management")) {
         return 500;
     }
-    FillVolumes(request, nullptr);
+    const int volumesStatus = FillVolumes(request, nullptr);
     HttpSendDataSprintf(request, "<tr><td>");
     HttpSendDataSprintf(request, "<FORM method=\"post\" action=\"/%s\" id=\"filterForm\">",
                         keyword_cifsofm);
     WriteFilterInput(request);
     HttpSendDataSprintf(request, "<td></tr>\n");
+    WriteCloseNotes(request);
     HttpSendDataSprintf(request, "<FORM><table border=0 style=\"width: 850px;\" >");
     HttpSendDataSprintf(request, "<tr class=tablehead><TD align=center colspan=4>%s</TD></tr>",
                         lnxMSG("List of Open Files"));
@@ -125,6 +114,9 @@ int generate_main_ofm_page(void *request) {
         "src='/opt/zantio/kel/sortdown.png'></a></TD></TR>",
         lnxMSG("Connection"), lnxMSG("Sort By Connection"), lnxMSG("Username"),
         lnxMSG("Sort By Username"), lnxMSG("File Path"), lnxMSG("Sort By File Path"));
+    if (volumesStatus != 0) {
+        WriteFailureRow(request, volumesStatus);
+    }
     HttpSendDataSprintf(request, "</table></FORM>");
     HttpSendDataSprintf(request, "</BODY></HTML>\n");
     HttpEndDataResponse(request);
@@ -151,10 +143,9 @@ int generate_main_ofm_page(void *request, const char *volumeComponent, cifsSortT
     if (!OpenOfmPage(request, "CIFS Open File Management")) {
         return 500;
     }
-    // After a failed volume listing the page ends after the selector.
-    if (FillVolumes(request, volume) == 0) {
-        GetOpenFilesInVolume(request, volume, sortType, filter);
-    }
+    // After a failed volume listing the table says why instead of listing the volume.
+    const int volumesStatus = FillVolumes(request, volume);
+    WriteOpenFilesTable(request, volume, sortType, filter, volumesStatus);
     HttpEndDataResponse(request);
     return 200;
 }
@@ -196,6 +187,11 @@ int FillVolumes(void *request, const char *selected) {
 
 int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sortType,
                          const char *filter) {
+    return WriteOpenFilesTable(request, volumeName, sortType, filter, 0);
+}
+
+int kel2cifs::WriteOpenFilesTable(void *request, const char *volumeName, cifsSortType sortType,
+                                  const char *filter, int volumesStatus) {
     if (volumeName == nullptr) {
         volumeName = "";
     }
@@ -226,6 +222,7 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
                         "</form></td></tr></table>\n",
                         lnxMSG("Filter"), "FILTER", lnxMSG("eg: *.doc"), lnxMSG("eg: *.doc"),
                         filterText.c_str(), lnxMSG("Apply"));
+    WriteCloseNotes(request);
 
     HttpSendDataSprintf(request,
                         "<FORM METHOD=POST action=\"/cifsofm/CIFSCloseFiles/%s\"  "
@@ -236,13 +233,21 @@ int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sor
                         lnxMSG("List of Open Files"));
 
     Held<OpenFileInfo, FreeOpenFileList> files;
-    int status = GetOpenFileList(volumeName, files.out(), filter);
+    int listingStatus = volumesStatus;
+    int status = -1;
+    if (volumesStatus == 0) {
+        status = ListOpenFiles(volumeName, files.out(), filter, &listingStatus);
+    }
     if (status != 0 || files.get() == nullptr) {
         HttpSendDataSprintf(request,
                             "<TR class=tablesubhead NOWRAP><TD align=center><input "
                             "type=\"checkbox\" NAME=K_1_ id=noid></TD>");
         setSortImage(request, sortType, volumeName);
-        WriteEmptyRow(request);
+        if (listingStatus != 0) {
+            WriteFailureRow(request, listingStatus);
+        } else {
+            WriteEmptyRow(request);
+        }
     } else {
         if (SortOpenFilesTable(files.out(), sortType) == nullptr) {
             KEL2CIFS_TRACE(debug, "Error: SortOpenFilesTable failed");

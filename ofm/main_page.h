@@ -22,15 +22,23 @@ inline constexpr std::size_t kOfmTitleSize = 1024;
 // 500 having written nothing else.
 [[nodiscard]] bool OpenOfmPage(void *request, const char *englishTitle);
 
+// GetOpenFilesInVolume after a volume listing that returned volumesStatus: when that is not 0
+// the volume is not listed and the table's row tells why the volumes could not be listed.
+int WriteOpenFilesTable(void *request, const char *volumeName, cifsSortType sortType,
+                        const char *filter, int volumesStatus);
+
 }  // namespace kel2cifs
 
-// The page without a volume: the selector, an empty filter form and the table heading without
-// sort links. Returns 200, or 500 when the response was not opened.
+// The page without a volume: the selector, an empty filter form, the notes of the request's
+// closes (WriteCloseNotes) and the table heading without sort links, followed by a row telling
+// why when the volumes could not be listed. Returns 200, or 500 when the response was not
+// opened.
 int generate_main_ofm_page(void *request);
 
 // The page of one volume. volumeComponent points at the length byte of the volume's component
 // in the converted request path; the name is the text after that byte (at most that many
-// characters, and never past a terminator). Returns 200, or 500.
+// characters, and never past a terminator). When the volumes cannot be listed the page is
+// complete all the same, its table telling why. Returns 200, or 500.
 int generate_main_ofm_page(void *request, const char *volumeComponent, cifsSortType sortType,
                            const char *filter);
 
@@ -38,8 +46,10 @@ int generate_main_ofm_page(void *request, const char *volumeComponent, cifsSortT
 // Returns the status of Ext_ListVolumeDetails (0 = listed); the selector is written either way.
 int FillVolumes(void *request, const char *selected);
 
-// Writes the forms and the open-files table of volumeName, filtered and sorted, and ends the
-// document. Returns the status of GetOpenFileList: 0, or -1 (then the table lists nothing).
+// Writes the forms, the notes of the request's closes and the open-files table of volumeName,
+// filtered and sorted, and ends the document. Returns the status of GetOpenFileList: 0, or -1
+// (then the table lists nothing: its row tells why the library could not list the volume, or
+// says "No items." when the volume is empty or memory ran out).
 int GetOpenFilesInVolume(void *request, const char *volumeName, cifsSortType sortType,
                          const char *filter);
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cifsmonitoring/monitoring.h"
+#include "ofm/close_files.h"
 #include "plugin/html.h"
 #include "plugin/records.h"
 #include "plugin/trace.h"
@@ -14,6 +15,9 @@
 using namespace kel2cifs;
 
 namespace {
+
+// A name that fills its field is cut to what the close call takes.
+static_assert(kFileNameSize == kCloseNameSize);
 
 // The filters that keep every file: the prefixes of this text, its terminator included.
 constexpr char kMatchAllFilter[] = "*.*";
@@ -91,12 +95,20 @@ int NameCompare(const char *fileName, const char *filter) {
 }
 
 int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *filter) {
+    return ListOpenFiles(volumeName, list, filter, nullptr);
+}
+
+int kel2cifs::ListOpenFiles(const char *volumeName, OpenFileInfo **list, const char *filter,
+                            int *listingStatus) {
     if (filter == nullptr) {
         filter = "";
     }
     Held<VolFileListNode, FreeVolFileListNodes> files;
     int count = 0;
     int status = Ext_ListVolFileDetails(volumeName, files.out(), &count);
+    if (listingStatus != nullptr) {
+        *listingStatus = status;
+    }
     if (status != 0) {
         KEL2CIFS_TRACE(debug, "Ext_ListVolFileDetails() has failed with error = %d", status);
         return -1;
@@ -130,8 +142,16 @@ int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *fil
             node->connNumber = record->connNumber;
             CopyField(node->userName, FieldText(record->userName));
             const std::size_t length = strnlen(entry, kFileNameSize);
-            CopyField(node->fileName, std::string_view(entry, length));
             node->nameCut = length == kFileNameSize;
+            if (node->nameCut) {
+                const std::string_view whole(entry, length);
+                const std::size_t kept = CutNameLength(whole);
+                std::memcpy(node->fileName, entry, kept);
+                std::memcpy(node->fileName + kept, kCutMark.data(), kCutMark.size());
+                node->fileName[kept + kCutMark.size()] = '\0';
+            } else {
+                CopyField(node->fileName, std::string_view(entry, length));
+            }
             node->next = nullptr;
             *tail = node;
             tail = &node->next;

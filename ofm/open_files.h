@@ -12,7 +12,7 @@
 namespace kel2cifs {
 
 // Field sizes, terminator included: a user name of at most 255 characters, a path of at most
-// 511 (a longer one is cut), a filter of at most 255.
+// 511 (a longer one is cut to fit and marked, see FittedName), a filter of at most 255.
 inline constexpr std::size_t kUserNameSize = 256;
 inline constexpr std::size_t kFileNameSize = 512;
 inline constexpr std::size_t kFilterSize = 256;
@@ -29,9 +29,9 @@ struct OpenFileInfo {
     uint16_t connNumber;     // the connection holding the file: shown, linked and sorted on
     char userName[kel2cifs::kUserNameSize];
     char fileName[kel2cifs::kFileNameSize];
-    // The server's name was longer than fileName holds: fileName is its start, which may be
-    // another file's name, so the page offers no close for it. (Kept in the padding before
-    // next: the node's size is unchanged.)
+    // The server's name was longer than fileName holds: fileName is its start, cut at a UTF-8
+    // character boundary, followed by the cut mark (kel2cifs::kCutMark), which the close call
+    // resolves. (Kept in the padding before next: the node's size is unchanged.)
     bool nameCut;
     OpenFileInfo *next;
 };
@@ -46,6 +46,16 @@ struct OpenFileInfo {
 // every file, and NameCompare is never called for them); any filter of four or more characters
 // is active.
 int GetOpenFileList(const char *volumeName, OpenFileInfo **list, const char *filter);
+
+namespace kel2cifs {
+
+// GetOpenFileList, also storing through *listingStatus (when not null) the status of the
+// library's listing: non-zero when -1 is returned because the library could not list the volume,
+// 0 otherwise (a node that cannot be allocated also returns -1).
+int ListOpenFiles(const char *volumeName, OpenFileInfo **list, const char *filter,
+                  int *listingStatus);
+
+}  // namespace kel2cifs
 
 // 0 when the extension part of fileName (the text after its last ".", or the whole text without
 // one, so "/vol.1/README" gives "1/README") equals that of filter (the filter from its third

@@ -155,7 +155,7 @@ TEST_F(ConnectionDetailPage, FailuresAnswerWithAnErrorBodyAndReleaseEverything) 
     }
     EXPECT_THAT(fake::Calls(), ElementsAre("Ext_GetConnInfo(9)", "Ext_GetConnInfo(5)"));
     EXPECT_THAT(LogText(),
-                HasSubstr("DisplaySpecifiedConnection, Error getting User Details - status = 2"));
+                HasSubstr("DisplaySpecifiedConnection, Error getting User Details - status = 1"));
 
     fake::Request shown = fake::Get("/cifscons/6");
     EXPECT_THAT(Body(shown), HasSubstr("<td align=right>Connection</td><td>6</td>"));

@@ -224,7 +224,7 @@ TEST_F(ConnectionsDispatch, PostedFileNamesAreClosedWithTheirExactPaths) {
 }
 
 // Every close form of the detail page, posted back as a browser would, closes exactly its own
-// file, whatever bytes the name holds; a name the close call cannot take gets a note, no form.
+// file, whatever bytes the name holds; a name the close call cannot take is carried cut to fit.
 TEST_F(ConnectionsDispatch, EachCloseFormOfTheDetailPageClosesExactlyItsFile) {
     const std::string trap = "/v/trap.doc</filename><filename>/v/victim.doc";
     const std::string lines = "/v/two\r\nlines%.doc";
@@ -240,19 +240,20 @@ TEST_F(ConnectionsDispatch, EachCloseFormOfTheDetailPageClosesExactlyItsFile) {
     EXPECT_EQ(Serve(page), 200);
     const std::vector<std::string> values =
         testing_support::AttributeValues(page.body, "NAME=\"FILENAME\" VALUE=\"");
-    EXPECT_EQ(values.size(), 4u);
+    EXPECT_EQ(values.size(), 5u);
     EXPECT_THAT(page.body, HasSubstr("<td>/v/bad\xEF\xBF\xBD.doc<INPUT"));
-    EXPECT_THAT(page.body, HasSubstr("<td ></td><td>" + overLong +
-                                     "<br><i>This name is too long to be closed.</i></td><td></td>"
-                                     "</tr>\n"));
+    const std::string cut = overLong.substr(0, 508) + "\xE2\x80\xA6";
+    EXPECT_THAT(page.body, HasSubstr("VALUE=\"<filename>" + cut + "</filename>\" ><tr " +
+                                     expected_cons::kDark + "><td ></td><td>" + cut + "<INPUT"));
+    EXPECT_THAT(page.body, Not(HasSubstr(overLong)));
     for (const std::string &value : values) {
         fake::Request close = fake::Post("/cifscons/CIFSCloseFiles/0000000c",
                                          testing_support::PostedBody("FILENAME", {value}) +
                                              "&volume=VOL1&sorttype=UserName&FILTER=");
         EXPECT_EQ(Serve(close), 200);
     }
-    EXPECT_THAT(ClosedSoFar(),
-                ElementsAre(ByName(trap), ByName("/v/victim.doc"), ByName(lines), ByName(bad)));
+    EXPECT_THAT(ClosedSoFar(), ElementsAre(ByName(trap), ByName("/v/victim.doc"), ByName(lines),
+                                           ByName(bad), ByName(cut)));
 }
 
 TEST_F(ConnectionsDispatch, RequestsThatAreRefused) {

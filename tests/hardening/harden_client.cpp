@@ -339,7 +339,8 @@ int RunSequence(const Options &options) {
     t.Expect("filter of 256 characters ignored",
              browser.Post("/cifsofm/" + volume, "FILTER=" + std::string(256, 'x')), 200,
              {kOpenFilesList});
-    t.Expect("no such volume", browser.Get("/cifsofm/NO-SUCH-VOLUME"), 200, {"No items."});
+    t.Expect("no such volume", browser.Get("/cifsofm/NO-SUCH-VOLUME"), 200,
+             {"The CIFS server's data cannot be read:", "</FORM></BODY></HTML>"});
     if (!files.empty()) {
         t.Expect(
             "file details",

@@ -228,6 +228,18 @@ class ClosingByName : public ofm_test::OfmTest {
         List();
         fake::SetCloseHandler([this](const fake::CloseCall &call) {
             auto found = std::find(open_.begin(), open_.end(), call.path);
+            // As the library resolves a name cut to fit: the one open file it begins.
+            const std::string_view mark = kCutMark;
+            if (found == open_.end() && call.path.ends_with(mark)) {
+                const std::string start = call.path.substr(0, call.path.size() - mark.size());
+                const auto begins = [&start](const std::string &name) {
+                    return name.starts_with(start);
+                };
+                if (std::count_if(open_.begin(), open_.end(), begins) > 1) {
+                    return CIFSMON_STATUS_AMBIGUOUS;
+                }
+                found = std::find_if(open_.begin(), open_.end(), begins);
+            }
             if (found == open_.end()) {
                 return 1;
             }
@@ -317,21 +329,47 @@ TEST_F(ClosingByName, ANameThatIsNotUtf8IsShownReplacedAndClosedByItsBytes) {
     EXPECT_THAT(open_, ElementsAre("/VOL1/caf\xC3\xA9.doc", "/VOL1/ok.doc"));
 }
 
-// A name longer than the close call takes is listed without a checkbox and with a note; its cut
-// start, here another open file's whole name, is never offered in its stead.
-TEST_F(ClosingByName, AnOverLongNameIsShownWithANoteAndNeverCut) {
-    const std::string fits = "/VOL1/" + std::string(505, 'p');
-    const std::string overLong = fits + "-and-more.doc";
-    Open({overLong, fits});
+// A name longer than the close call takes is listed cut to fit, ending with the cut mark, and
+// offered for closing like any other: its checkbox carries the cut text, which closes the file.
+TEST_F(ClosingByName, AnOverLongNameIsOfferedCutWithTheMarkAndClosesItsFile) {
+    const std::string overLong = "/VOL1/" + std::string(594, 'p');  // 600 bytes
+    const std::string cut = overLong.substr(0, 508) + "\xE2\x80\xA6";
+    const std::string other = "/VOL1/other.doc";
+    Open({overLong, other});
     std::string page;
-    EXPECT_THAT(Checkboxes(&page), ElementsAre("<filename>" + fits + "</filename>"));
-    EXPECT_THAT(page,
-                HasSubstr("<TD align=center></TD><td class=\"tablecol\" align=center>3</td>"));
-    EXPECT_THAT(page, HasSubstr(fits + "<br><i>This name is too long to be closed.</i></td></TR>"));
+    EXPECT_THAT(Checkboxes(&page),
+                UnorderedElementsAreArray(
+                    {"<filename>" + cut + "</filename>", "<filename>" + other + "</filename>"}));
+    EXPECT_THAT(page, HasSubstr("VALUE=\"<filename>" + cut + "</filename>\" id=cb1>"));
+    EXPECT_THAT(page, HasSubstr(" align=left>" + cut + "</td></TR>"));
+    EXPECT_THAT(page, Not(HasSubstr("too long")));
 
-    Tick(fits);
-    EXPECT_THAT(ClosedPaths(), ElementsAre(fits));
-    EXPECT_THAT(open_, ElementsAre(overLong));
+    const std::string after = Tick(cut);
+    EXPECT_THAT(ClosedPaths(), ElementsAre(cut));
+    EXPECT_THAT(open_, ElementsAre(other));
+    // A close the library resolved cleanly leaves no note.
+    EXPECT_THAT(after, Not(HasSubstr("closenote")));
+}
+
+// Two long names that share the start the page shows carry the same cut text: the library
+// closes neither, and the page after the close says why.
+TEST_F(ClosingByName, ACutNameOfSeveralFilesClosesNoneAndTheNextPageSaysSo) {
+    const std::string start = "/VOL1/" + std::string(600, 'q');
+    const std::string cut = start.substr(0, 508) + "\xE2\x80\xA6";
+    Open({start + "-one.doc", start + "-two.doc"});
+    EXPECT_THAT(Checkboxes(), ElementsAre("<filename>" + cut + "</filename>",
+                                          "<filename>" + cut + "</filename>"));
+
+    fake::Request close = fake::Post("/cifsofm/CIFSCloseFiles/VOL1",
+                                     PostedBody("FILENAME", {"<filename>" + cut + "</filename>"}));
+    EXPECT_EQ(Serve(close), 200);
+    EXPECT_THAT(ClosedPaths(), ElementsAre(cut));
+    EXPECT_EQ(open_.size(), 2u);
+    EXPECT_THAT(
+        close.body,
+        HasSubstr("</form></td></tr></table>\n<p class=\"closenote\" role=\"status\">" + cut +
+                  ": This shortened name stands for more than one open file; nothing was "
+                  "closed.</p>\n<FORM METHOD=POST"));
 }
 
 class FileDetails : public ofm_test::OfmTest {

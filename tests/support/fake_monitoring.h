@@ -41,8 +41,8 @@ inline std::string Unterminated(std::size_t size, char fill = 'x') {
 }
 
 // Status of Ext_ListVolFileDetails for a volume that was not set, and of Ext_GetConnInfo for a
-// connection that was not set (no record is handed out then).
-inline constexpr int kUnknownStatus = 2;
+// connection that was not set (no record is handed out then): the library's "not found".
+inline constexpr int kUnknownStatus = 1;
 
 // One VolFileListNode.
 struct VolumeFiles {
