@@ -35,11 +35,12 @@ extern "C" {
 #define CIFSMON_STATUS_BACKEND_UNAVAILABLE 7 /* the configured backend is unknown */
 #define CIFSMON_STATUS_TOOL_FAILED 8         /* a server tool is missing, failed or timed out */
 #define CIFSMON_STATUS_TOOL_OUTPUT_INVALID 9 /* a server tool's output was not understood */
-#define CIFSMON_STATUS_SERVER_NOT_RUNNING 10 /* the file server is not running or does not answer \
-                                              */
-#define CIFSMON_STATUS_AMBIGUOUS 11          /* a cut path names more than one open file */
-#define CIFSMON_STATUS_NOT_PERMITTED 12      /* the library lacks the rights it needs (not root) */
-#define CIFSMON_STATUS_NONE (-1)             /* no call yet on this thread */
+#define CIFSMON_STATUS_SERVER_NOT_RUNNING                                                    \
+    10                                  /* the file server is not running or does not answer \
+                                         */
+#define CIFSMON_STATUS_AMBIGUOUS 11     /* a cut path names more than one open file */
+#define CIFSMON_STATUS_NOT_PERMITTED 12 /* the library lacks the rights it needs (not root) */
+#define CIFSMON_STATUS_NONE (-1)        /* no call yet on this thread */
 
 /* The mark that ends a path cut to fit: U+2026 HORIZONTAL ELLIPSIS in UTF-8. A close of a path
  * that ends with it and names no open file closes the one open file whose path begins with the
