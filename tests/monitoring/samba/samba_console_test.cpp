@@ -276,6 +276,14 @@ TEST(SambaConsolePages, ListOpenFilesAndConnectionsAndCloseAllFilesOfOne) {
     EXPECT_THAT(output, HasSubstr("NT_STATUS_FILE_CLOSED"));
     EXPECT_THAT(output, HasSubstr("a.txt  "));
     EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS_NETWORK_NAME_DELETED")));
+
+    // With smbd gone the pages say so, instead of showing an empty server.
+    server.Stop();
+    EXPECT_THAT(console.Page("/cifscons", cookie),
+                HasSubstr("The CIFS server does not answer: smbd is not running."));
+    const std::string volumes = console.Page("/cifsofm/data", cookie);
+    EXPECT_THAT(volumes, HasSubstr("The CIFS server does not answer: smbd is not running."));
+    EXPECT_THAT(volumes, HasSubstr("</HTML>")) << "the page is whole";
 }
 
 }  // namespace
