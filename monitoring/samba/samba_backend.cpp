@@ -15,6 +15,7 @@
 #include "monitoring/samba/samba_identity.h"
 #include "monitoring/samba/samba_numbers.h"
 #include "monitoring/samba/samba_proc.h"
+#include "monitoring/samba/samba_sockets.h"
 #include "monitoring/state_ops.h"
 #include "monitoring/status.h"
 
@@ -83,6 +84,39 @@ bool IsLiveProcess(const ServerId &server) {
     return server.pid != 0 && server.pid <= static_cast<uint64_t>(INT_MAX);
 }
 
+// The kernel's counters of each session's client connection, for sessions of this node.
+template <typename IsLocal>
+std::vector<std::optional<SambaTraffic>> SessionTraffic(const std::vector<SambaSession> &sessions,
+                                                        const IsLocal &local) {
+    std::vector<SessionSocketQuery> queries;
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        std::optional<SocketEndpoint> client = ParseTsocketAddress(sessions[i].clientEndpoint);
+        if (client && local(sessions[i].server)) {
+            queries.push_back(SessionSocketQuery{sessions[i].server.pid, *client});
+            asked.push_back(i);
+        }
+    }
+    std::vector<std::optional<SambaTraffic>> traffic(sessions.size());
+    if (queries.empty()) {
+        return traffic;
+    }
+    std::string failure;
+    std::vector<std::optional<TcpCounters>> counters =
+        LookUpSessionSockets(queries, kProcRoot, &failure);
+    if (!failure.empty()) {
+        ReportOnce("cannot read the connections' traffic from the kernel: " + failure);
+    }
+    for (std::size_t q = 0; q < queries.size() && q < counters.size(); ++q) {
+        if (counters[q]) {
+            traffic[asked[q]] = SambaTraffic{
+                counters[q]->bytesAcked, counters[q]->bytesReceived,
+                static_cast<uint32_t>(std::min<uint64_t>(counters[q]->dataSegsIn, UINT32_MAX))};
+        }
+    }
+    return traffic;
+}
+
 }  // namespace
 
 SambaBackend::SambaBackend(SambaSettings settings)
@@ -98,6 +132,9 @@ SambaBackend::SambaBackend(SambaSettings settings)
             return std::nullopt;
         }
         return ReadProcessStartTime(kProcRoot, server.pid);
+    };
+    lookups_.traffic = [local](const std::vector<SambaSession> &sessions) {
+        return SessionTraffic(sessions, local);
     };
     lookups_.stableLogin = [this](const SambaSession &session, uint64_t seen) {
         return StableLogin(session, seen);

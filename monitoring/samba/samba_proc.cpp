@@ -55,27 +55,6 @@ std::optional<uint64_t> Field(std::string_view text, std::string_view name) {
 
 }  // namespace
 
-bool ParseProcessIo(std::string_view text, ProcessIo *io) {
-    std::optional<uint64_t> read = Field(text, "rchar");
-    std::optional<uint64_t> written = Field(text, "wchar");
-    std::optional<uint64_t> readCalls = Field(text, "syscr");
-    std::optional<uint64_t> writeCalls = Field(text, "syscw");
-    if (!read || !written || !readCalls || !writeCalls) {
-        return false;
-    }
-    *io = ProcessIo{*read, *written, *readCalls, *writeCalls};
-    return true;
-}
-
-std::optional<ProcessIo> ReadProcessIo(const std::string &procRoot, uint64_t pid) {
-    std::optional<std::string> text = ReadSmallFile(procRoot + "/" + std::to_string(pid) + "/io");
-    ProcessIo io;
-    if (!text || !ParseProcessIo(*text, &io)) {
-        return std::nullopt;
-    }
-    return io;
-}
-
 std::optional<uint64_t> ParseStartTicks(std::string_view statText) {
     std::size_t close = statText.rfind(')');
     if (close == std::string_view::npos) {

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -228,6 +231,76 @@ TEST_F(SambaLiveTest, ListsSharesOpenFilesAndConnections) {
     EXPECT_STREQ(info->privileges, "Non-Supervisor");
     EXPECT_EQ(Value(info->openFileCount), 1);
     FreeUserDetailsNode(&info);
+}
+
+TEST_F(SambaLiveTest, TrafficIsTheConnectionsOwnBytes) {
+    constexpr uint64_t kSize = 50'000'000;
+    const std::string big(kSize, 'x');
+    const std::string download = server_->Path("data/big.bin");
+    const std::string upload = server_->Path("log/upload.bin");
+    for (const std::string &path : {download, upload}) {
+        std::ofstream(path, std::ios::binary) << big;
+        chmod(path.c_str(), 0666);
+    }
+    Client root(*server_, "data", false, "traffic");
+    Client other(*server_, "data", false, "traffic-other");
+    Open(root, "a.txt", "data/root", 1);
+    auto counters = [] {
+        std::map<uint64_t, ConnListNode> byNumber;
+        int count = 0;
+        ConnListNode *list = nullptr;
+        EXPECT_EQ(Ext_ListConnDetails(&count, &list), 0);
+        for (ConnListNode *node = list; node != nullptr; node = node->next) {
+            byNumber[node->connNumber] = *node;
+        }
+        FreeConnListNodes(&list);
+        return byNumber;
+    };
+    const auto before = counters();
+    ASSERT_EQ(before.size(), 2u);
+    root.Send("get big.bin /dev/null");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const auto &[number, node] : counters()) {
+                if (Value(node.bytesRead) >= before.at(number).bytesRead + kSize) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        30));
+    root.Send("put " + upload + " uploaded.bin");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const auto &[number, node] : counters()) {
+                if (Value(node.bytesWritten) >= before.at(number).bytesWritten + kSize) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        30));
+    // About 50 MB each way on the client's own connection, and nothing on the other's.
+    int moved = 0;
+    for (const auto &[number, node] : counters()) {
+        const ConnListNode &was = before.at(number);
+        const uint64_t read = Value(node.bytesRead) - Value(was.bytesRead);
+        const uint64_t written = Value(node.bytesWritten) - Value(was.bytesWritten);
+        if (read < kSize) {
+            EXPECT_LT(read, 100'000u) << "a connection that moved no file";
+            EXPECT_LT(written, 100'000u);
+            continue;
+        }
+        ++moved;
+        EXPECT_LT(read, kSize + kSize / 20);
+        EXPECT_GE(written, kSize);
+        EXPECT_LT(written, kSize + kSize / 20);
+        EXPECT_GT(Value(node.requestCount), Value(was.requestCount));
+    }
+    EXPECT_EQ(moved, 1);
+    std::filesystem::remove(download);
+    std::filesystem::remove(server_->Path("data/uploaded.bin"));
+    std::filesystem::remove(upload);
 }
 
 TEST_F(SambaLiveTest, OpensOnAForceUserShareShowUnderTheirConnection) {
