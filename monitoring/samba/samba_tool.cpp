@@ -177,6 +177,57 @@ std::string DescribeCommand(std::string_view name, const std::vector<std::string
     return text;
 }
 
+namespace {
+
+// Starts the program at `path` with the given descriptors as its standard input, output and
+// error, and returns its pid once it runs (execve succeeded); -1 and *error when it could not
+// be started. The caller closes its copies of the child's descriptors.
+pid_t Launch(const std::string &path, std::string_view name,
+             const std::vector<std::string> &arguments, int input, int output, int errors,
+             const std::string &command, std::string *error) {
+    // Everything the child needs is built before fork: after it, only async-signal-safe calls.
+    std::string argv0(name);
+    std::vector<char *> argv;
+    argv.push_back(argv0.data());
+    std::vector<std::string> copies(arguments);
+    for (std::string &argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char *> envp = ChildEnvironment();
+    Pipe report;
+    if (!report.Open()) {
+        *error = "cannot run " + command + ": " + std::strerror(errno);
+        return -1;
+    }
+    pid_t child = fork();
+    if (child < 0) {
+        *error = "cannot run " + command + ": fork: " + std::strerror(errno);
+        return -1;
+    }
+    if (child == 0) {
+        ExecChild(path.c_str(), argv.data(), envp.data(), input, output, errors,
+                  report.write.get());
+    }
+    report.write.Close();
+    // An errno arrives only when the child failed before or in execve; end of file means the
+    // program is running.
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = read(report.read.get(), &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int ignored;
+        Reap(child, &ignored);
+        *error = "cannot run " + command + ": " + std::strerror(childErrno);
+        return -1;
+    }
+    return child;
+}
+
+}  // namespace
+
 int StartToolSession(const ToolOptions &options, std::string_view name,
                      const std::vector<std::string> &arguments, ToolSession *session,
                      std::string *error) {
@@ -187,48 +238,16 @@ int StartToolSession(const ToolOptions &options, std::string_view name,
         *error = std::string(name) + " not found in " + options.searchPath;
         return kStatusToolFailed;
     }
-    std::string argv0(name);
-    std::vector<char *> argv;
-    argv.push_back(argv0.data());
-    std::vector<std::string> copies(arguments);
-    for (std::string &argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<char *> envp = ChildEnvironment();
-
     int pair[2];
-    Pipe report;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         *error = "cannot run " + command + ": " + std::strerror(errno);
         return kStatusToolFailed;
     }
     Descriptor ours(pair[0]);
     Descriptor theirs(pair[1]);
-    if (!report.Open()) {
-        *error = "cannot run " + command + ": " + std::strerror(errno);
-        return kStatusToolFailed;
-    }
-    pid_t child = fork();
+    pid_t child =
+        Launch(path, name, arguments, theirs.get(), theirs.get(), theirs.get(), command, error);
     if (child < 0) {
-        *error = "cannot run " + command + ": fork: " + std::strerror(errno);
-        return kStatusToolFailed;
-    }
-    if (child == 0) {
-        ExecChild(path.c_str(), argv.data(), envp.data(), theirs.get(), theirs.get(), theirs.get(),
-                  report.write.get());
-    }
-    theirs.Close();
-    report.write.Close();
-    int childErrno = 0;
-    ssize_t got;
-    do {
-        got = read(report.read.get(), &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        int ignored;
-        Reap(child, &ignored);
-        *error = "cannot run " + command + ": " + std::strerror(childErrno);
         return kStatusToolFailed;
     }
     session->pid = child;
@@ -246,52 +265,19 @@ int RunTool(const ToolOptions &options, std::string_view name,
         *error = std::string(name) + " not found in " + options.searchPath;
         return kStatusToolFailed;
     }
-
-    // Everything the child needs is built before fork: after it, only async-signal-safe calls.
-    std::string argv0(name);
-    std::vector<char *> argv;
-    argv.push_back(argv0.data());
-    std::vector<std::string> copies(arguments);
-    for (std::string &argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<char *> envp = ChildEnvironment();
-
     Descriptor input(open("/dev/null", O_RDONLY | O_CLOEXEC));
     Pipe output;
     Pipe errors;
-    Pipe report;
-    if (input.get() < 0 || !output.Open() || !errors.Open() || !report.Open()) {
+    if (input.get() < 0 || !output.Open() || !errors.Open()) {
         *error = "cannot run " + command + ": " + std::strerror(errno);
         return kStatusToolFailed;
     }
-
-    pid_t child = fork();
-    if (child < 0) {
-        *error = "cannot run " + command + ": fork: " + std::strerror(errno);
-        return kStatusToolFailed;
-    }
-    if (child == 0) {
-        ExecChild(result->path.c_str(), argv.data(), envp.data(), input.get(), output.write.get(),
-                  errors.write.get(), report.write.get());
-    }
+    pid_t child = Launch(result->path, name, arguments, input.get(), output.write.get(),
+                         errors.write.get(), command, error);
     input.Close();
     output.write.Close();
     errors.write.Close();
-    report.write.Close();
-
-    // An errno arrives only when the child failed before or in execve; end of file means the
-    // program is running.
-    int childErrno = 0;
-    ssize_t got;
-    do {
-        got = read(report.read.get(), &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        int ignored;
-        Reap(child, &ignored);
-        *error = "cannot run " + command + ": " + std::strerror(childErrno);
+    if (child < 0) {
         return kStatusToolFailed;
     }
 
