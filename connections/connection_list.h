@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "cifsmonitoring/monitoring.h"
+#include "kel2cifs/text_marker.h"
 #include "plugin/sort_type.h"
 
 namespace kel2cifs {
@@ -38,15 +39,19 @@ struct ConnectionSortOrder {
 
 // The six orders, in the order of the list page's columns (sort types 1, 2, 4, 5, 3, 6).
 inline constexpr ConnectionSortOrder kConnectionColumns[] = {
-    {kSortByConnectionNumber, "ConnectionNumber", "Connection", "Sort By Connection Number",
-     "Sorted By Connection Number"},
-    {kSortByConnectionName, "ConnectionName", "Name", "Sort By Name", "Sorted By Name"},
-    {kSortByFSActivity, "FSActivity", "Reads & Writes (bytes)", "Sort By Reads & Writes (bytes)",
-     "Sorted By Reads & Writes (bytes)"},
-    {kSortByZupRequest, "ZupRequest", "CIFS Requests", "Sort By Requests", "Sorted By Requests"},
-    {kSortByLoginTime, "LoginTime", "Login Time", "Sort By Login Time", "Sorted By Login Time"},
-    {kSortByConnectionType, "ConnectionType", "Connection Type", "Sort By Connection Type",
-     "Sorted By Connection Type"},
+    {kSortByConnectionNumber, "ConnectionNumber", TextToTranslate("Connection"),
+     TextToTranslate("Sort By Connection Number"), TextToTranslate("Sorted By Connection Number")},
+    {kSortByConnectionName, "ConnectionName", TextToTranslate("Name"),
+     TextToTranslate("Sort By Name"), TextToTranslate("Sorted By Name")},
+    {kSortByFSActivity, "FSActivity", TextToTranslate("Reads & Writes (bytes)"),
+     TextToTranslate("Sort By Reads & Writes (bytes)"),
+     TextToTranslate("Sorted By Reads & Writes (bytes)")},
+    {kSortByZupRequest, "ZupRequest", TextToTranslate("CIFS Requests"),
+     TextToTranslate("Sort By Requests"), TextToTranslate("Sorted By Requests")},
+    {kSortByLoginTime, "LoginTime", TextToTranslate("Login Time"),
+     TextToTranslate("Sort By Login Time"), TextToTranslate("Sorted By Login Time")},
+    {kSortByConnectionType, "ConnectionType", TextToTranslate("Connection Type"),
+     TextToTranslate("Sort By Connection Type"), TextToTranslate("Sorted By Connection Type")},
 };
 
 // The keyword of the default order, and the capacity of a sort keyword text ("ConnectionNumber"

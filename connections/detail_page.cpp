@@ -9,6 +9,7 @@
 
 #include "connections/list_page.h"
 #include "kel/host.h"
+#include "kel2cifs/text_marker.h"
 #include "ofm/close_files.h"
 #include "plugin/html.h"
 #include "plugin/monitoring_report.h"
@@ -269,10 +270,11 @@ int DisplaySpecifiedConnection(void *request, int allowClear, int authorised, in
 void DisplayLoginStatus(void *request, int *stripeCounter, const CIFSConnectionDetails *details) {
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td>", TakeStripe(stripeCounter),
                         lnxMSG("Login Status"));
-    const std::string word = ShowWord(details->loginStatus, {{"Logged-In", "Logged-In"},
-                                                             {"Logging-In", "Logging-In"},
-                                                             {"Not-Logged In", "Not-Logged-In"},
-                                                             {"New", "New"}});
+    const std::string word =
+        ShowWord(details->loginStatus, {{"Logged-In", TextToTranslate("Logged-In")},
+                                        {"Logging-In", TextToTranslate("Logging-In")},
+                                        {"Not-Logged In", TextToTranslate("Not-Logged-In")},
+                                        {"New", TextToTranslate("New")}});
     HttpSendDataSprintf(request, "<td>%s</td></tr>", word.c_str());
 }
 
@@ -283,8 +285,9 @@ void DisplayConnectionPrivileges(void *request, int *stripeCounter,
                         HtmlText(details->loginTimeText).c_str());
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td>", TakeStripe(stripeCounter),
                         lnxMSG("Privileges"));
-    const std::string word = ShowWord(
-        details->privileges, {{"Supervisor", "Supervisor"}, {"Non-Supervisor", "Non-Supervisor"}});
+    const std::string word =
+        ShowWord(details->privileges, {{"Supervisor", TextToTranslate("Supervisor")},
+                                       {"Non-Supervisor", TextToTranslate("Non-Supervisor")}});
     HttpSendDataSprintf(request, "<td>%s</td></tr>", word.c_str());
 }
 
@@ -292,8 +295,9 @@ void DisplayConnectionType(void *request, int *stripeCounter,
                            const CIFSConnectionDetails *details) {
     HttpSendDataSprintf(request, "<tr %s><td align=right>%s</td>", TakeStripe(stripeCounter),
                         lnxMSG("Connection Type"));
-    const std::string word = ShowWord(
-        details->connType, {{"Active Directory", "Active Directory"}, {"Ravelin", "Ravelin"}});
+    const std::string word =
+        ShowWord(details->connType, {{"Active Directory", TextToTranslate("Active Directory")},
+                                     {"Ravelin", TextToTranslate("Ravelin")}});
     HttpSendDataSprintf(request, "<td>%s</td></tr>", word.c_str());
 }
 

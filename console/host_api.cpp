@@ -156,7 +156,7 @@ int HttpSendErrorResponse(void *handle, int status) {
         return kRefused;
     }
     request->Complete(status, kel::console::kHtmlContentType,
-                      kel::console::MinimalStatusBody(status));
+                      kel::console::MinimalStatusBody(status, request->frame.language));
     return kOk;
 }
 

@@ -47,8 +47,8 @@ void WriteLoginPage(Request &request, int status, std::string_view message, std:
 // has an account. Completes the request with `status`.
 void WriteStatusPage(Request &request, int status, std::string_view message);
 
-// The small body of HttpSendErrorResponse: the status and its reason.
-std::string MinimalStatusBody(int status);
+// The small body of HttpSendErrorResponse: the status and its reason, in `language`.
+std::string MinimalStatusBody(int status, std::string_view language = "en");
 
 }  // namespace kel::console
 

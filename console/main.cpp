@@ -14,6 +14,7 @@
 #include "console/ascii.h"
 #include "console/buffer.h"
 #include "console/cli.h"
+#include "console/language.h"
 #include "console/password_hash.h"
 #include "console/plugin_loader.h"
 #include "console/registry.h"
@@ -146,6 +147,7 @@ int RunServer(const CommandLine &line) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    kel::console::SetUpProcessLocale();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     CommandLine line;
     std::string error;

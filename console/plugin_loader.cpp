@@ -10,6 +10,8 @@
 #include <dlfcn.h>
 
 #include "console/ascii.h"
+#include "console/language.h"
+#include "console/registry.h"
 
 namespace kel::console {
 
@@ -30,8 +32,13 @@ bool PluginSet::LoadDirectory(const std::string &directory, std::FILE *messages,
         return false;
     }
     std::sort(paths.begin(), paths.end());
+    // A plug-in registers its pages while it loads, with names in English: they are the msgids
+    // of its text domain, which the pages translate per request.
+    const ScopedLanguage english(kEnglish);
     for (const std::string &path : paths) {
+        Registry::Global().SetLoadingDomain(std::filesystem::path(path).stem().string());
         void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        Registry::Global().SetLoadingDomain({});
         if (handle == nullptr) {
             const char *reason = dlerror();
             Say(messages,

@@ -40,7 +40,8 @@ int Registry::Register(std::string_view displayName, std::string_view keyword,
         }
     }
     entries_.push_back({std::string(displayName.empty() ? keyword : displayName),
-                        std::string(keyword), std::string(groupTitle), flags, method});
+                        std::string(keyword), std::string(groupTitle), loadingDomain_, flags,
+                        method});
     return kRegistryOk;
 }
 
@@ -74,12 +75,17 @@ std::vector<NavigationGroup> Registry::Navigation() const {
             return g.title == entry.groupTitle;
         });
         if (group == groups.end()) {
-            groups.push_back({entry.groupTitle, {}});
+            groups.push_back({entry.groupTitle, entry.textDomain, {}});
             group = groups.end() - 1;
         }
         group->pages.push_back(entry);
     }
     return groups;
+}
+
+void Registry::SetLoadingDomain(std::string_view domain) {
+    std::unique_lock lock(mutex_);
+    loadingDomain_ = domain;
 }
 
 std::size_t Registry::size() const {

@@ -32,6 +32,10 @@ struct ServiceEntry {
     std::string displayName;
     std::string keyword;
     std::string groupTitle;
+    // The gettext domain of the display name and group title (the plug-in's file name without
+    // ".so"), empty for a registration made outside a plug-in's load; the pages show them in the
+    // request's language from it.
+    std::string textDomain;
     unsigned int flags = 0;
     ServiceMethod method = nullptr;
 };
@@ -39,6 +43,7 @@ struct ServiceEntry {
 // One navigation group: its title and its pages, in registration order.
 struct NavigationGroup {
     std::string title;
+    std::string textDomain;  // of its first page
     std::vector<ServiceEntry> pages;
 };
 
@@ -57,6 +62,9 @@ class Registry {
     // Groups in the order their first page was registered.
     std::vector<NavigationGroup> Navigation() const;
     std::size_t size() const;
+    // The text domain of the plug-in being loaded, stored with each registration made until it
+    // is cleared (set to "").
+    void SetLoadingDomain(std::string_view domain);
 
     // A keyword is 1 to kMaxKeywordLength bytes of letters, digits, "-", "_" and ".", and is not
     // one of the console's own first path components.
@@ -66,6 +74,7 @@ class Registry {
   private:
     mutable std::shared_mutex mutex_;
     std::vector<ServiceEntry> entries_;  // registration order
+    std::string loadingDomain_;
 };
 
 }  // namespace kel::console

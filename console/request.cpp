@@ -1,6 +1,8 @@
 // request.cpp: Request.
 #include "console/request.h"
 
+#include "console/language.h"
+
 #include <cstring>
 
 namespace kel::console {
@@ -49,47 +51,47 @@ void Request::AddHeader(std::string_view name, std::string_view value) {
 const char *StatusReason(int status) {
     switch (status) {
         case 200:
-            return "OK";
+            return TranslateLater("OK");
         case 204:
-            return "No Content";
+            return TranslateLater("No Content");
         case 301:
-            return "Moved Permanently";
+            return TranslateLater("Moved Permanently");
         case 302:
-            return "Found";
+            return TranslateLater("Found");
         case 303:
-            return "See Other";
+            return TranslateLater("See Other");
         case 304:
-            return "Not Modified";
+            return TranslateLater("Not Modified");
         case 307:
-            return "Temporary Redirect";
+            return TranslateLater("Temporary Redirect");
         case 400:
-            return "Bad Request";
+            return TranslateLater("Bad Request");
         case 401:
-            return "Unauthorized";
+            return TranslateLater("Unauthorized");
         case 403:
-            return "Forbidden";
+            return TranslateLater("Forbidden");
         case 404:
-            return "Not Found";
+            return TranslateLater("Not Found");
         case 405:
-            return "Method Not Allowed";
+            return TranslateLater("Method Not Allowed");
         case 408:
-            return "Request Timeout";
+            return TranslateLater("Request Timeout");
         case 413:
-            return "Content Too Large";
+            return TranslateLater("Content Too Large");
         case 414:
-            return "URI Too Long";
+            return TranslateLater("URI Too Long");
         case 421:
-            return "Misdirected Request";
+            return TranslateLater("Misdirected Request");
         case 429:
-            return "Too Many Requests";
+            return TranslateLater("Too Many Requests");
         case 500:
-            return "Internal Server Error";
+            return TranslateLater("Internal Server Error");
         case 501:
-            return "Not Implemented";
+            return TranslateLater("Not Implemented");
         case 503:
-            return "Service Unavailable";
+            return TranslateLater("Service Unavailable");
         default:
-            return "Unknown";
+            return TranslateLater("Unknown");
     }
 }
 

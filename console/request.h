@@ -46,8 +46,9 @@ struct HeaderField {
 struct FrameContext {
     const Registry *registry = nullptr;  // navigation; none when null
     std::string productName;
-    std::string account;         // the logged-in account, empty when none
-    std::string currentKeyword;  // the keyword the request was routed to, if any
+    std::string account;          // the logged-in account, empty when none
+    std::string currentKeyword;   // the keyword the request was routed to, if any
+    std::string language = "en";  // the pages' language (language.h), as their lang attribute
 };
 
 class Request {

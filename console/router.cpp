@@ -9,6 +9,7 @@
 #include "console/assets.h"
 #include "console/file_viewer.h"
 #include "console/html.h"
+#include "console/language.h"
 #include "console/registry.h"
 #include "kel/host.h"
 
@@ -87,21 +88,21 @@ bool Router::IsSameOrigin(const Incoming &incoming) const {
 int Router::Preflight(Incoming &incoming, Request &request) const {
     request.frame.productName = settings_.productName;
     if (incoming.method != "GET" && incoming.method != "HEAD" && incoming.method != "POST") {
-        WriteStatusPage(request, 405, "This method is not served here.");
+        WriteStatusPage(request, 405, Translate("This method is not served here."));
         request.AddHeader("Allow", "GET, HEAD, POST");
         return 405;
     }
     if (!IsAllowedHost(incoming.host)) {
-        WriteStatusPage(request, 421, "This console does not answer to that host name.");
+        WriteStatusPage(request, 421, Translate("This console does not answer to that host name."));
         return 421;
     }
     const int decoded = DecodePath(incoming.target.path, &incoming.decodedPath);
     if (decoded == kComponentTooLong) {
-        WriteStatusPage(request, 414, "A part of the address is longer than 255 bytes.");
+        WriteStatusPage(request, 414, Translate("A part of the address is longer than 255 bytes."));
         return 414;
     }
     if (decoded != 0) {
-        WriteStatusPage(request, 400, "The address is malformed.");
+        WriteStatusPage(request, 400, Translate("The address is malformed."));
         return 400;
     }
     return 0;
@@ -120,11 +121,12 @@ std::string Router::SessionCookie(std::string_view id) const {
 }
 
 void Router::Redirect(Request &request, std::string_view location) const {
-    request.Complete(303, kHtmlContentType,
-                     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>See "
-                     "Other</title></head><body><p>Continue at <a href=\"" +
-                         EscapeHtml(location) + "\">" + EscapeHtml(location) +
-                         "</a>.</p></body></html>\n");
+    request.Complete(
+        303, kHtmlContentType,
+        "<!DOCTYPE html>\n<html lang=\"" + EscapeHtml(request.frame.language) +
+            "\"><head><meta charset=\"utf-8\"><title>" + EscapeHtml(Translate("See Other")) +
+            "</title></head><body><p>" + EscapeHtml(Translate("Continue at")) + " <a href=\"" +
+            EscapeHtml(location) + "\">" + EscapeHtml(location) + "</a>.</p></body></html>\n");
     request.AddHeader("Location", location);
 }
 
@@ -135,7 +137,7 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
 
     if (const Asset *asset = FindAsset(path); asset != nullptr && !incoming.target.hasQuery) {
         if (IsPost(incoming)) {
-            WriteStatusPage(request, 405, "This address cannot be posted to.");
+            WriteStatusPage(request, 405, Translate("This address cannot be posted to."));
             request.AddHeader("Allow", "GET, HEAD");
             return;
         }
@@ -144,7 +146,8 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
         return;
     }
     if (IsPost(incoming) && !IsSameOrigin(incoming)) {
-        WriteStatusPage(request, 403, "A form of another site cannot be posted to this console.");
+        WriteStatusPage(request, 403,
+                        Translate("A form of another site cannot be posted to this console."));
         return;
     }
     if (path == kLoginUrl) {
@@ -155,7 +158,7 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
         // Only the console's own form (a same-origin POST, checked above) ends a session: a link
         // or an image of another page must not.
         if (!IsPost(incoming)) {
-            WriteStatusPage(request, 405, "Log out with the console's Log out button.");
+            WriteStatusPage(request, 405, Translate("Log out with the console's Log out button."));
             request.AddHeader("Allow", "POST");
             return;
         }
@@ -221,10 +224,12 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     const auto wait = throttle_.Wait(incoming.client, name);
     if (wait.count() > 0) {
         const long long seconds = (wait.count() + 999) / 1000;
-        char message[128];
+        char message[256];
         std::snprintf(message, sizeof(message),
-                      "Too many failed logins. Try again in %lld second%s.", seconds,
-                      seconds == 1 ? "" : "s");
+                      TranslatePlural("Too many failed logins. Try again in %lld second.",
+                                      "Too many failed logins. Try again in %lld seconds.",
+                                      static_cast<unsigned long>(seconds)),
+                      seconds);
         WriteLoginPage(request, 429, message, name, next);
         request.AddHeader("Retry-After", std::to_string(seconds));
         return;
@@ -235,7 +240,7 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     }
     if (!account) {
         throttle_.Failed(incoming.client, name);
-        WriteLoginPage(request, 401, "Wrong name or password.", name, next);
+        WriteLoginPage(request, 401, Translate("Wrong name or password."), name, next);
         return;
     }
     throttle_.Succeeded(incoming.client, account->name);
@@ -245,13 +250,13 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
         sessions_.Create(account->name, account->access, &refusal, account->hash);
     if (refusal == SessionRefusal::kStoreFull) {
         WriteLoginPage(request, 503,
-                       "The console has as many sessions as it can hold. Try again when some "
-                       "have ended.",
+                       Translate("The console has as many sessions as it can hold. Try again when "
+                                 "some have ended."),
                        name, next);
         return;
     }
     if (id.empty()) {
-        WriteStatusPage(request, 503, "No session could be started. Try again.");
+        WriteStatusPage(request, 503, Translate("No session could be started. Try again."));
         return;
     }
     outcome.account = account->name;
@@ -294,18 +299,18 @@ void Router::ServeLogout(Incoming &incoming, Request &request) {
 void Router::ServeFile(Incoming &incoming, const Session &session, Request &request,
                        Outcome &outcome) const {
     if (IsPost(incoming)) {
-        WriteStatusPage(request, 405, "Files cannot be posted to.");
+        WriteStatusPage(request, 405, Translate("Files cannot be posted to."));
         request.AddHeader("Allow", "GET, HEAD");
         return;
     }
     if (session.access == kNoAccess) {
-        WriteStatusPage(request, 403, "This account may not view files.");
+        WriteStatusPage(request, 403, Translate("This account may not view files."));
         return;
     }
     std::uint64_t size = 0;
     const int fd = OpenViewableFile(settings_.logDirectory, incoming.decodedPath, &size);
     if (fd < 0) {
-        WriteStatusPage(request, 404, "There is no such file to view.");
+        WriteStatusPage(request, 404, Translate("There is no such file to view."));
         return;
     }
     request.Complete(200, kTextContentType, {});
@@ -317,7 +322,7 @@ void Router::ServeMethod(Incoming &incoming, const Session &session, Request &re
     const std::string_view keyword = FirstComponent(incoming.decodedPath);
     std::optional<ServiceEntry> entry = registry_.Find(keyword);
     if (!entry) {
-        WriteStatusPage(request, 404, "There is no page at this address.");
+        WriteStatusPage(request, 404, Translate("There is no page at this address."));
         return;
     }
     request.frame.currentKeyword = entry->keyword;
@@ -336,9 +341,9 @@ void Router::ServeMethod(Incoming &incoming, const Session &session, Request &re
     switch (request.state) {
         case ResponseState::kNone:
             if (result == 0) {
-                WriteStatusPage(request, 404, "There is no page at this address.");
+                WriteStatusPage(request, 404, Translate("There is no page at this address."));
             } else {
-                WriteStatusPage(request, 500, "The page failed to produce a response.");
+                WriteStatusPage(request, 500, Translate("The page failed to produce a response."));
             }
             return;
         case ResponseState::kOpen:

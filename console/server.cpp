@@ -37,6 +37,7 @@
 #include "console/account_store.h"
 #include "console/ascii.h"
 #include "console/html.h"
+#include "console/language.h"
 #include "console/registry.h"
 #include "console/router.h"
 
@@ -166,15 +167,19 @@ bool IsWildcard(const Address &address) {
 std::string TooLargeMessage(std::size_t limit) {
     constexpr std::size_t kKiB = 1024;
     constexpr std::size_t kMiB = 1024 * kKiB;
-    std::string size;
+    char size[64];
     if (limit != 0 && limit % kMiB == 0) {
-        size = std::to_string(limit / kMiB) + " MiB";
+        std::snprintf(size, sizeof(size), "%zu MiB", limit / kMiB);
     } else if (limit != 0 && limit % kKiB == 0) {
-        size = std::to_string(limit / kKiB) + " KiB";
+        std::snprintf(size, sizeof(size), "%zu KiB", limit / kKiB);
     } else {
-        size = std::to_string(limit) + (limit == 1 ? " byte" : " bytes");
+        std::snprintf(size, sizeof(size),
+                      TranslatePlural("%zu byte", "%zu bytes", static_cast<unsigned long>(limit)),
+                      limit);
     }
-    return "The request body is larger than " + size + ".";
+    char message[256];
+    std::snprintf(message, sizeof(message), Translate("The request body is larger than %s."), size);
+    return message;
 }
 
 bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
@@ -477,6 +482,13 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         *uploadSize = 0;  // an answered request's body is not read
         return MHD_YES;
     }
+    if (!exchange->started) {
+        exchange->request.frame.language = NegotiateLanguage(
+            HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_LANGUAGE),
+            LanguageAvailable);
+    }
+    // Every page this call writes, the console's and the plug-in's, is in the request's language.
+    const ScopedLanguage language(exchange->request.frame.language);
     Incoming &incoming = exchange->incoming;
     if (!exchange->started) {
         exchange->started = true;
@@ -492,7 +504,7 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         incoming.sessionCookies = CookieValues(connection, impl->router.cookieName());
         exchange->request.frame.productName = impl->options.productName;
         if (!SplitTarget(exchange->target, &incoming.target)) {
-            WriteStatusPage(exchange->request, 400, "The address is malformed.");
+            WriteStatusPage(exchange->request, 400, Translate("The address is malformed."));
             return impl->Queue(connection, *exchange);
         }
         if (impl->router.Preflight(incoming, exchange->request) != 0) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "kel/host.h"
+#include "kel2cifs/text_marker.h"
 #include "plugin/pages.h"
 
 using namespace kel2cifs;
@@ -152,23 +153,27 @@ void WriteOpenFilesHelp(void *request) {
 
 void WriteOpenFileInfoHelp(void *request) {
     static constexpr const char *kParagraphs[] = {
-        "Shows information about and lets you perform specific tasks on a file.",
-        "File Information:",
-        "Shows the file owner, creation date and time, effective rights, Inherited Rights Filter, "
-        "and logical file size information. Clicking the Inherited Rights Filter link opens a page "
-        "that lets you change the inherited rights for the file.",
-        "Trustee Information:",
-        "Shows any trustees that have been assigned specifically to the file and lets you assign "
-        "new trustees.",
-        "Global Lock Information:",
-        "Shows the current lock state for the file.",
-        "File Lock Information by Connection:",
-        "Shows which connections have the file open and what mode they are using.",
-        "Record Lock Information",
-        "Shows any record locks that are currently in use on the file as well as who owns the "
-        "lock and what part of the file is locked.",
-        "Close button:",
-        "Closed the file.",
+        TextToTranslate("Shows information about and lets you perform specific tasks on a file."),
+        TextToTranslate("File Information:"),
+        TextToTranslate("Shows the file owner, creation date and time, effective rights, Inherited "
+                        "Rights Filter, "
+                        "and logical file size information. Clicking the Inherited Rights Filter "
+                        "link opens a page "
+                        "that lets you change the inherited rights for the file."),
+        TextToTranslate("Trustee Information:"),
+        TextToTranslate("Shows any trustees that have been assigned specifically to the file and "
+                        "lets you assign "
+                        "new trustees."),
+        TextToTranslate("Global Lock Information:"),
+        TextToTranslate("Shows the current lock state for the file."),
+        TextToTranslate("File Lock Information by Connection:"),
+        TextToTranslate("Shows which connections have the file open and what mode they are using."),
+        TextToTranslate("Record Lock Information"),
+        TextToTranslate(
+            "Shows any record locks that are currently in use on the file as well as who owns the "
+            "lock and what part of the file is locked."),
+        TextToTranslate("Close button:"),
+        TextToTranslate("Closed the file."),
     };
     HttpSendDataSprintf(request, "<h3>%s</h3>\n", lnxMSG("Open File Information"));
     for (const char *text : kParagraphs) {

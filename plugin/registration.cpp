@@ -5,6 +5,7 @@
 
 #include "connections/dispatch.h"
 #include "kel/host.h"
+#include "kel2cifs/text_marker.h"
 #include "logger/logger.h"
 #include "logs/logs.h"
 #include "ofm/dispatch.h"
@@ -24,11 +25,12 @@ struct ServiceEntry {
 
 // Registration order. The keyword globals are read through their addresses, so this table is
 // constant-initialised like everything else the load routine touches.
-constexpr ServiceEntry kConnections{"Manage Connections", &keyword_cifsdcons, 8, cifsconsMethod,
-                                    "Connections"};
-constexpr ServiceEntry kLogs{"View Logs", &keyword_cifsdlogs, 8, cifsLogsMethod, "Logs"};
-constexpr ServiceEntry kOpenFiles{"Manage Open Files", &keyword_cifsofm, 7, cifsofmMethod,
-                                  "OpenFiles"};
+constexpr ServiceEntry kConnections{TextToTranslate("Manage Connections"), &keyword_cifsdcons, 8,
+                                    cifsconsMethod, "Connections"};
+constexpr ServiceEntry kLogs{TextToTranslate("View Logs"), &keyword_cifsdlogs, 8, cifsLogsMethod,
+                             "Logs"};
+constexpr ServiceEntry kOpenFiles{TextToTranslate("Manage Open Files"), &keyword_cifsofm, 7,
+                                  cifsofmMethod, "OpenFiles"};
 
 constexpr const ServiceEntry *kRegistrationOrder[] = {&kConnections, &kLogs, &kOpenFiles};
 constexpr const ServiceEntry *kDeregistrationOrder[] = {&kConnections, &kOpenFiles, &kLogs};
