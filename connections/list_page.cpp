@@ -234,8 +234,8 @@ int AddJavaScriptConnectionCode(void *request) {
     HttpSendDataSprintf(request, "<!--\n");
     HttpSendDataSprintf(request, "function ConfirmClearAll(ClearAllURL) {\n");
     HttpSendDataSprintf(request, "    var msg = '%s'\n  \n",
-                        "Are you sure you want to clear ALL Not Logged In connections, doing so "
-                        "could cause applications errors ");
+                        lnxMSG("Are you sure you want to clear ALL Not Logged In connections, "
+                               "doing so could cause applications errors "));
     HttpSendDataSprintf(request, "    if (confirm(msg))\n");
     HttpSendDataSprintf(request, "        location = ClearAllURL\n");
     HttpSendDataSprintf(request, "}\n");
@@ -293,8 +293,8 @@ int AddJavaScriptConnectionCode(void *request) {
     HttpSendDataSprintf(request, "<!--\n");
     HttpSendDataSprintf(request, "function ConfirmClearMarked(ClearAllURL) {\n");
     HttpSendDataSprintf(request, "    var msg = '%s'\n  \n",
-                        "Are you sure you want to clear ALL marked connections? Doing so could "
-                        "cause applications errors.");
+                        lnxMSG("Are you sure you want to clear ALL marked connections? Doing so "
+                               "could cause applications errors."));
     HttpSendDataSprintf(request, "    if (confirm(msg))\n");
     HttpSendDataSprintf(request, "        return true\n");
     HttpSendDataSprintf(request, "    return false\n");

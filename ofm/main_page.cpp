@@ -281,7 +281,7 @@ int AddJavaScriptOFMCode(void *request) {
     OpenScript(request);
     HttpSendDataSprintf(request, "function ConfirmClearConn(ClearURL, ConnNumber)\n{\n");
     HttpSendDataSprintf(request, "    var msg = '%s'\n",
-                        "Are you sure you want to clear connection  ");
+                        lnxMSG("Are you sure you want to clear connection  "));
     HttpSendDataSprintf(request,
                         "    if (confirm(msg + parseInt(ConnNumber)))\n"
                         "        location = ClearURL;\n"
@@ -291,8 +291,8 @@ int AddJavaScriptOFMCode(void *request) {
     OpenScript(request);
     HttpSendDataSprintf(request, "function ConfirmClearAll(ClearAllURL)\n{\n");
     HttpSendDataSprintf(request, "    var msg = '%s'\n  \n",
-                        "Are you sure you want to clear ALL Not Logged In connections, doing so "
-                        "could cause applications errors ");
+                        lnxMSG("Are you sure you want to clear ALL Not Logged In connections, "
+                               "doing so could cause applications errors "));
     HttpSendDataSprintf(request,
                         "    if (confirm(msg))\n"
                         "        location = ClearAllURL;\n"
@@ -302,8 +302,8 @@ int AddJavaScriptOFMCode(void *request) {
     OpenScript(request);
     HttpSendDataSprintf(request, "function ConfirmClearMarked(ClearAllURL)\n{\n");
     HttpSendDataSprintf(request, "    var msg = '%s'\n  \n",
-                        "Are you sure you want to clear ALL marked connections? Doing so could "
-                        "cause applications errors.");
+                        lnxMSG("Are you sure you want to clear ALL marked connections? Doing so "
+                               "could cause applications errors."));
     HttpSendDataSprintf(request,
                         "    if (confirm(msg))\n"
                         "        return true;\n"

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +251,188 @@ TEST_F(Kelconsole, StandardErrorEscapesControlBytes) {
     EXPECT_EQ(usage.Wait(), 2);
     EXPECT_THAT(usage.Err(), HasSubstr("\\e[2J"));
     EXPECT_THAT(usage.Err(), Not(HasSubstr("\x1b")));
+}
+
+// The console with the real plug-in, the demo backend and this build's catalogues below its root.
+class KelconsoleInLanguages : public Kelconsole {
+  protected:
+    void SetUp() override {
+        Kelconsole::SetUp();
+        std::filesystem::remove(plugins_ + "/test_plugin.so");
+        std::filesystem::remove(plugins_ + "/broken.so");
+        std::filesystem::copy_file(KEL2CIFS_PLUGIN_PATH, plugins_ + "/libkel2cifs.so");
+        const std::string root = dir_.str() + "/root";
+        std::filesystem::create_directories(root + "/var/opt/zantio/log");
+        std::filesystem::copy(KEL2CIFS_LOCALE_ROOT, root, std::filesystem::copy_options::recursive);
+        const std::string state = dir_.str() + "/demo-state.json";
+        const std::string generate = std::string(CIFSMON_DEMO_GEN) + " --output " + state +
+                                     " --seed 7 --now 1733400000 > /dev/null";
+        ASSERT_EQ(std::system(generate.c_str()), 0);
+        setenv("CIFSMONITORING_BACKEND", "demo", 1);
+        setenv("CIFSMONITORING_STATE", state.c_str(), 1);
+        // The administrator's own settings: LANGUAGE would override every request's language,
+        // so the console must drop it.
+        setenv("LANGUAGE", "fr", 1);
+        console_ = std::make_unique<Child>(ServeArguments(), dir_, "serve");
+        url_ = console_->WaitForUrl();
+        ASSERT_FALSE(url_.empty()) << console_->Err();
+        std::smatch match;
+        const std::string out = console_->Out();
+        ASSERT_TRUE(
+            std::regex_search(out, match, std::regex("password \\(shown only now\\): (\\S+)")));
+        cookie_ = Login(url_, "admin", match[1]);
+        ASSERT_FALSE(cookie_.empty());
+    }
+    void TearDown() override {
+        unsetenv("LANGUAGE");
+        if (console_ != nullptr) {
+            console_->Signal(SIGTERM);
+            EXPECT_EQ(console_->Wait(), 0) << console_->Err();
+        }
+    }
+    console_test::HttpResponse Fetch(const std::string &path, const std::string &language) const {
+        console_test::HttpRequest request;
+        request.url = url_ + path;
+        request.cookie = cookie_;
+        if (!language.empty()) {
+            request.headers.push_back("Accept-Language: " + language);
+        }
+        return console_test::Send(request);
+    }
+
+    std::unique_ptr<Child> console_;
+    std::string url_;
+    std::string cookie_;
+};
+
+// Each text of a catalogue (msgid and msgstr, as --no-wrap writes them on one line each), with
+// its C escapes undone.
+std::vector<std::pair<std::string, std::string>> ReadCatalogue(const std::string &file) {
+    auto unquote = [](std::string_view line, std::string_view keyword) {
+        std::string text;
+        line.remove_prefix(keyword.size() + 2);
+        line.remove_suffix(1);
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                ++i;
+                text += line[i] == 'n' ? '\n' : line[i];
+            } else {
+                text += line[i];
+            }
+        }
+        return text;
+    };
+    std::vector<std::pair<std::string, std::string>> texts;
+    std::istringstream in(testing_support::ReadFile(file));
+    std::string line;
+    std::string msgid;
+    while (std::getline(in, line)) {
+        if (line.starts_with("msgid \"")) {
+            msgid = unquote(line, "msgid");
+        } else if (line.starts_with("msgstr \"") && !msgid.empty()) {
+            texts.emplace_back(msgid, unquote(line, "msgstr"));
+        } else if (line.starts_with("msgstr[0] \"") && !msgid.empty()) {
+            texts.emplace_back(msgid, unquote(line, "msgstr[0]"));
+        }
+    }
+    return texts;
+}
+
+TEST_F(KelconsoleInLanguages, PagesFollowTheBrowsersLanguage) {
+    const struct {
+        const char *header;
+        const char *lang;
+        const char *title;
+        const char *navigation;
+        const char *logout;
+    } cases[] = {
+        {"", "en", "CIFS Open File Management", "Manage Open Files", "Log out"},
+        {"de-DE,de;q=0.9,en;q=0.8", "de",
+         "CIFS: Ge\xC3\xB6"
+         "ffnete Dateien verwalten",
+         "Ge\xC3\xB6"
+         "ffnete Dateien verwalten",
+         "Abmelden"},
+        {"fr-CH, fr;q=0.9, en;q=0.8", "fr", "G\xC3\xA9rer les fichiers ouverts CIFS",
+         "G\xC3\xA9rer les fichiers ouverts",
+         "Se d\xC3\xA9"
+         "connecter"},
+        {"es, de;q=0, en;q=0.1", "en", "CIFS Open File Management", "Manage Open Files", "Log out"},
+    };
+    for (const auto &c : cases) {
+        const auto page = Fetch("/cifsofm", c.header);
+        EXPECT_EQ(page.status, 200) << c.header;
+        EXPECT_THAT(page.body, HasSubstr(std::string("<html lang=\"") + c.lang + "\">"));
+        EXPECT_THAT(page.body, HasSubstr(std::string("<title>") + c.title)) << c.header;
+        EXPECT_THAT(page.body, HasSubstr(std::string(">") + c.navigation + "</a>")) << c.header;
+        EXPECT_THAT(page.body, HasSubstr(std::string(">") + c.logout + "</button>")) << c.header;
+    }
+    // The console's own pages too: an unknown address and the login page.
+    EXPECT_THAT(Fetch("/nothing-here", "de").body,
+                HasSubstr("Unter dieser Adresse gibt es keine Seite."));
+    console_test::HttpRequest login;
+    login.url = url_ + "/login";
+    login.headers.push_back("Accept-Language: fr");
+    EXPECT_THAT(console_test::Send(login).body, HasSubstr(">Mot de passe</label>"));
+}
+
+TEST_F(KelconsoleInLanguages, AGermanPageShowsNoEnglishTextOfOurs) {
+    const std::string po = std::string(KEL2CIFS_TESTS_SOURCE_DIR) + "/../po/";
+    std::vector<std::pair<std::string, std::string>> texts =
+        ReadCatalogue(po + "libkel2cifs/de.po");
+    for (auto &text : ReadCatalogue(po + "kelconsole/de.po")) {
+        texts.push_back(std::move(text));
+    }
+    ASSERT_GT(texts.size(), 200u);
+    for (const char *path : {"/", "/cifsofm", "/cifscons", "/cifslogs"}) {
+        const std::string body = Fetch(path, "de").body;
+        ASSERT_THAT(body, HasSubstr("<html lang=\"de\">")) << path;
+        for (const auto &[english, german] : texts) {
+            std::string shown = english;
+            while (!shown.empty() && shown.back() == ' ') {
+                shown.pop_back();
+            }
+            if (english == german || shown.size() < 3) {
+                continue;
+            }
+            // A text of ours stands between tags or in a script's string.
+            EXPECT_THAT(body, Not(HasSubstr(">" + shown + "<"))) << path;
+            EXPECT_THAT(body, Not(HasSubstr("'" + english + "'"))) << path;
+        }
+    }
+}
+
+TEST_F(KelconsoleInLanguages, ConcurrentRequestsEachGetTheirOwnLanguage) {
+    // Two clients at once, one German, one French, many times over: the console's request
+    // threads switch language per request, and no page takes the other's.
+    const std::string german =
+        "<title>CIFS: Ge\xC3\xB6"
+        "ffnete Dateien verwalten";
+    const std::string french = "<title>G\xC3\xA9rer les fichiers ouverts CIFS";
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 4; ++t) {
+        clients.emplace_back([&, t] {
+            const bool isGerman = t % 2 == 0;
+            for (int i = 0; i < 40; ++i) {
+                const auto page =
+                    Fetch(i % 3 == 0 ? "/cifsofm?x" : "/cifsofm", isGerman ? "de" : "fr");
+                const std::string &own = isGerman ? german : french;
+                const std::string &other = isGerman ? french : german;
+                if (page.status != 200 || page.body.find(own) == std::string::npos ||
+                    page.body.find(other) != std::string::npos ||
+                    page.body.find("Manage Open Files") != std::string::npos) {
+                    ++wrong[t];
+                }
+            }
+        });
+    }
+    for (std::thread &client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+    // And a request without the header in between is English.
+    EXPECT_THAT(Fetch("/cifsofm", "").body, HasSubstr("<title>CIFS Open File Management"));
 }
 
 }  // namespace
