@@ -6,11 +6,13 @@ set -euo pipefail
 
 # cracklib-runtime: the dictionary libpwquality checks passwords against, which its packages only
 # recommend (and recommendations are not installed here). libgnutls28-dev: the certificate's host
-# names; openssl: the TLS tests' client and their self-signed certificates.
+# names; openssl: the TLS tests' client and their self-signed certificates. locales-all: the
+# compiled de_DE.UTF-8 and fr_FR.UTF-8 locales, without which glibc cannot give a request thread
+# a German or French message locale (the console then writes English pages).
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
-    gettext
+    gettext locales-all
     nlohmann-json3-dev
     libmicrohttpd-dev libcrypt-dev libpwquality-dev cracklib-runtime libcurl4-openssl-dev
     libgnutls28-dev openssl

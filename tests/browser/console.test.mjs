@@ -379,6 +379,34 @@ describe('an administrator in the browser', () => {
     await shot('help-cifsofm-help-help');
   });
 
+  it('shows the pages in German and in French to a browser that asks for them', async () => {
+    const languages = [
+      ['de', 'CIFS: Geöffnete Dateien verwalten', 'Geöffnete Dateien verwalten', 'Abmelden'],
+      ['fr', 'Gérer les fichiers ouverts CIFS', 'Gérer les fichiers ouverts', 'Se déconnecter'],
+    ];
+    for (const [language, heading, navigation, logout] of languages) {
+      const other = await context.newPage();
+      try {
+        // The context's own locale is English; this page's requests ask for the language.
+        await other.route('**/*', (route) => route.continue({
+          headers: { ...route.request().headers(), 'accept-language': `${language},en;q=0.5` },
+        }));
+        await other.goto(demo.at('/cifsofm'));
+        assert.equal(await other.getAttribute('html', 'lang'), language);
+        assert.equal((await other.textContent('h1')).trim(), heading);
+        assert.ok((await other.title()).startsWith(heading), await other.title());
+        await other.getByRole('link', { name: navigation }).waitFor();
+        await other.getByRole('button', { name: logout }).waitFor();
+        await other.screenshot({ path: path.join(demo.artifacts, `language-${language}.png`) });
+      } finally {
+        await other.close();
+      }
+    }
+    // The administrator's own page is still English.
+    await page.goto(demo.at('/cifsofm'));
+    assert.equal(await page.getAttribute('html', 'lang'), 'en');
+  });
+
   it('shows a file named as markup as text and runs nothing', async () => {
     const state = demo.readState();
     const holder = state.connections.find((connection) =>

@@ -99,6 +99,8 @@ export class DemoConsole {
       'LOG_LEVEL DEBUG\nLOG_MAXIMUM_FILE_SIZE 4194304\nLOG_TIMESTAMPS YES\n');
     fs.copyFileSync(path.join(this.build, 'libkel2cifs.so'),
       path.join(this.plugins, 'libkel2cifs.so'));
+    // The catalogues, so that a German or French browser gets its pages in its language.
+    fs.cpSync(path.join(this.build, 'locale-root'), this.root, { recursive: true });
     execFileSync(path.join(this.build, 'monitoring', 'cifsmon-demo-gen'),
       ['--output', this.stateFile, ...DEMO_FLAGS], { env: this.env, stdio: 'pipe' });
   }
@@ -164,6 +166,8 @@ export async function launchBrowser(userDataDir) {
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     viewport: { width: 1280, height: 900 },
+    // English pages unless a test asks for another language (the console follows Accept-Language).
+    locale: 'en-US',
     timeout: 60000,
   });
   context.setDefaultTimeout(15000);
