@@ -264,7 +264,6 @@ void SetUpProcessLocale() {
     }
     setlocale(LC_NUMERIC, "C");
     unsetenv("LANGUAGE");
-    MessageLocales();
 }
 
 ScopedLanguage::ScopedLanguage(std::string_view tag) {

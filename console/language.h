@@ -40,7 +40,8 @@ const char *NegotiateLanguage(std::string_view acceptLanguage,
                               bool (*offered)(std::string_view tag) = nullptr);
 
 // True when the console can write pages in `tag`: English always, another language when its
-// locale data is on this machine.
+// locale data is on this machine. The first call looks for the locales and says on standard
+// error which are missing.
 bool LanguageAvailable(std::string_view tag);
 
 // Process start: the locale of the environment (or C.UTF-8 when it names none that exists),

@@ -113,6 +113,9 @@ int RunServer(const CommandLine &line) {
             break;
     }
 
+    // Whether German and French pages can be served is told now, not at the first request.
+    kel::console::LanguageAvailable("de");
+
     kel::console::PluginSet plugins;
     if (!plugins.LoadDirectory(line.pluginDirectory, stderr, &error)) {
         if (line.pluginDirectoryGiven) {
