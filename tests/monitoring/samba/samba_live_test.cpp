@@ -410,7 +410,7 @@ TEST_F(SambaLiveTest, AShareReconnectKeepsTheLoginTime) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     root.Send("tcon data");
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_EQ(List().connections.at("root").loginTime, login);
+    EXPECT_EQ(Value(List().connections.at("root").loginTime), login);
     EXPECT_THAT(root.Finish(), ::testing::Not(HasSubstr("NT_STATUS")));
 }
 
