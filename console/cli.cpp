@@ -1,4 +1,4 @@
-// cli.cpp: ParseCommandLine.
+// cli.cpp: the command line and the configuration file under it.
 #include "console/cli.h"
 
 #include <fcntl.h>
