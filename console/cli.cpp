@@ -1,7 +1,12 @@
-// cli.cpp: ParseCommandLine.
+// cli.cpp: the command line and the configuration file under it.
 #include "console/cli.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "console/account_file.h"
 #include "console/file_viewer.h"
@@ -28,20 +33,280 @@ bool ParseUnsigned(const std::string &text, unsigned long long maximum, unsigned
     return true;
 }
 
+// `path` below $KEL2CIFS_ROOT when it is set.
+std::string BelowRoot(const char *path) {
+    const char *root = std::getenv(kel2cifs_locations::kRootVariable);
+    std::string base = root != nullptr ? root : "";
+    while (!base.empty() && base.back() == '/') {
+        base.pop_back();
+    }
+    return base + path;
+}
+
+// The settings of the configuration file: the long options that take a value (but --config and
+// passwd's --role), and allow-insecure-remote.
+constexpr std::string_view kSettingNames[] = {"listen",
+                                              "port",
+                                              "plugins",
+                                              "accounts",
+                                              "tls-cert",
+                                              "tls-key",
+                                              "server-name",
+                                              "threads",
+                                              "max-connections",
+                                              "connections-per-address",
+                                              "header-timeout",
+                                              "idle-timeout",
+                                              "request-timeout",
+                                              "session-idle",
+                                              "session-lifetime",
+                                              "sessions-per-account",
+                                              "login-delay",
+                                              "product-name",
+                                              "allow-insecure-remote"};
+
+bool IsSetting(std::string_view name) {
+    for (std::string_view candidate : kSettingNames) {
+        if (candidate == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void SetDefaults(CommandLine *line) {
+    line->server.accountFile = DefaultAccountFile();
+    line->server.logDirectory = DefaultLogDirectory();
+}
+
+// One setting that takes a value, from the command line or the configuration file.
+bool ApplyOption(const std::string &name, const std::string &value, CommandLine *line,
+                 std::string *error) {
+    unsigned long long number = 0;
+    const bool serving = line->command == CommandLine::Command::kServe;
+    if (name == "accounts") {
+        line->server.accountFile = value;
+    } else if (name == "role" && !serving) {
+        unsigned int access = 0;
+        if (!ParseAccess(value, &access)) {
+            *error = "--role is admin, none or an access word such as 0x0000000b";
+            return false;
+        }
+        line->passwdAccess = access;
+    } else if (!serving) {
+        *error = "passwd takes --config, --accounts and --role only";
+        return false;
+    } else if (name == "listen") {
+        if (!ParseListen(value, &line->server.address, &line->server.port)) {
+            *error = "--listen is ADDRESS[:PORT], such as 127.0.0.1:8080 or [::1]:8080";
+            return false;
+        }
+    } else if (name == "port") {
+        if (!ParseUnsigned(value, 65535, &number)) {
+            *error = "--port is 0 to 65535";
+            return false;
+        }
+        line->server.port = static_cast<std::uint16_t>(number);
+    } else if (name == "plugins") {
+        line->pluginDirectory = value;
+        line->pluginDirectoryGiven = true;
+    } else if (name == "tls-cert") {
+        line->server.certificateFile = value;
+    } else if (name == "tls-key") {
+        line->server.keyFile = value;
+    } else if (name == "server-name") {
+        line->server.serverNames.push_back(value);
+    } else if (name == "product-name") {
+        line->server.productName = value;
+    } else if (name == "threads" || name == "max-connections" ||
+               name == "connections-per-address") {
+        if (!ParseUnsigned(value, 1024, &number) || number == 0) {
+            *error = "--" + name + " is 1 to 1024";
+            return false;
+        }
+        (name == "threads"           ? line->server.threads
+         : name == "max-connections" ? line->server.connectionLimit
+                                     : line->server.connectionsPerAddress) =
+            static_cast<unsigned>(number);
+    } else if (name == "idle-timeout" || name == "request-timeout" || name == "session-idle" ||
+               name == "header-timeout" || name == "session-lifetime") {
+        if (!ParseUnsigned(value, 7 * 24 * 3600, &number) || number == 0) {
+            *error = "--" + name + " is a number of seconds, 1 or more";
+            return false;
+        }
+        std::chrono::seconds seconds(static_cast<long long>(number));
+        if (name == "idle-timeout") {
+            line->server.idleTimeout = seconds;
+        } else if (name == "request-timeout") {
+            line->server.requestTimeout = seconds;
+        } else if (name == "header-timeout") {
+            line->server.headTimeout = seconds;
+        } else if (name == "session-idle") {
+            line->server.sessionIdle = seconds;
+        } else {
+            line->server.sessionLifetime = seconds;
+        }
+    } else if (name == "sessions-per-account") {
+        if (!ParseUnsigned(value, 1000, &number) || number == 0) {
+            *error = "--sessions-per-account is 1 to 1000";
+            return false;
+        }
+        line->server.maxSessionsPerAccount = static_cast<std::size_t>(number);
+    } else if (name == "login-delay") {
+        if (!ParseUnsigned(value, 60000, &number)) {
+            *error = "--login-delay is 0 to 60000 milliseconds";
+            return false;
+        }
+        line->server.loginDelay = std::chrono::milliseconds(static_cast<long long>(number));
+    } else {
+        *error = "unknown option --" + name;
+        return false;
+    }
+    return true;
+}
+
+// The options of `arguments` over what *line holds.
+bool ApplyArguments(const std::vector<std::string> &arguments, CommandLine *line,
+                    std::string *error) {
+    std::size_t i = 0;
+    if (!arguments.empty() && arguments[0] == "passwd") {
+        line->command = CommandLine::Command::kPasswd;
+        i = 1;
+    }
+    std::vector<std::string> positional;
+    for (; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            line->command = CommandLine::Command::kHelp;
+            return true;
+        }
+        if (argument == "--version") {
+            line->command = CommandLine::Command::kVersion;
+            return true;
+        }
+        if (!argument.starts_with("--")) {
+            positional.push_back(argument);
+            continue;
+        }
+        std::string name = argument.substr(2);
+        std::string value;
+        bool hasValue = false;
+        if (const std::size_t equals = name.find('='); equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        if (name == "allow-insecure-remote") {
+            line->server.allowInsecureRemote = true;
+            continue;
+        }
+        if (!IsSetting(name) && name != "config" && name != "role") {
+            *error = "unknown option --" + name;
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= arguments.size()) {
+                *error = "--" + name + " needs a value";
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (name == "config") {
+            if (value.empty()) {
+                *error = "--config needs a file";
+                return false;
+            }
+            line->configFile = value;
+        } else if (!ApplyOption(name, value, line, error)) {
+            return false;
+        }
+    }
+    if (line->command == CommandLine::Command::kPasswd) {
+        if (positional.size() != 1) {
+            *error = "passwd needs one account NAME";
+            return false;
+        }
+        line->passwdName = positional[0];
+        if (!IsValidAccountName(line->passwdName)) {
+            *error = "an account name is 1 to 64 letters, digits, '.', '_' or '-'";
+            return false;
+        }
+    } else if (!positional.empty()) {
+        *error = "unexpected argument " + positional[0];
+        return false;
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Reads a file of at most kMaxConfigFileSize bytes; false with *error (errno in *code).
+bool ReadSmallFile(const std::string &path, std::string *text, int *code, std::string *error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *code = errno;
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    char chunk[4096];
+    text->clear();
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            *code = errno;
+            *error = "cannot read " + path + ": " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (text->size() + static_cast<std::size_t>(got) > kMaxConfigFileSize) {
+            *code = EFBIG;
+            *error = path + ": longer than " + std::to_string(kMaxConfigFileSize) + " bytes";
+            close(fd);
+            return false;
+        }
+        text->append(chunk, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return true;
+}
+
 }  // namespace
 
 const char *Usage() {
-    return "usage: kelconsole [OPTION...]\n"
-           "       kelconsole passwd [--accounts=FILE] [--role=admin|none|0xWORD] NAME\n"
+    return "usage: kelconsole [--config=FILE] [OPTION...]\n"
+           "       kelconsole passwd [--config=FILE] [--accounts=FILE] [--role=admin|none|0xWORD]\n"
+           "                         NAME\n"
+           "       kelconsole --version\n"
            "\n"
            "Serves the console: loads every *.so of the plug-in directory, serves until SIGINT\n"
            "or SIGTERM, then unloads them. Without an account file, one is created with the\n"
            "account \"admin\" and a random password, printed once.\n"
            "\n"
+           "  --config=FILE             configuration file: the long options below as\n"
+           "                            \"NAME = VALUE\" lines (allow-insecure-remote = yes),\n"
+           "                            \"#\" comments; the command line wins over it (default\n"
+           "                            $KEL2CIFS_ROOT/etc/opt/zantio/kelconsole/kelconsole.conf\n"
+           "                            when it exists)\n"
            "  --listen=ADDRESS[:PORT]   listening address (default 127.0.0.1:8080; [::1]:8080;\n"
            "                            port 0 picks a free port)\n"
            "  --port=PORT               listening port only\n"
-           "  --plugins=DIR             plug-in directory (default ./plugins)\n"
+           "  --plugins=DIR             plug-in directory (default\n"
+           "                            " KELCONSOLE_PLUGIN_DIRECTORY
+           ")\n"
            "  --accounts=FILE           account file (default $KEL2CIFS_ROOT/etc/opt/zantio/\n"
            "                            kelconsole/accounts, without KEL2CIFS_ROOT below /)\n"
            "  --tls-cert=FILE           TLS certificate (PEM); needs --tls-key\n"
@@ -73,6 +338,7 @@ const char *Usage() {
            "                            3 * MS from addresses that have not failed\n"
            "  --product-name=TEXT       name shown in the page header (default Kel Console)\n"
            "  --help                    this text\n"
+           "  --version                 the version\n"
            "\n"
            "passwd reads the password from the terminal (twice), or one line from standard input.\n"
            "It refuses a weak password and says why (libpwquality, without the system's\n"
@@ -83,13 +349,16 @@ const char *Usage() {
            "one keeps its access unless --role is given.\n";
 }
 
+const char *VersionLine() {
+    return "kelconsole " KEL2CIFS_VERSION;
+}
+
 std::string DefaultAccountFile() {
-    const char *root = std::getenv(kel2cifs_locations::kRootVariable);
-    std::string base = root != nullptr ? root : "";
-    while (!base.empty() && base.back() == '/') {
-        base.pop_back();
-    }
-    return base + kDefaultAccountFile;
+    return BelowRoot(kDefaultAccountFile);
+}
+
+std::string DefaultConfigFile() {
+    return BelowRoot(kDefaultConfigFile);
 }
 
 bool ParseListen(const std::string &text, std::string *address, std::uint16_t *port) {
@@ -129,138 +398,99 @@ bool ParseListen(const std::string &text, std::string *address, std::uint16_t *p
 
 bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *line,
                       std::string *error) {
-    std::size_t i = 0;
-    if (!arguments.empty() && arguments[0] == "passwd") {
-        line->command = CommandLine::Command::kPasswd;
-        i = 1;
-    }
-    line->server.accountFile = DefaultAccountFile();
-    line->server.logDirectory = DefaultLogDirectory();
-    std::vector<std::string> positional;
-    for (; i < arguments.size(); ++i) {
-        const std::string &argument = arguments[i];
-        if (argument == "--help" || argument == "-h") {
-            line->command = CommandLine::Command::kHelp;
-            return true;
-        }
-        if (!argument.starts_with("--")) {
-            positional.push_back(argument);
+    SetDefaults(line);
+    return ApplyArguments(arguments, line, error);
+}
+
+bool ApplyConfigText(const std::string &path, std::string_view text, CommandLine *line,
+                     std::string *error) {
+    CommandLine settings = *line;
+    settings.command = CommandLine::Command::kServe;
+    std::size_t number = 0;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t end = text.find('\n');
+        const std::string_view raw = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const std::string_view content = TrimBlanks(raw);
+        if (content.empty() || content.front() == '#') {
             continue;
         }
-        std::string name = argument.substr(2);
-        std::string value;
-        bool hasValue = false;
-        if (const std::size_t equals = name.find('='); equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-            hasValue = true;
+        const std::size_t equals = content.find('=');
+        if (equals == std::string_view::npos) {
+            *error = where + "not a setting: NAME = VALUE, such as listen = 127.0.0.1:8080";
+            return false;
+        }
+        const std::string name(TrimBlanks(content.substr(0, equals)));
+        const std::string value(TrimBlanks(content.substr(equals + 1)));
+        if (!IsSetting(name)) {
+            *error = where + "unknown setting \"" + name + "\"";
+            return false;
+        }
+        if (value.empty()) {
+            *error = where + name + " needs a value";
+            return false;
         }
         if (name == "allow-insecure-remote") {
-            line->server.allowInsecureRemote = true;
+            if (value != "yes" && value != "no") {
+                *error = where + "allow-insecure-remote is yes or no";
+                return false;
+            }
+            settings.server.allowInsecureRemote = value == "yes";
             continue;
         }
-        if (!hasValue) {
-            if (i + 1 >= arguments.size()) {
-                *error = "--" + name + " needs a value";
-                return false;
-            }
-            value = arguments[++i];
-        }
-        unsigned long long number = 0;
-        const bool serving = line->command == CommandLine::Command::kServe;
-        if (name == "accounts") {
-            line->server.accountFile = value;
-        } else if (name == "role" && !serving) {
-            unsigned int access = 0;
-            if (!ParseAccess(value, &access)) {
-                *error = "--role is admin, none or an access word such as 0x0000000b";
-                return false;
-            }
-            line->passwdAccess = access;
-        } else if (!serving) {
-            *error = "passwd takes --accounts and --role only";
-            return false;
-        } else if (name == "listen") {
-            if (!ParseListen(value, &line->server.address, &line->server.port)) {
-                *error = "--listen is ADDRESS[:PORT], such as 127.0.0.1:8080 or [::1]:8080";
-                return false;
-            }
-        } else if (name == "port") {
-            if (!ParseUnsigned(value, 65535, &number)) {
-                *error = "--port is 0 to 65535";
-                return false;
-            }
-            line->server.port = static_cast<std::uint16_t>(number);
-        } else if (name == "plugins") {
-            line->pluginDirectory = value;
-            line->pluginDirectoryGiven = true;
-        } else if (name == "tls-cert") {
-            line->server.certificateFile = value;
-        } else if (name == "tls-key") {
-            line->server.keyFile = value;
-        } else if (name == "server-name") {
-            line->server.serverNames.push_back(value);
-        } else if (name == "product-name") {
-            line->server.productName = value;
-        } else if (name == "threads" || name == "max-connections" ||
-                   name == "connections-per-address") {
-            if (!ParseUnsigned(value, 1024, &number) || number == 0) {
-                *error = "--" + name + " is 1 to 1024";
-                return false;
-            }
-            (name == "threads"           ? line->server.threads
-             : name == "max-connections" ? line->server.connectionLimit
-                                         : line->server.connectionsPerAddress) =
-                static_cast<unsigned>(number);
-        } else if (name == "idle-timeout" || name == "request-timeout" || name == "session-idle" ||
-                   name == "header-timeout" || name == "session-lifetime") {
-            if (!ParseUnsigned(value, 7 * 24 * 3600, &number) || number == 0) {
-                *error = "--" + name + " is a number of seconds, 1 or more";
-                return false;
-            }
-            std::chrono::seconds seconds(static_cast<long long>(number));
-            if (name == "idle-timeout") {
-                line->server.idleTimeout = seconds;
-            } else if (name == "request-timeout") {
-                line->server.requestTimeout = seconds;
-            } else if (name == "header-timeout") {
-                line->server.headTimeout = seconds;
-            } else if (name == "session-idle") {
-                line->server.sessionIdle = seconds;
-            } else {
-                line->server.sessionLifetime = seconds;
-            }
-        } else if (name == "sessions-per-account") {
-            if (!ParseUnsigned(value, 1000, &number) || number == 0) {
-                *error = "--sessions-per-account is 1 to 1000";
-                return false;
-            }
-            line->server.maxSessionsPerAccount = static_cast<std::size_t>(number);
-        } else if (name == "login-delay") {
-            if (!ParseUnsigned(value, 60000, &number)) {
-                *error = "--login-delay is 0 to 60000 milliseconds";
-                return false;
-            }
-            line->server.loginDelay = std::chrono::milliseconds(static_cast<long long>(number));
-        } else {
-            *error = "unknown option --" + name;
+        std::string problem;
+        if (!ApplyOption(name, value, &settings, &problem)) {
+            // The option's own message, with the setting's name as the file spells it.
+            *error = where + (problem.starts_with("--") ? problem.substr(2) : problem);
             return false;
         }
     }
-    if (line->command == CommandLine::Command::kPasswd) {
-        if (positional.size() != 1) {
-            *error = "passwd needs one account NAME";
-            return false;
+    settings.command = line->command;
+    *line = std::move(settings);
+    return true;
+}
+
+bool ApplyConfigFile(const std::vector<std::string> &arguments, CommandLine *line,
+                     std::string *error) {
+    if (line->command == CommandLine::Command::kHelp ||
+        line->command == CommandLine::Command::kVersion) {
+        return true;
+    }
+    const bool given = !line->configFile.empty();
+    const std::string path = given ? line->configFile : DefaultConfigFile();
+    std::string text;
+    int code = 0;
+    if (!ReadSmallFile(path, &text, &code, error)) {
+        if (!given && code == ENOENT) {
+            error->clear();
+            return true;  // the default file is optional
         }
-        line->passwdName = positional[0];
-        if (!IsValidAccountName(line->passwdName)) {
-            *error = "an account name is 1 to 64 letters, digits, '.', '_' or '-'";
-            return false;
-        }
-    } else if (!positional.empty()) {
-        *error = "unexpected argument " + positional[0];
         return false;
     }
+    CommandLine fromFile;
+    SetDefaults(&fromFile);
+    if (!ApplyConfigText(path, text, &fromFile, error)) {
+        return false;
+    }
+    CommandLine merged;
+    if (line->command == CommandLine::Command::kServe) {
+        merged = fromFile;
+        // Host names given on the command line replace the file's rather than add to them.
+        if (!line->server.serverNames.empty()) {
+            merged.server.serverNames.clear();
+        }
+    } else {
+        SetDefaults(&merged);
+        merged.server.accountFile = fromFile.server.accountFile;
+    }
+    // The arguments were accepted once already, so they are accepted again.
+    if (!ApplyArguments(arguments, &merged, error)) {
+        return false;
+    }
+    merged.configFile = path;
+    *line = std::move(merged);
     return true;
 }
 

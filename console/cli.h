@@ -2,42 +2,67 @@
 //
 //   kelconsole [OPTION...]                 serve the console
 //   kelconsole passwd [OPTION...] NAME     set the password of account NAME (created if missing)
+//   kelconsole --version                   print the version
 //
-// Options take their value after "=" or as the next argument; see Usage() for the list.
+// Options take their value after "=" or as the next argument; see Usage() for the list. The
+// configuration file (kDefaultConfigFile, or --config=FILE) holds the same settings as the long
+// options, one "NAME = VALUE" a line; options given on the command line win over it.
 #ifndef KEL_CONSOLE_CLI_H
 #define KEL_CONSOLE_CLI_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/server.h"
+#include "kel2cifs/build_config.h"
 
 namespace kel::console {
 
-inline constexpr char kDefaultPluginDirectory[] = "plugins";
-// Below $KEL2CIFS_ROOT when it is set.
+// The installed plug-in directory, chosen when the console is built.
+inline constexpr char kDefaultPluginDirectory[] = KELCONSOLE_PLUGIN_DIRECTORY;
+// Both below $KEL2CIFS_ROOT when it is set.
 inline constexpr char kDefaultAccountFile[] = "/etc/opt/zantio/kelconsole/accounts";
+inline constexpr char kDefaultConfigFile[] = "/etc/opt/zantio/kelconsole/kelconsole.conf";
+// The configuration file is read whole; a longer one is refused.
+inline constexpr std::size_t kMaxConfigFileSize = 1 << 20;
 
 struct CommandLine {
-    enum class Command { kServe, kPasswd, kHelp } command = Command::kServe;
+    enum class Command { kServe, kPasswd, kHelp, kVersion } command = Command::kServe;
     ServerOptions server;
     std::string pluginDirectory = kDefaultPluginDirectory;
     bool pluginDirectoryGiven = false;
     std::string passwdName;                    // kPasswd
     std::optional<unsigned int> passwdAccess;  // kPasswd: --role
+    std::string configFile;                    // --config, or empty
 };
 
-// The account file used when none is given.
+// The account file and the configuration file used when none is given.
 std::string DefaultAccountFile();
+std::string DefaultConfigFile();
 
-// Parses argv; false with *error on a usage error.
+// Parses argv alone; false with *error on a usage error.
 bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *line,
                       std::string *error);
+// Applies the configuration file's settings `text` (read from `path`) to *line; false with
+// *error ("PATH:LINE: what") for a line that is not "NAME = VALUE", an unknown name or a bad
+// value. Lines that are empty or start with "#" (after blanks) are skipped.
+bool ApplyConfigText(const std::string &path, std::string_view text, CommandLine *line,
+                     std::string *error);
+// The whole command line: the configuration file (--config=FILE, which must exist, or
+// DefaultConfigFile() when it exists) under the options of `arguments`, which ParseCommandLine
+// has accepted into *line already. passwd takes the account file only from the configuration.
+// False with *error when the file cannot be read or holds an error.
+bool ApplyConfigFile(const std::vector<std::string> &arguments, CommandLine *line,
+                     std::string *error);
 // Splits "ADDRESS[:PORT]" ("[v6]:PORT" for IPv6; a bare IPv6 address has no port).
 bool ParseListen(const std::string &text, std::string *address, std::uint16_t *port);
 
 const char *Usage();
+// "kelconsole VERSION", the version of the project that built it.
+const char *VersionLine();
 
 }  // namespace kel::console
 

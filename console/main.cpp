@@ -159,9 +159,16 @@ int main(int argc, char **argv) {
         std::fputs(kel::console::Usage(), stderr);
         return kExitUsage;
     }
+    if (!kel::console::ApplyConfigFile(arguments, &line, &error)) {
+        kel::console::Say(stderr, error);
+        return kExitUsage;
+    }
     switch (line.command) {
         case CommandLine::Command::kHelp:
             std::fputs(kel::console::Usage(), stdout);
+            return 0;
+        case CommandLine::Command::kVersion:
+            std::puts(kel::console::VersionLine());
             return 0;
         case CommandLine::Command::kPasswd:
             return RunPasswd(line);

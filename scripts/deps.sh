@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages the build and the tests need, when missing.
 # Sourced by the run and test commands; safe to run again. With KEL2CIFS_DEPS_BUILD_ONLY=1 the
-# browser test's packages are left out (the run command needs none of them).
+# browser test's and the package test's packages are left out (the run command needs none of
+# them).
 set -euo pipefail
 
 # cracklib-runtime: the dictionary libpwquality checks passwords against, which its packages only
 # recommend (and recommendations are not installed here). libgnutls28-dev: the certificate's host
 # names; openssl: the TLS tests' client and their self-signed certificates. locales-all: the
 # compiled de_DE.UTF-8 and fr_FR.UTF-8 locales, without which glibc cannot give a request thread
-# a German or French message locale (the console then writes English pages).
+# a German or French message locale (the console then writes English pages). scdoc: the manual
+# pages (packaging/man).
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
@@ -19,7 +21,12 @@ KEL2CIFS_PACKAGES=(
     wrk curl
     samba smbclient
     clang libclang-rt-14-dev clang-format
+    scdoc
 )
+# The package test (tests/package/run): cpack's dependency list (dpkg-shlibdeps of dpkg-dev,
+# file), lintian, systemd-analyze (systemd), logrotate, man (man-db) and the page checker's
+# Python.
+KEL2CIFS_PACKAGE_TEST_PACKAGES=(dpkg-dev file lintian systemd logrotate man-db python3)
 # The browser test (tests/browser): Chromium with a font for its screenshots, driven from
 # Node.js.
 KEL2CIFS_BROWSER_PACKAGES=(chromium fonts-dejavu-core nodejs npm)
@@ -59,5 +66,6 @@ kel2cifs_install_missing() {
 if [ "${KEL2CIFS_DEPS_BUILD_ONLY:-0}" = 1 ]; then
     kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}"
 else
-    kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}" "${KEL2CIFS_BROWSER_PACKAGES[@]}"
+    kel2cifs_install_missing "${KEL2CIFS_PACKAGES[@]}" "${KEL2CIFS_BROWSER_PACKAGES[@]}" \
+        "${KEL2CIFS_PACKAGE_TEST_PACKAGES[@]}"
 fi

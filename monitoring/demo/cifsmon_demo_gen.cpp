@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "kel2cifs/build_config.h"
 #include "monitoring/demo/demo_generator.h"
 #include "monitoring/demo/generator_flags.h"
 #include "monitoring/demo/state_json.h"
@@ -33,6 +34,10 @@ int main(int argc, char **argv) {
     }
     if (flags.help) {
         std::fputs(cifsmon::kGeneratorUsage, stdout);
+        return 0;
+    }
+    if (flags.version) {
+        std::puts("cifsmon-demo-gen " KEL2CIFS_VERSION);
         return 0;
     }
     if (!flags.nowGiven) {

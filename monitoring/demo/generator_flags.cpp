@@ -43,6 +43,10 @@ bool ParseGeneratorFlags(int argc, const char *const *argv, GeneratorFlags *flag
             flags->help = true;
             continue;
         }
+        if (argument == "--version") {
+            flags->version = true;
+            continue;
+        }
         std::string_view name = argument;
         std::string_view value;
         bool hasValue = false;

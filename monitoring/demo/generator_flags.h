@@ -11,6 +11,7 @@ namespace cifsmon {
 inline constexpr char kGeneratorUsage[] =
     "usage: cifsmon-demo-gen [--output PATH] [--volumes N] [--connections N] [--files N]\n"
     "                        [--seed N] [--now SECONDS]\n"
+    "       cifsmon-demo-gen --help | --version\n"
     "Writes made-up CIFS server data for the demo monitoring backend into a state file.\n"
     "  --output PATH      the state file (default: the one the library reads, from\n"
     "                     CIFSMONITORING_STATE or below KEL2CIFS_ROOT)\n"
@@ -20,6 +21,8 @@ inline constexpr char kGeneratorUsage[] =
     "  --seed N           the random seed (default 1)\n"
     "  --now SECONDS      login times lie in the week before this time, in seconds since\n"
     "                     1970-01-01 UTC (default: the current time)\n"
+    "  --help             this text\n"
+    "  --version          the version\n"
     "The same flags give the same file, byte for byte.\n";
 
 struct GeneratorFlags {
@@ -27,6 +30,7 @@ struct GeneratorFlags {
     std::string output;     // empty: the library's state file
     bool nowGiven = false;  // false: options.now is to be set to the current time
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..argc) ("--name VALUE" or "--name=VALUE"; numbers are decimal without a sign).

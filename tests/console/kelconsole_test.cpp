@@ -436,3 +436,36 @@ TEST_F(KelconsoleInLanguages, ConcurrentRequestsEachGetTheirOwnLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The configuration file below the console's root is read without options; its errors stop the
+// console with status 2 and the file's name and line, without the usage text.
+TEST_F(Kelconsole, ReadsItsConfigurationFileAndTellsItsVersion) {
+    const std::string config = dir_.str() + "/root/etc/opt/zantio/kelconsole/kelconsole.conf";
+    dir_.Write("root/etc/opt/zantio/kelconsole/kelconsole.conf",
+               "# the test's console\nplugins = " + plugins_ + "\naccounts = " + accounts_ +
+                   "\nlisten = 127.0.0.1:0\n");
+    Child console({}, dir_, "configured");
+    ASSERT_FALSE(console.WaitForUrl().empty()) << console.Err();
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 0);
+    EXPECT_THAT(console.Err(), HasSubstr("unloaded " + plugins_ + "/test_plugin.so"));
+    EXPECT_THAT(console.Out(), HasSubstr("created " + accounts_));
+
+    dir_.Write("root/etc/opt/zantio/kelconsole/kelconsole.conf",
+               "listen = 127.0.0.1:0\ncolour = blue\n");
+    Child broken({}, dir_, "broken");
+    EXPECT_EQ(broken.Wait(), 2);
+    EXPECT_EQ(broken.Err(), "kelconsole: " + config + ":2: unknown setting \"colour\"\n");
+    // The command line does not mend the file.
+    Child still({"--listen=127.0.0.1:0"}, dir_, "still");
+    EXPECT_EQ(still.Wait(), 2);
+
+    Child version({"--version"}, dir_, "version");
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_EQ(version.Out(), "kelconsole " KELCONSOLE_EXPECTED_VERSION "\n");
+    EXPECT_EQ(version.Err(), "");
+}
+
+}  // namespace
