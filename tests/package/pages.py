@@ -25,8 +25,10 @@ class NoRedirect(urllib.request.HTTPRedirectHandler):
 opener = urllib.request.build_opener(NoRedirect)
 
 
-def fetch(path, data=None, cookie=None):
+def fetch(path, data=None, cookie=None, language=None):
     headers = {"Origin": url}
+    if language:
+        headers["Accept-Language"] = language
     if cookie:
         headers["Cookie"] = cookie
     body = urllib.parse.urlencode(data).encode() if data is not None else None
@@ -43,8 +45,8 @@ def fail(text):
     sys.exit(1)
 
 
-def page(path, cookie, *expected):
-    status, _, body = fetch(path, cookie=cookie)
+def page(path, cookie, *expected, language=None):
+    status, _, body = fetch(path, cookie=cookie, language=language)
     if status != 200:
         fail(f"{path}: status {status}")
     for text in expected:
@@ -82,3 +84,7 @@ page("/cifsofm/" + urllib.parse.quote(volume), cookie, name)
 page("/cifscons", cookie, connection["user"])
 page(f"/cifscons/ConnectionNumber/{connection['number']:08X}", cookie, connection["user"], name)
 page("/cifslogs", cookie, "libkel2cifs.log")
+
+# The installed catalogues: a German and a French browser get their language.
+page("/cifsofm", cookie, "CIFS: Geöffnete Dateien verwalten", 'lang="de"', language="de-DE,de;q=0.9")
+page("/cifsofm", cookie, "Gérer les fichiers ouverts CIFS", 'lang="fr"', language="fr")
