@@ -44,7 +44,9 @@ const Locales &MessageLocales() {
         made.english = newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(nullptr));
         for (std::size_t i = 0; i < kOfferedCount; ++i) {
             for (const char *name : kOffered[i].locales) {
-                made.offered[i] = newlocale(LC_MESSAGES_MASK, name, static_cast<locale_t>(nullptr));
+                // Dates too ("%c" of the login times); numbers stay those of the C locale.
+                made.offered[i] = newlocale(LC_MESSAGES_MASK | LC_TIME_MASK, name,
+                                            static_cast<locale_t>(nullptr));
                 if (made.offered[i] != nullptr) {
                     break;
                 }

@@ -1,10 +1,11 @@
 // language.h: the language of each request's pages.
 //
 // The console offers English (the texts as written), German and French. Each request's language
-// is taken from its Accept-Language header and set as the LC_MESSAGES category of the request
-// thread's own locale (uselocale) while the console and the plug-in write the page, so that
-// gettext answers every text in it, the plug-in's domain and the console's own ("kelconsole")
-// alike; another request on another thread keeps its own language. Languages whose locale data
+// is taken from its Accept-Language header and set as the LC_MESSAGES and LC_TIME categories of
+// the request thread's own locale (uselocale) while the console and the plug-in write the page,
+// so that gettext answers every text in it, the plug-in's domain and the console's own
+// ("kelconsole") alike, and dates name their days and months in it; another request on another
+// thread keeps its own language. Languages whose locale data
 // is missing on the machine (glibc's newlocale needs the compiled de_DE.UTF-8 and fr_FR.UTF-8,
 // which Debian's locales-all package holds) are not offered: their requests get English.
 #ifndef KEL_CONSOLE_LANGUAGE_H

@@ -400,6 +400,11 @@ TEST_F(KelconsoleInLanguages, AGermanPageShowsNoEnglishTextOfOurs) {
             EXPECT_THAT(body, Not(HasSubstr("'" + english + "'"))) << path;
         }
     }
+    // The login times name their day and month in German ("Mi 09 Dez 2026 ..."), not in English.
+    const std::string list = Fetch("/cifscons", "de").body;
+    EXPECT_TRUE(std::regex_search(list, std::regex(">(Mo|Di|Mi|Do|Fr|Sa|So) [0-9]{2} [A-Z]")))
+        << list;
+    EXPECT_FALSE(std::regex_search(list, std::regex(">(Mon|Tue|Wed|Thu|Fri|Sat|Sun) ")));
 }
 
 TEST_F(KelconsoleInLanguages, ConcurrentRequestsEachGetTheirOwnLanguage) {
