@@ -47,7 +47,9 @@ bool MakeDirectories(const std::string &dir, std::string *error) {
     return true;
 }
 
-bool ReadFile(const std::string &path, std::string *text, int *error) {
+}  // namespace
+
+bool ReadWholeFile(const std::string &path, std::size_t limit, std::string *text, int *error) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
@@ -68,11 +70,18 @@ bool ReadFile(const std::string &path, std::string *text, int *error) {
         if (got == 0) {
             break;
         }
+        if (text->size() + static_cast<std::size_t>(got) > limit) {
+            *error = EFBIG;
+            close(fd);
+            return false;
+        }
         text->append(chunk, static_cast<std::size_t>(got));
     }
     close(fd);
     return true;
 }
+
+namespace {
 
 // An exclusive lock on "path.lock", held for the life of the object.
 class FileLock {
@@ -214,7 +223,7 @@ bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, st
     if (missing != nullptr) {
         *missing = false;
     }
-    if (!ReadFile(path, &text, &failure)) {
+    if (!ReadWholeFile(path, SIZE_MAX, &text, &failure)) {
         if (missing != nullptr) {
             *missing = failure == ENOENT;
         }

@@ -38,6 +38,10 @@ bool ParseAccess(std::string_view text, unsigned int *access);
 bool ParseAccounts(std::string_view text, std::vector<Account> *accounts, std::string *error);
 std::string FormatAccounts(const std::vector<Account> &accounts);
 
+// Reads the whole file at `path` into *text; false with the errno in *error (EFBIG when it holds
+// more than `limit` bytes).
+bool ReadWholeFile(const std::string &path, std::size_t limit, std::string *text, int *error);
+
 // Reads the file. *missing (when given) is set when the file does not exist, which is also an
 // error.
 bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, std::string *error,

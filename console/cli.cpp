@@ -250,38 +250,13 @@ std::string_view TrimBlanks(std::string_view text) {
 
 // Reads a file of at most kMaxConfigFileSize bytes; false with *error (errno in *code).
 bool ReadSmallFile(const std::string &path, std::string *text, int *code, std::string *error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *code = errno;
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
+    if (ReadWholeFile(path, kMaxConfigFileSize, text, code)) {
+        return true;
     }
-    char chunk[4096];
-    text->clear();
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof(chunk));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            *code = errno;
-            *error = "cannot read " + path + ": " + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        if (text->size() + static_cast<std::size_t>(got) > kMaxConfigFileSize) {
-            *code = EFBIG;
-            *error = path + ": longer than " + std::to_string(kMaxConfigFileSize) + " bytes";
-            close(fd);
-            return false;
-        }
-        text->append(chunk, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    return true;
+    *error = *code == EFBIG
+                 ? path + ": longer than " + std::to_string(kMaxConfigFileSize) + " bytes"
+                 : "cannot read " + path + ": " + std::strerror(*code);
+    return false;
 }
 
 }  // namespace

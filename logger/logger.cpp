@@ -240,11 +240,12 @@ class LineBuffer {
 
     // One conversion of a format, written with the arguments it takes; `escape` for texts.
     template <typename T>
-    void Conversion(const char *spec, int stars, int first, int second, T value, bool escape) {
+    void Conversion(const char *directive, int stars, int first, int second, T value, bool escape) {
         char small[256];
-        int needed = stars == 0   ? std::snprintf(small, sizeof(small), spec, value)
-                     : stars == 1 ? std::snprintf(small, sizeof(small), spec, first, value)
-                                  : std::snprintf(small, sizeof(small), spec, first, second, value);
+        int needed = stars == 0 ? std::snprintf(small, sizeof(small), directive, value)
+                     : stars == 1
+                         ? std::snprintf(small, sizeof(small), directive, first, value)
+                         : std::snprintf(small, sizeof(small), directive, first, second, value);
         if (needed < 0) {
             failed_ = true;
             return;
@@ -258,9 +259,9 @@ class LineBuffer {
                 failed_ = true;
                 return;
             }
-            stars == 0   ? std::snprintf(large.get(), size, spec, value)
-            : stars == 1 ? std::snprintf(large.get(), size, spec, first, value)
-                         : std::snprintf(large.get(), size, spec, first, second, value);
+            stars == 0   ? std::snprintf(large.get(), size, directive, value)
+            : stars == 1 ? std::snprintf(large.get(), size, directive, first, value)
+                         : std::snprintf(large.get(), size, directive, first, second, value);
             text = large.get();
         }
         if (escape) {
@@ -311,10 +312,10 @@ class LineBuffer {
                 Append(percent);  // not a conversion: written as it stands
                 break;
             }
-            char spec[32];
-            const std::size_t specLength = static_cast<std::size_t>(cursor - percent + 1);
-            std::memcpy(spec, percent, specLength);
-            spec[specLength] = '\0';
+            char directive[32];
+            const std::size_t directiveLength = static_cast<std::size_t>(cursor - percent + 1);
+            std::memcpy(directive, percent, directiveLength);
+            directive[directiveLength] = '\0';
             text = cursor + 1;
             switch (conversion) {
                 case '%':
@@ -323,11 +324,12 @@ class LineBuffer {
                 case 'd':
                 case 'i':
                     if (length == "ll" || length == "j") {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long long), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, long long),
+                                   false);
                     } else if (length == "l" || length == "z" || length == "t") {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, long), false);
                     } else {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, int), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, int), false);
                     }
                     break;
                 case 'u':
@@ -335,23 +337,25 @@ class LineBuffer {
                 case 'x':
                 case 'X':
                     if (length == "ll" || length == "j") {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned long long),
-                                   false);
+                        Conversion(directive, stars, star[0], star[1],
+                                   va_arg(rest, unsigned long long), false);
                     } else if (length == "l" || length == "z" || length == "t") {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned long),
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, unsigned long),
                                    false);
                     } else {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, unsigned), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, unsigned),
+                                   false);
                     }
                     break;
                 case 'c':
-                    Conversion(spec, stars, star[0], star[1], va_arg(rest, int), true);
+                    Conversion(directive, stars, star[0], star[1], va_arg(rest, int), true);
                     break;
                 case 's':
-                    Conversion(spec, stars, star[0], star[1], va_arg(rest, const char *), true);
+                    Conversion(directive, stars, star[0], star[1], va_arg(rest, const char *),
+                               true);
                     break;
                 case 'p':
-                    Conversion(spec, stars, star[0], star[1], va_arg(rest, void *), false);
+                    Conversion(directive, stars, star[0], star[1], va_arg(rest, void *), false);
                     break;
                 case 'f':
                 case 'F':
@@ -362,16 +366,17 @@ class LineBuffer {
                 case 'a':
                 case 'A':
                     if (length == "L") {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, long double), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, long double),
+                                   false);
                     } else {
-                        Conversion(spec, stars, star[0], star[1], va_arg(rest, double), false);
+                        Conversion(directive, stars, star[0], star[1], va_arg(rest, double), false);
                     }
                     break;
                 case 'n':
                     (void)va_arg(rest, void *);  // writes nothing here
                     break;
                 default:
-                    AppendEscaped(spec, specLength);
+                    AppendEscaped(directive, directiveLength);
                     break;
             }
         }

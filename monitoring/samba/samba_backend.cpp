@@ -84,6 +84,12 @@ bool IsLiveProcess(const ServerId &server) {
     return server.pid != 0 && server.pid <= static_cast<uint64_t>(INT_MAX);
 }
 
+// Whether the process runs on this machine: outside a cluster, or on this node of it.
+bool IsThisNode(const SambaSettings &settings, const ServerId &server) {
+    return server.vnn == kNonClusterVnn ||
+           (settings.haveLocalVnn && server.vnn == settings.localVnn);
+}
+
 // The kernel's counters of each session's client connection, for sessions of this node.
 template <typename IsLocal>
 std::vector<std::optional<SambaTraffic>> SessionTraffic(const std::vector<SambaSession> &sessions,
@@ -124,9 +130,7 @@ SambaBackend::SambaBackend(SambaSettings settings)
       tools_(ToolOptionsOf(settings_)),
       messenger_(tools_, settings_.configPath) {
     const SambaSettings &s = settings_;
-    auto local = [s](const ServerId &server) {
-        return server.vnn == kNonClusterVnn || (s.haveLocalVnn && server.vnn == s.localVnn);
-    };
+    auto local = [s](const ServerId &server) { return IsThisNode(s, server); };
     lookups_.processStart = [local](const ServerId &server) -> std::optional<uint64_t> {
         if (!local(server)) {
             return std::nullopt;
@@ -381,8 +385,7 @@ void SambaBackend::CloseByMessage(const Taken &taken, std::vector<Target> *targe
     std::vector<Target> left;
     for (Target &target : *targets) {
         // Samba's messaging bindings reach the processes of this machine only.
-        const bool here = target.open.server.vnn == kNonClusterVnn ||
-                          (settings_.haveLocalVnn && target.open.server.vnn == settings_.localVnn);
+        const bool here = IsThisNode(settings_, target.open.server);
         (here ? reachable : left).push_back(std::move(target));
     }
     *targets = std::move(left);

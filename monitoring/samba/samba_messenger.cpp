@@ -19,7 +19,10 @@ namespace {
 
 // The helper. Answers "ready" once Samba's messaging is set up (or "fail <why>" and exits),
 // then one line per request: "ok" when the message was delivered, "error <why>" when not. It
-// exits when its input ends or after a minute without requests.
+// exits when its input ends or after a minute without requests. The message is MSG_SMB_CLOSE_FILE
+// (0x0313 in Samba's messaging.idl): 76 little-endian bytes laid out as the server's share mode
+// entry message, of which the close reads the file id (device, inode, extension at 34) and the
+// share_file_id (at 58).
 constexpr char kScript[] = R"PY(import os, select, struct, sys
 def say(text):
     os.write(1, (text.replace("\n", " ") + "\n").encode("utf-8", "replace"))
@@ -65,34 +68,12 @@ constexpr std::size_t kChunk = 256;
 // The longest line read from the helper.
 constexpr std::size_t kLineLimit = 4096;
 
-void PutLittleEndian(std::vector<uint8_t> *bytes, std::size_t at, uint64_t value,
-                     std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
 }  // namespace
-
-const char *MessengerScript() {
-    return kScript;
-}
 
 std::string CloseRequestLine(const CloseTarget &target) {
     return "close " + std::to_string(target.pid) + " " + std::to_string(target.vnn) + " " +
            std::to_string(target.devid) + " " + std::to_string(target.inode) + " " +
            std::to_string(target.extid) + " " + std::to_string(target.shareFileId) + "\n";
-}
-
-std::vector<uint8_t> CloseMessageBytes(const CloseTarget &target) {
-    std::vector<uint8_t> bytes(76, 0);
-    PutLittleEndian(&bytes, 0, target.pid & 0xFFFFFFFFu, 4);
-    PutLittleEndian(&bytes, 34, target.devid, 8);
-    PutLittleEndian(&bytes, 42, target.inode, 8);
-    PutLittleEndian(&bytes, 50, target.extid, 8);
-    PutLittleEndian(&bytes, 58, target.shareFileId & 0xFFFFFFFFu, 4);
-    PutLittleEndian(&bytes, 72, target.vnn, 4);
-    return bytes;
 }
 
 CloseMessenger::CloseMessenger(ToolOptions tools, std::string configPath)

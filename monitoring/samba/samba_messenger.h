@@ -30,8 +30,6 @@
 namespace cifsmon {
 
 inline constexpr char kPythonTool[] = "python3";
-// The server's close message (MSG_SMB_CLOSE_FILE of Samba's messaging.idl).
-inline constexpr uint32_t kCloseFileMessage = 0x0313;
 
 // One open as the close message names it.
 struct CloseTarget {
@@ -45,14 +43,6 @@ struct CloseTarget {
 
 // The line the helper is sent for one target: "close <pid> <vnn> <devid> <inode> <extid> <id>".
 std::string CloseRequestLine(const CloseTarget &target);
-
-// The 76 bytes of the close message for a target, as the server lays out a share mode entry
-// message (little-endian; only the file id and share_file_id are read by the close): for tests
-// and for the helper script's own layout, which must match.
-std::vector<uint8_t> CloseMessageBytes(const CloseTarget &target);
-
-// The Python program the helper runs.
-const char *MessengerScript();
 
 class CloseMessenger {
   public:
