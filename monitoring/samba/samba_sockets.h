@@ -60,6 +60,7 @@ struct TcpCounters {
     uint64_t dataSegsIn = 0;     // tcpi_data_segs_in: segments received that carried payload
     uint64_t segsOut = 0;        // tcpi_segs_out: segments sent, retransmissions included
     uint64_t dataSegsOut = 0;    // tcpi_data_segs_out: segments sent that carried payload
+    uint64_t lastDataRecvMs = 0;  // tcpi_last_data_recv: milliseconds since data last came in
 
     bool operator==(const TcpCounters &) const = default;
 };
