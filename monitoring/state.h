@@ -46,7 +46,7 @@ struct OpenDetail {
 struct OpenFileGroup {
     std::string volume;  // the name of a Volume of the same State
     std::vector<std::string> paths;
-    std::vector<OpenDetail> details;
+    std::vector<OpenDetail> details = {};
 
     // The detail of paths[index].
     OpenDetail DetailOf(std::size_t index) const {

@@ -33,7 +33,7 @@ struct SambaTraffic {
     uint64_t bytesRead = 0;     // sent to the client and acknowledged by it
     uint64_t bytesWritten = 0;  // received from the client
     uint32_t requests = 0;      // data segments received from the client
-    std::optional<uint64_t> idleSeconds;  // since the client last sent data
+    std::optional<uint64_t> idleSeconds = {};  // since the client last sent data
 };
 
 struct SambaLookups {
