@@ -1,7 +1,8 @@
 // backend.h: what a source of CIFS server data provides to the library's entry points.
 //
 // A backend reports the whole server as one State snapshot per listing, and carries out the
-// close actions and the ending of a session. Implementations are safe to call from several threads at once.
+// close actions and the ending of a session. Implementations are safe to call from several threads
+// at once.
 #ifndef CIFSMONITORING_BACKEND_H
 #define CIFSMONITORING_BACKEND_H
 

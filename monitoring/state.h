@@ -32,7 +32,7 @@ inline constexpr uint32_t kShareDelete = 0x4;
 
 // How one connection holds one file open. A server that does not tell gives these values.
 struct OpenDetail {
-    uint64_t openedAt = 0;        // the connection's first open of the file; 0: not known
+    uint64_t openedAt = 0;          // the connection's first open of the file; 0: not known
     uint32_t access = kAccessRead;  // what its opens may do together
     uint32_t shareMode = kShareRead | kShareWrite;  // what every one of its opens allows others
     std::string oplock = "none";  // "none", "level II", "exclusive", "batch", "lease (RWH)"

@@ -209,8 +209,8 @@ int DemoBackend::CloseOpenOfConnection(unsigned int number, std::string_view pat
     });
 }
 
-int DemoBackend::PlanClose(const std::vector<OpenRef> &targets,
-                           std::shared_ptr<const State> *state, std::vector<OpenRef> *plan) {
+int DemoBackend::PlanClose(const std::vector<OpenRef> &targets, std::shared_ptr<const State> *state,
+                           std::vector<OpenRef> *plan) {
     plan->clear();
     int status = Load(state);
     if (status != kStatusOk) {

@@ -327,9 +327,9 @@ OpenDetail MakeOpenDetail(Random &random, const Connection &c, uint64_t now) {
     const uint64_t since = c.loginTime;
     const uint64_t span = now > since ? now - since : 0;
     detail.openedAt = span > 0 ? since + 1 + random.Below(span) : since;
-    static constexpr std::array<uint32_t, 4> kAccess = {
-        kAccessRead, kAccessRead, kAccessRead | kAccessWrite,
-        kAccessRead | kAccessWrite | kAccessDelete};
+    static constexpr std::array<uint32_t, 4> kAccess = {kAccessRead, kAccessRead,
+                                                        kAccessRead | kAccessWrite,
+                                                        kAccessRead | kAccessWrite | kAccessDelete};
     detail.access = random.Pick(kAccess);
     // An editor that writes lets others read only; a reader lets everyone do anything.
     if (detail.access & kAccessWrite) {

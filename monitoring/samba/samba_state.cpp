@@ -267,8 +267,9 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
             const OpenDetail detail = DetailOfOpen(file.opens[o]);
             auto known = opened[owner].paths.find(file.path);
             if (known != opened[owner].paths.end()) {
-                MergeDetail(&opened[owner].groups[known->second.first].details[known->second.second],
-                            detail);
+                MergeDetail(
+                    &opened[owner].groups[known->second.first].details[known->second.second],
+                    detail);
                 continue;
             }
             std::string volume =

@@ -30,9 +30,9 @@ namespace cifsmon {
 // the real system, tests with fixed answers.
 // What the kernel counted on a session's client connection.
 struct SambaTraffic {
-    uint64_t bytesRead = 0;     // sent to the client and acknowledged by it
-    uint64_t bytesWritten = 0;  // received from the client
-    uint32_t requests = 0;      // data segments received from the client
+    uint64_t bytesRead = 0;                    // sent to the client and acknowledged by it
+    uint64_t bytesWritten = 0;                 // received from the client
+    uint32_t requests = 0;                     // data segments received from the client
     std::optional<uint64_t> idleSeconds = {};  // since the client last sent data
 };
 

@@ -58,7 +58,7 @@ struct SambaTreeConnect {
 struct SambaOpen {
     ServerId server;
     std::optional<uint32_t> uid;
-    uint64_t shareFileId = 0;  // numbers the opens of one process
+    uint64_t shareFileId = 0;             // numbers the opens of one process
     std::optional<uint64_t> openedAt;     // "opened_at", seconds since 1970-01-01 UTC
     std::optional<uint32_t> accessMask;   // "access_mask": the NT access mask
     std::optional<uint32_t> shareAccess;  // "sharemode": FILE_SHARE_READ/WRITE/DELETE (1, 2, 4)

@@ -23,7 +23,8 @@ std::string ArrayText(const char (&array)[N]) {
     EXPECT_LT(length, N) << "an array without its terminator";
     for (std::size_t i = length; i < N; ++i) {
         if (array[i] != '\0') {
-            ADD_FAILURE() << "stale byte " << i << " after \"" << std::string(array, length) << "\"";
+            ADD_FAILURE() << "stale byte " << i << " after \"" << std::string(array, length)
+                          << "\"";
             break;
         }
     }
@@ -64,15 +65,14 @@ inline std::string RenderSessions(const CifsSession *list, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {
         const CifsSession &r = list[i];
-        text += std::to_string(r.connNumber) + " node=" + Node(r.node) +
-                " user=" + ArrayText(r.user) + " client=" + ArrayText(r.client) +
-                " machine=" + ArrayText(r.machine) + " dialect=" + ArrayText(r.dialect) +
-                " signing=" + ArrayText(r.signing) + " encryption=" + ArrayText(r.encryption) +
-                " files=" + std::to_string(r.openFileCount) +
-                " since=" + std::to_string(r.connectedSince) + " idle=" +
-                (r.idleSeconds == UINT64_MAX ? std::string("unknown")
-                                             : std::to_string(r.idleSeconds)) +
-                " in=" + std::to_string(r.bytesIn) + " out=" + std::to_string(r.bytesOut) + "\n";
+        text +=
+            std::to_string(r.connNumber) + " node=" + Node(r.node) + " user=" + ArrayText(r.user) +
+            " client=" + ArrayText(r.client) + " machine=" + ArrayText(r.machine) +
+            " dialect=" + ArrayText(r.dialect) + " signing=" + ArrayText(r.signing) +
+            " encryption=" + ArrayText(r.encryption) + " files=" + std::to_string(r.openFileCount) +
+            " since=" + std::to_string(r.connectedSince) + " idle=" +
+            (r.idleSeconds == UINT64_MAX ? std::string("unknown") : std::to_string(r.idleSeconds)) +
+            " in=" + std::to_string(r.bytesIn) + " out=" + std::to_string(r.bytesOut) + "\n";
     }
     return text;
 }

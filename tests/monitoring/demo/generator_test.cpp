@@ -173,11 +173,11 @@ TEST(DemoGenerator, SessionsAndOpensCarryDetailsAsSambaReportsThem) {
     EXPECT_EQ(dialects.size(), 3u);
     EXPECT_GT(dialects["SMB3_11"], dialects["SMB3_02"]);
     EXPECT_GT(dialects["SMB3_02"], dialects["SMB2_10"]);
-    EXPECT_THAT(signing, ::testing::IsSupersetOf({"no", "AES-128-GMAC", "AES-128-CMAC",
-                                                  "HMAC-SHA256"}));
+    EXPECT_THAT(signing,
+                ::testing::IsSupersetOf({"no", "AES-128-GMAC", "AES-128-CMAC", "HMAC-SHA256"}));
     EXPECT_THAT(encryption, ::testing::IsSupersetOf({"no", "AES-128-GCM", "AES-128-CCM"}));
-    EXPECT_THAT(oplocks, ::testing::IsSupersetOf({"none", "batch", "level II", "lease (RWH)",
-                                                  "lease (R)"}));
+    EXPECT_THAT(oplocks,
+                ::testing::IsSupersetOf({"none", "batch", "level II", "lease (RWH)", "lease (R)"}));
     EXPECT_TRUE(shareModes.count(cifsmon::kShareRead)) << "some opens deny writing";
     EXPECT_GT(idle, 0u) << "some clients have been quiet a while";
 }

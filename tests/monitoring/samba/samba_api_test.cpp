@@ -600,8 +600,9 @@ TEST_F(SambaAdminTest, EndingASessionShutsItsServerProcessDownAndNamesWhoElseItS
     EXPECT_EQ(Log("smbcontrol").size(), 2u);
 
     // smbcontrol failing: the call fails with its reason.
-    AddTool("smbcontrol", "case \"$*\" in *num-children) echo '3 children'; exit 0;; esac\n"
-                          "echo 'cannot send' >&2; exit 1\n");
+    AddTool("smbcontrol",
+            "case \"$*\" in *num-children) echo '3 children'; exit 0;; esac\n"
+            "echo 'cannot send' >&2; exit 1\n");
     EXPECT_EQ(Ext_EndSession(numbers_.at("CORP+anna")), cifsmon::kStatusToolFailed);
     EXPECT_THAT(LastFailure(), HasSubstr("cannot send"));
 }

@@ -38,8 +38,8 @@ inline cifsmon::SambaStatus RecordedStatus(const std::string &name = "smbstatus.
     return status;
 }
 
-// The client connection of 10.1.2.4:50950 has counters (idle for 17 seconds), every process started at
-// kRecordedDay + 60, user 1001 is in "bob" and "Filer Admins", every other uid in the group
+// The client connection of 10.1.2.4:50950 has counters (idle for 17 seconds), every process started
+// at kRecordedDay + 60, user 1001 is in "bob" and "Filer Admins", every other uid in the group
 // smbstatus named.
 inline cifsmon::SambaLookups FixedLookups() {
     cifsmon::SambaLookups lookups;

@@ -461,7 +461,8 @@ TEST_F(SambaLiveTest, ClosingOneConnectionsOpenLeavesAnotherConnectionsOpenOfThe
     Open(root, "c.txt", "docs/root", 1);
     Open(guest, "c.txt", "docs/nobody", 1);
     const Listed before = List();
-    ASSERT_THAT(OpenFiles(), UnorderedElementsAre("root " + Docs("c.txt"), "nobody " + Docs("c.txt")));
+    ASSERT_THAT(OpenFiles(),
+                UnorderedElementsAre("root " + Docs("c.txt"), "nobody " + Docs("c.txt")));
 
     CifsOpenRef target{static_cast<uint16_t>(before.numbers.at("nobody")), nullptr};
     const std::string path = Docs("c.txt");
