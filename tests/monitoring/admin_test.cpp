@@ -2,6 +2,7 @@
 // state with and without the details (golden file), their order against the three pages'
 // listings, cut texts, the Free calls and argument errors, planning, the exact close, ending a
 // session, and the action observer.
+#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -290,6 +291,19 @@ TEST_F(ObserverTest, SettingAnotherWaitsForTheRunningObserver) {
     action.join();
     replace.join();
     EXPECT_THAT(blocking.order, ElementsAre("observer done", "set returned"));
+}
+
+TEST(AdminExports, TheSharedLibraryExportsEveryCallOfTheHeader) {
+    void *library = dlopen(CIFSMON_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const char *name :
+         {"Ext_ListOpenFiles", "Ext_FreeOpenFiles", "Ext_ListSessions", "Ext_FreeSessions",
+          "Ext_PlanClose", "Ext_CloseOpenFile", "Ext_EndSession", "Ext_SetActionObserver"}) {
+        EXPECT_NE(dlsym(library, name), nullptr) << name;
+    }
+    EXPECT_EQ(dlsym(library, "_ZN7cifsmon12NotifyActionEijPKci"), nullptr)
+        << "the library's own code stays private";
+    dlclose(library);
 }
 
 }  // namespace
