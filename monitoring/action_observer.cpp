@@ -21,6 +21,27 @@ Observer &TheObserver() {
     return observer;
 }
 
+// Whether the calling thread is inside an observer: an action the observer makes is told to it
+// under the lock the thread already holds (a shared lock taken twice by one thread may wait
+// for a writer queued in between, forever).
+thread_local bool insideObserver = false;
+
+void Tell(const Observer &current, int action, unsigned int connNumber, const char *path,
+          int status) {
+    if (current.observer == nullptr) {
+        return;
+    }
+    try {
+        std::string report;
+        LastReport(&report);
+        CifsActionReport said{action, connNumber, path, status, report.c_str()};
+        insideObserver = true;
+        current.observer(&said, current.context);
+    } catch (...) {
+        // An observer's failure (or a report that could not be copied) is not the action's.
+    }
+}
+
 }  // namespace
 
 void SetActionObserver(CifsActionObserver observer, void *context) {
@@ -32,18 +53,13 @@ void SetActionObserver(CifsActionObserver observer, void *context) {
 
 void NotifyAction(int action, unsigned int connNumber, const char *path, int status) {
     Observer &current = TheObserver();
-    std::shared_lock<std::shared_mutex> lock(current.mutex);
-    if (current.observer == nullptr) {
+    if (insideObserver) {
+        Tell(current, action, connNumber, path, status);
         return;
     }
-    try {
-        std::string report;
-        LastReport(&report);
-        CifsActionReport said{action, connNumber, path, status, report.c_str()};
-        current.observer(&said, current.context);
-    } catch (...) {
-        // An observer's failure (or a report that could not be copied) is not the action's.
-    }
+    std::shared_lock<std::shared_mutex> lock(current.mutex);
+    Tell(current, action, connNumber, path, status);
+    insideObserver = false;
 }
 
 }  // namespace cifsmon

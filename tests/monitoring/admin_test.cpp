@@ -255,6 +255,20 @@ TEST_F(ObserverTest, HearsEveryActionOnceWithItsStatusAndReport) {
     EXPECT_EQ(heard.lines.size(), 7u) << "a removed observer hears nothing";
 }
 
+TEST_F(ObserverTest, AnActionOfTheObserverIsToldToItToo) {
+    Heard heard;
+    auto observer = [](const CifsActionReport *report, void *context) {
+        Record(report, context);
+        if (report->action == CIFSMON_ACTION_CLOSE_CONNECTION_FILES) {
+            Ext_EndSession(report->connNumber);
+        }
+    };
+    ASSERT_EQ(Ext_SetActionObserver(observer, &heard), 0);
+    ASSERT_EQ(Ext_CloseFileByID(3), 0);
+    EXPECT_THAT(heard.lines, ElementsAre("2 3 (none) 0 []", "4 3 (none) 0 []"));
+    ASSERT_EQ(Ext_SetActionObserver(nullptr, nullptr), 0) << "no lock is left behind";
+}
+
 TEST_F(ObserverTest, SettingAnotherWaitsForTheRunningObserver) {
     // The observer blocks until released; the thread replacing it must not return before.
     struct Blocking {
