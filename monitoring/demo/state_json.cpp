@@ -125,16 +125,15 @@ void ReadVolumes(Json &array, State *state) {
     }
 }
 
-// A group's "details", one object per path: every key may be left out (OpenDetail's value).
+// A group's "details", one object per path in the order of the paths: every key may be left out
+// (OpenDetail's value).
 std::vector<OpenDetail> ReadDetails(Json &array, std::size_t paths, const std::string &where) {
     if (!array.is_array()) {
         Fail(where, "must be an array");
     }
-    if (array.size() != paths) {
-        Fail(where, "must hold one entry per path (" + std::to_string(paths) + ")");
-    }
-    std::vector<OpenDetail> details(array.size());
-    for (std::size_t i = 0; i < array.size(); ++i) {
+    // Paths added to a group by hand get the defaults; details past the paths are ignored.
+    std::vector<OpenDetail> details(paths);
+    for (std::size_t i = 0; i < array.size() && i < paths; ++i) {
         const std::string itemWhere = Index(where, i);
         Json &item = array[i];
         if (!item.is_object()) {

@@ -30,8 +30,8 @@ inline constexpr int kStateFormatVersion = 1;
 // Required: "volumes" and "connections" arrays, each volume's non-empty unique "name", each
 // connection's "number" (0 to 65535) and "user"; every other key may be missing (empty text,
 // zero, no entries). Unknown keys are ignored. Two groups of one connection naming the same
-// volume are merged (with their details: a group without them gets the defaults); a group
-// naming no listed volume, details that are not one per path, a text holding a NUL byte, an
+// volume are merged (with their details: a path without its detail gets the defaults); a group
+// naming no listed volume, a text holding a NUL byte, an
 // empty path or a wrong type makes the document invalid.
 [[nodiscard]] bool ParseState(std::string_view text, State *state, std::string *error);
 

@@ -93,22 +93,28 @@ TEST(StateJson, BytesThatAreNotUtf8AreKeptInEveryText) {
 
 TEST(StateJson, DetailsKeepTheirPathsThroughMergesAndAreWrittenOnlyWhenKnown) {
     // The second group of DATA has details and the first none: the merged group gets the
-    // defaults for the first group's paths.
+    // defaults for the first group's paths. A path added without its detail (/e) gets the
+    // defaults too, and a detail past the paths is ignored.
     const char *document = R"json({"volumes": [{"name": "DATA"}], "connections": [
         {"number": 1, "user": "u", "dialect": "SMB3_02", "signing": "AES-128-CMAC",
          "encryption": "no", "idleSeconds": 0, "node": 3,
          "openFiles": [{"volume": "DATA", "paths": ["/a"]},
-                       {"volume": "DATA", "paths": ["/b"],
+                       {"volume": "DATA", "paths": ["/b", "/e"],
                         "details": [{"openedAt": 9, "access": 2, "shareMode": 5,
                                      "oplock": "lease (RWH)"}]}]},
+        {"number": 3, "user": "w", "openFiles": [{"volume": "DATA", "paths": ["/f"],
+                        "details": [{"openedAt": 1}, {"openedAt": 2}]}]},
         {"number": 2, "user": "v", "openFiles": [{"volume": "DATA", "paths": ["/c"]}]}]})json";
     cifsmon::State state;
     std::string error;
     ASSERT_TRUE(cifsmon::ParseState(document, &state, &error)) << error;
     const cifsmon::OpenFileGroup &group = state.connections[0].openFiles.at(0);
-    ASSERT_EQ(group.details.size(), 2u);
+    ASSERT_EQ(group.details.size(), 3u);
     EXPECT_EQ(group.details[0], cifsmon::OpenDetail());
     EXPECT_EQ(group.details[1].openedAt, 9u);
+    EXPECT_EQ(group.details[2], cifsmon::OpenDetail());
+    ASSERT_EQ(state.connections[1].openFiles.at(0).details.size(), 1u);
+    EXPECT_EQ(state.connections[1].openFiles[0].details[0].openedAt, 1u);
     EXPECT_EQ(group.details[1].shareMode, cifsmon::kShareRead | cifsmon::kShareDelete);
     EXPECT_EQ(state.connections[0].idleSeconds, std::optional<uint64_t>(0));
     EXPECT_EQ(state.connections[0].node, 3u);
@@ -160,9 +166,6 @@ TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
         {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
              "securityEquivalences": "cn=x"}]})",
          "connections[0].securityEquivalences: must be an array of texts"},
-        {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
-             "openFiles": [{"volume": "X", "paths": ["/a", "/b"], "details": [{}]}]}]})",
-         "connections[0].openFiles[0].details: must hold one entry per path (2)"},
         {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
              "openFiles": [{"volume": "X", "paths": ["/a"], "details": [{"access": 8}]}]}]})",
          "connections[0].openFiles[0].details[0].access: must be an integer from 0 to 7"},
