@@ -1,9 +1,14 @@
-// The entry points of cifsmonitoring/monitoring.h: argument checks, the current backend's
-// snapshot, and the records built from it (records.h). No exception leaves an entry point.
+// The entry points of cifsmonitoring/monitoring.h and administration.h: argument checks, the
+// current backend's snapshot, and the records built from it (records.h, admin_records.h); every
+// action is told to the action observer (action_observer.h). No exception leaves an entry point.
+#include <cstdlib>
 #include <new>
 
+#include "cifsmonitoring/administration.h"
 #include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
+#include "monitoring/action_observer.h"
+#include "monitoring/admin_records.h"
 #include "monitoring/backend_registry.h"
 #include "monitoring/call_report.h"
 #include "monitoring/records.h"
@@ -58,6 +63,17 @@ int FreeAndClear(Record **record, void (*free)(Record *)) {
     free(*record);
     *record = nullptr;
     return kStatusOk;
+}
+
+// A listing's out-parameters of administration.h: null and 0 until it succeeds.
+template <typename Record>
+void ClearListing(Record **list, std::size_t *count) {
+    if (list != nullptr) {
+        *list = nullptr;
+    }
+    if (count != nullptr) {
+        *count = 0;
+    }
 }
 
 }  // namespace
@@ -138,7 +154,7 @@ int Ext_GetConnInfo(unsigned int connNumber, UserInfo_s **info) {
 }
 
 int Ext_CloseFileByFileName(const char *path) {
-    return Guarded([&] {
+    const int result = Guarded([&] {
         if (path == nullptr || *path == '\0') {
             return kStatusInvalidArgument;
         }
@@ -146,13 +162,118 @@ int Ext_CloseFileByFileName(const char *path) {
         int status = cifsmon::AcquireBackend(&backend);
         return status != kStatusOk ? status : backend->CloseFileByPath(path);
     });
+    cifsmon::NotifyAction(CIFSMON_ACTION_CLOSE_FILE, 0, path, result);
+    return result;
 }
 
 int Ext_CloseFileByID(unsigned int connNumber) {
-    return Guarded([&] {
+    const int result = Guarded([&] {
         std::shared_ptr<cifsmon::Backend> backend;
         int status = cifsmon::AcquireBackend(&backend);
         return status != kStatusOk ? status : backend->CloseFilesOfConnection(connNumber);
+    });
+    cifsmon::NotifyAction(CIFSMON_ACTION_CLOSE_CONNECTION_FILES, connNumber, nullptr, result);
+    return result;
+}
+
+int Ext_ListOpenFiles(CifsOpenFile **list, size_t *count) {
+    cifsmon::ClearListing(list, count);
+    return Guarded([&] {
+        if (list == nullptr || count == nullptr) {
+            return kStatusInvalidArgument;
+        }
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status
+                                   : cifsmon::BuildOpenFileList(*state, nullptr, list, count);
+    });
+}
+
+int Ext_FreeOpenFiles(CifsOpenFile **list) {
+    if (list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    std::free(*list);
+    *list = nullptr;
+    return kStatusOk;
+}
+
+int Ext_ListSessions(CifsSession **list, size_t *count) {
+    cifsmon::ClearListing(list, count);
+    return Guarded([&] {
+        if (list == nullptr || count == nullptr) {
+            return kStatusInvalidArgument;
+        }
+        std::shared_ptr<const State> state;
+        int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status : cifsmon::BuildSessionList(*state, list, count);
+    });
+}
+
+int Ext_FreeSessions(CifsSession **list) {
+    if (list == nullptr) {
+        return kStatusInvalidArgument;
+    }
+    std::free(*list);
+    *list = nullptr;
+    return kStatusOk;
+}
+
+int Ext_PlanClose(const CifsOpenRef *targets, size_t targetCount, CifsOpenFile **list,
+                  size_t *count) {
+    cifsmon::ClearListing(list, count);
+    return Guarded([&] {
+        if (list == nullptr || count == nullptr || (targets == nullptr && targetCount > 0)) {
+            return kStatusInvalidArgument;
+        }
+        std::vector<cifsmon::OpenRef> refs;
+        refs.reserve(targetCount);
+        for (size_t i = 0; i < targetCount; ++i) {
+            if (targets[i].path == nullptr || *targets[i].path == '\0') {
+                return kStatusInvalidArgument;
+            }
+            refs.push_back(cifsmon::OpenRef{targets[i].connNumber, targets[i].path});
+        }
+        std::shared_ptr<cifsmon::Backend> backend;
+        int status = cifsmon::AcquireBackend(&backend);
+        if (status != kStatusOk) {
+            return status;
+        }
+        std::shared_ptr<const State> state;
+        std::vector<cifsmon::OpenRef> plan;
+        status = backend->PlanClose(refs, &state, &plan);
+        return status != kStatusOk ? status
+                                   : cifsmon::BuildOpenFileList(*state, &plan, list, count);
+    });
+}
+
+int Ext_CloseOpenFile(unsigned int connNumber, const char *path) {
+    const int result = Guarded([&] {
+        if (path == nullptr || *path == '\0') {
+            return kStatusInvalidArgument;
+        }
+        std::shared_ptr<cifsmon::Backend> backend;
+        int status = cifsmon::AcquireBackend(&backend);
+        return status != kStatusOk ? status : backend->CloseOpenOfConnection(connNumber, path);
+    });
+    cifsmon::NotifyAction(CIFSMON_ACTION_CLOSE_OPEN_FILE, connNumber, path, result);
+    return result;
+}
+
+int Ext_EndSession(unsigned int connNumber) {
+    const int result = Guarded([&] {
+        std::shared_ptr<cifsmon::Backend> backend;
+        int status = cifsmon::AcquireBackend(&backend);
+        return status != kStatusOk ? status : backend->EndSession(connNumber);
+    });
+    cifsmon::NotifyAction(CIFSMON_ACTION_END_SESSION, connNumber, nullptr, result);
+    return result;
+}
+
+int Ext_SetActionObserver(CifsActionObserver observer, void *context) {
+    return Guarded([&] {
+        cifsmon::SetActionObserver(observer, context);
+        return kStatusOk;
     });
 }
 

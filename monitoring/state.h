@@ -6,7 +6,9 @@
 #ifndef CIFSMONITORING_STATE_H
 #define CIFSMONITORING_STATE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +19,39 @@ struct Volume {
     std::string path;  // the directory the volume serves; informational
 };
 
-// The files one connection holds open on one volume, as full server paths.
+// The node of a server that is not part of a cluster (CIFSMON_NO_NODE).
+inline constexpr uint32_t kNoNode = UINT32_MAX;
+
+// Bits of OpenDetail.access and shareMode (CIFSMON_ACCESS_* and CIFSMON_SHARE_*).
+inline constexpr uint32_t kAccessRead = 0x1;
+inline constexpr uint32_t kAccessWrite = 0x2;
+inline constexpr uint32_t kAccessDelete = 0x4;
+inline constexpr uint32_t kShareRead = 0x1;
+inline constexpr uint32_t kShareWrite = 0x2;
+inline constexpr uint32_t kShareDelete = 0x4;
+
+// How one connection holds one file open. A server that does not tell gives these values.
+struct OpenDetail {
+    uint64_t openedAt = 0;          // the connection's first open of the file; 0: not known
+    uint32_t access = kAccessRead;  // what its opens may do together
+    uint32_t shareMode = kShareRead | kShareWrite;  // what every one of its opens allows others
+    std::string oplock = "none";  // "none", "level II", "exclusive", "batch", "lease (RWH)"
+
+    bool operator==(const OpenDetail &) const = default;
+};
+
+// The files one connection holds open on one volume, as full server paths, and how it holds
+// them: details is empty (nothing known: every path has the OpenDetail defaults) or parallel to
+// paths, index for index. Whatever removes a path removes its detail too.
 struct OpenFileGroup {
     std::string volume;  // the name of a Volume of the same State
     std::vector<std::string> paths;
+    std::vector<OpenDetail> details = {};
+
+    // The detail of paths[index].
+    OpenDetail DetailOf(std::size_t index) const {
+        return index < details.size() ? details[index] : OpenDetail();
+    }
 };
 
 struct Connection {
@@ -38,6 +69,15 @@ struct Connection {
     std::string privileges;   // "Supervisor", "Non-Supervisor"
     std::vector<std::string> securityEquivalences;
     std::vector<OpenFileGroup> openFiles;  // at most one group per volume, no empty group
+
+    // The session's details beyond the three pages; empty texts are not known.
+    std::string clientAddress;  // the whole client address (address may be cut); empty: address
+    std::string machine;        // the machine name the client gave
+    std::string dialect;        // "SMB3_11", "SMB2_10", "NT1", ...
+    std::string signing;        // "AES-128-GMAC", ..., "no"
+    std::string encryption;     // "AES-128-GCM", ..., "no"
+    std::optional<uint64_t> idleSeconds;  // since the client last sent anything
+    uint32_t node = kNoNode;              // the cluster node serving it
 };
 
 struct State {

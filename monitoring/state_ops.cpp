@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <unordered_set>
+#include <utility>
 
 #include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
@@ -38,18 +39,65 @@ std::vector<std::size_t> FindConnections(const State &state, unsigned int number
     return found;
 }
 
+namespace {
+
+// Removes `path` from the group, its details in step; returns how many went.
+std::size_t RemoveFromGroup(OpenFileGroup *group, std::string_view path) {
+    std::size_t removed = 0;
+    std::size_t kept = 0;
+    const bool detailed = group->details.size() == group->paths.size();
+    for (std::size_t i = 0; i < group->paths.size(); ++i) {
+        if (group->paths[i] == path) {
+            ++removed;
+            continue;
+        }
+        if (kept != i) {
+            group->paths[kept] = std::move(group->paths[i]);
+            if (detailed) {
+                group->details[kept] = std::move(group->details[i]);
+            }
+        }
+        ++kept;
+    }
+    group->paths.resize(kept);
+    group->details.resize(detailed ? kept : 0);
+    return removed;
+}
+
+std::size_t RemoveFromConnection(Connection *connection, std::string_view path) {
+    std::size_t removed = 0;
+    for (OpenFileGroup &group : connection->openFiles) {
+        removed += RemoveFromGroup(&group, path);
+    }
+    std::erase_if(connection->openFiles,
+                  [](const OpenFileGroup &group) { return group.paths.empty(); });
+    return removed;
+}
+
+}  // namespace
+
 std::size_t RemoveOpenFile(State *state, std::string_view path) {
     std::size_t removed = 0;
     for (Connection &connection : state->connections) {
-        for (OpenFileGroup &group : connection.openFiles) {
-            auto end = std::remove(group.paths.begin(), group.paths.end(), path);
-            removed += static_cast<std::size_t>(group.paths.end() - end);
-            group.paths.erase(end, group.paths.end());
-        }
-        std::erase_if(connection.openFiles,
-                      [](const OpenFileGroup &group) { return group.paths.empty(); });
+        removed += RemoveFromConnection(&connection, path);
     }
     return removed;
+}
+
+std::size_t RemoveOpenOfConnection(State *state, unsigned int number, std::string_view path) {
+    std::size_t removed = 0;
+    for (std::size_t index : FindConnections(*state, number)) {
+        removed += RemoveFromConnection(&state->connections[index], path);
+    }
+    return removed;
+}
+
+std::size_t RemoveConnection(State *state, unsigned int number) {
+    const std::vector<std::size_t> found = FindConnections(*state, number);
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        state->connections.erase(state->connections.begin() + static_cast<std::ptrdiff_t>(*it));
+    }
+    return found.size();
 }
 
 bool RemoveFilesOfConnection(State *state, unsigned int number, std::size_t *removed) {

@@ -37,6 +37,13 @@ std::vector<std::string_view> OpenPaths(const State &state);
 // were removed; 0 leaves the state as it was.
 std::size_t RemoveOpenFile(State *state, std::string_view path);
 
+// Removes `path` from the connections carrying `number` (on any volume), their details in step.
+// Returns how many opens were removed.
+std::size_t RemoveOpenOfConnection(State *state, unsigned int number, std::string_view path);
+
+// Removes the connections carrying `number` with their open files. Returns how many went.
+std::size_t RemoveConnection(State *state, unsigned int number);
+
 // Removes every open file of the connections carrying `number`; the connections stay. Returns
 // false when no connection carries the number. *removed counts the opens removed.
 bool RemoveFilesOfConnection(State *state, unsigned int number, std::size_t *removed);

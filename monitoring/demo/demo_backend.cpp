@@ -183,4 +183,51 @@ int DemoBackend::CloseFilesOfConnection(unsigned int number) {
     });
 }
 
+int DemoBackend::CloseOpenOfConnection(unsigned int number, std::string_view path) {
+    return Update([number, path](State *state) {
+        if (FindConnections(*state, number).empty()) {
+            return kStatusNotFound;
+        }
+        // A path cut to fit names the one path of the connection it stands for.
+        std::vector<std::string_view> paths;
+        for (std::size_t index : FindConnections(*state, number)) {
+            for (const OpenFileGroup &group : state->connections[index].openFiles) {
+                paths.insert(paths.end(), group.paths.begin(), group.paths.end());
+            }
+        }
+        std::string resolved;
+        std::size_t candidates = 0;
+        int status = ResolveClosePath(path, paths, &resolved, &candidates);
+        if (status == kStatusAmbiguous) {
+            SetFailureReason("the shortened name stands for " + std::to_string(candidates) +
+                             " open files");
+        }
+        if (status != kStatusOk) {
+            return status;
+        }
+        return RemoveOpenOfConnection(state, number, resolved) > 0 ? kStatusOk : kStatusNotFound;
+    });
+}
+
+int DemoBackend::PlanClose(const std::vector<OpenRef> &targets, std::shared_ptr<const State> *state,
+                           std::vector<OpenRef> *plan) {
+    plan->clear();
+    int status = Load(state);
+    if (status != kStatusOk) {
+        return status;
+    }
+    for (const OpenRef &target : targets) {
+        if (IsOpen(**state, target)) {
+            plan->push_back(target);
+        }
+    }
+    return kStatusOk;
+}
+
+int DemoBackend::EndSession(unsigned int number) {
+    return Update([number](State *state) {
+        return RemoveConnection(state, number) > 0 ? kStatusOk : kStatusNotFound;
+    });
+}
+
 }  // namespace cifsmon

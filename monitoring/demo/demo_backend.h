@@ -31,6 +31,11 @@ class DemoBackend : public Backend {
     int Snapshot(std::shared_ptr<const State> *state) override;
     int CloseFileByPath(std::string_view path) override;
     int CloseFilesOfConnection(unsigned int number) override;
+    int CloseOpenOfConnection(unsigned int number, std::string_view path) override;
+    // The demo server closes every open alone: the plan is the targets that are open.
+    int PlanClose(const std::vector<OpenRef> &targets, std::shared_ptr<const State> *state,
+                  std::vector<OpenRef> *plan) override;
+    int EndSession(unsigned int number) override;
 
   private:
     struct ContentKey {

@@ -261,7 +261,94 @@ void AddOpen(Connection *connection, const std::string &volume, std::string path
             return;
         }
     }
-    connection->openFiles.push_back(OpenFileGroup{volume, {std::move(path)}});
+    connection->openFiles.push_back(OpenFileGroup{volume, {std::move(path)}, {}});
+}
+
+// What smbstatus would say of the session and its opens. Drawn from a stream of its own, so that
+// the rest of the data is the same with or without it.
+constexpr uint64_t kDetailStream = 0x5eed0fde7a115ULL;
+
+struct DialectMix {
+    std::string_view dialect;
+    unsigned percent;  // of the sessions
+};
+constexpr std::array<DialectMix, 3> kDialects = {
+    {{"SMB3_11", 70}, {"SMB3_02", 20}, {"SMB2_10", 10}}};
+
+std::string_view PickDialect(Random &random) {
+    uint64_t draw = random.Below(100);
+    for (const DialectMix &mix : kDialects) {
+        if (draw < mix.percent) {
+            return mix.dialect;
+        }
+        draw -= mix.percent;
+    }
+    return kDialects.front().dialect;
+}
+
+std::string MachineName(const Connection &c, std::size_t index) {
+    // Windows names: department prefix, a number, upper case, at most 15 characters.
+    std::string name = c.type == "Active Directory" ? "WS-" : "PC-";
+    name += std::to_string(1000 + index % 9000);
+    return name;
+}
+
+void AddSessionDetails(Random &random, std::size_t index, uint64_t now, Connection *c) {
+    c->machine = random.Percent(85) ? MachineName(*c, index) : std::string();
+    const std::string_view dialect = PickDialect(random);
+    c->dialect = std::string(dialect);
+    // Samba names the signing and encryption algorithms as smbstatus prints them; SMB 3.1.1
+    // signs with AES-GMAC, 3.0.2 with AES-CMAC, 2.1 with HMAC-SHA256, and only SMB 3 encrypts.
+    const bool signs = c->loginStatus == "Logged-In" && random.Percent(75);
+    if (!signs) {
+        c->signing = "no";
+    } else if (dialect == "SMB3_11") {
+        c->signing = "AES-128-GMAC";
+    } else if (dialect == "SMB3_02") {
+        c->signing = "AES-128-CMAC";
+    } else {
+        c->signing = "HMAC-SHA256";
+    }
+    if (dialect != "SMB2_10" && random.Percent(25)) {
+        static constexpr std::array<std::string_view, 3> kCiphers = {"AES-128-GCM", "AES-256-GCM",
+                                                                     "AES-128-CCM"};
+        c->encryption = std::string(dialect == "SMB3_11" ? random.Pick(kCiphers) : kCiphers[2]);
+    } else {
+        c->encryption = "no";
+    }
+    // Most clients talk every few seconds; some have been quiet for hours.
+    const uint64_t loggedIn = now > c->loginTime ? now - c->loginTime : 0;
+    uint64_t idle = random.Percent(70) ? random.Below(120) : random.Below(6 * 60 * 60);
+    c->idleSeconds = std::min(idle, loggedIn);
+}
+
+OpenDetail MakeOpenDetail(Random &random, const Connection &c, uint64_t now) {
+    OpenDetail detail;
+    const uint64_t since = c.loginTime;
+    const uint64_t span = now > since ? now - since : 0;
+    detail.openedAt = span > 0 ? since + 1 + random.Below(span) : since;
+    static constexpr std::array<uint32_t, 4> kAccess = {kAccessRead, kAccessRead,
+                                                        kAccessRead | kAccessWrite,
+                                                        kAccessRead | kAccessWrite | kAccessDelete};
+    detail.access = random.Pick(kAccess);
+    // An editor that writes lets others read only; a reader lets everyone do anything.
+    if (detail.access & kAccessWrite) {
+        detail.shareMode = random.Percent(60) ? kShareRead : kShareRead | kShareWrite;
+    } else {
+        detail.shareMode =
+            random.Percent(70) ? kShareRead | kShareWrite | kShareDelete : kShareRead | kShareWrite;
+    }
+    if (c.dialect == "SMB2_10" || random.Percent(30)) {
+        static constexpr std::array<std::string_view, 4> kOplocks = {"none", "level II",
+                                                                     "exclusive", "batch"};
+        detail.oplock = std::string(random.Pick(kOplocks));
+    } else {
+        static constexpr std::array<std::string_view, 3> kLeases = {"lease (RWH)", "lease (RH)",
+                                                                    "lease (R)"};
+        detail.oplock =
+            std::string((detail.access & kAccessWrite) ? kLeases[0] : random.Pick(kLeases));
+    }
+    return detail;
 }
 
 }  // namespace
@@ -308,6 +395,17 @@ bool GenerateDemoState(const GeneratorOptions &options, State *state, std::strin
         std::size_t volume = PickVolume(random, options.volumes);
         AddOpen(&state->connections[connection], state->volumes[volume].name,
                 maker.Next(volume, connection, person));
+    }
+    Random details(options.seed ^ kDetailStream);
+    for (std::size_t i = 0; i < state->connections.size(); ++i) {
+        Connection &connection = state->connections[i];
+        AddSessionDetails(details, i, options.now, &connection);
+        for (OpenFileGroup &group : connection.openFiles) {
+            group.details.reserve(group.paths.size());
+            for (std::size_t p = 0; p < group.paths.size(); ++p) {
+                group.details.push_back(MakeOpenDetail(details, connection, options.now));
+            }
+        }
     }
     // Groups in volume order, as a server would list them.
     std::unordered_map<std::string_view, std::size_t> volumeIndex;

@@ -125,6 +125,37 @@ void ReadVolumes(Json &array, State *state) {
     }
 }
 
+// A group's "details", one object per path in the order of the paths: every key may be left out
+// (OpenDetail's value).
+std::vector<OpenDetail> ReadDetails(Json &array, std::size_t paths, const std::string &where) {
+    if (!array.is_array()) {
+        Fail(where, "must be an array");
+    }
+    // Paths added to a group by hand get the defaults; details past the paths are ignored.
+    std::vector<OpenDetail> details(paths);
+    for (std::size_t i = 0; i < array.size() && i < paths; ++i) {
+        const std::string itemWhere = Index(where, i);
+        Json &item = array[i];
+        if (!item.is_object()) {
+            Fail(itemWhere, "must be an object");
+        }
+        OpenDetail &detail = details[i];
+        detail.openedAt = OptionalUnsigned(item, "openedAt", UINT64_MAX, itemWhere);
+        if (item.contains("access")) {
+            detail.access = static_cast<uint32_t>(OptionalUnsigned(
+                item, "access", kAccessRead | kAccessWrite | kAccessDelete, itemWhere));
+        }
+        if (item.contains("shareMode")) {
+            detail.shareMode = static_cast<uint32_t>(OptionalUnsigned(
+                item, "shareMode", kShareRead | kShareWrite | kShareDelete, itemWhere));
+        }
+        if (item.contains("oplock")) {
+            detail.oplock = OptionalText(item, "oplock", itemWhere);
+        }
+    }
+    return details;
+}
+
 void ReadOpenFiles(Json &array, const std::unordered_set<std::string_view> &volumes,
                    const std::string &where, Connection *connection) {
     std::unordered_map<std::string, std::size_t> groupOfVolume;
@@ -144,17 +175,30 @@ void ReadOpenFiles(Json &array, const std::unordered_set<std::string_view> &volu
         }
         std::vector<std::string> paths =
             TextArray(RequiredArray(item, "paths", itemWhere), Member(itemWhere, "paths"), true);
+        std::vector<OpenDetail> details;
+        if (auto it = item.find("details"); it != item.end()) {
+            details = ReadDetails(*it, paths.size(), Member(itemWhere, "details"));
+        }
         if (paths.empty()) {
             continue;
         }
         auto [it, added] = groupOfVolume.emplace(volumeName, connection->openFiles.size());
         if (added) {
-            connection->openFiles.push_back(OpenFileGroup{std::move(volumeName), std::move(paths)});
-        } else {
-            std::vector<std::string> &kept = connection->openFiles[it->second].paths;
-            for (std::string &path : paths) {
-                kept.push_back(std::move(path));
+            connection->openFiles.push_back(
+                OpenFileGroup{std::move(volumeName), std::move(paths), std::move(details)});
+            continue;
+        }
+        OpenFileGroup &kept = connection->openFiles[it->second];
+        if (!details.empty() || !kept.details.empty()) {
+            // Details stay parallel to the paths: a group without them gets the defaults.
+            kept.details.resize(kept.paths.size());
+            details.resize(paths.size());
+            for (OpenDetail &detail : details) {
+                kept.details.push_back(std::move(detail));
             }
+        }
+        for (std::string &path : paths) {
+            kept.paths.push_back(std::move(path));
         }
     }
 }
@@ -195,6 +239,17 @@ void ReadConnections(Json &array, State *state) {
         if (auto it = item.find("securityEquivalences"); it != item.end()) {
             connection.securityEquivalences =
                 TextArray(*it, Member(where, "securityEquivalences"), false);
+        }
+        connection.machine = OptionalText(item, "machine", where);
+        connection.dialect = OptionalText(item, "dialect", where);
+        connection.signing = OptionalText(item, "signing", where);
+        connection.encryption = OptionalText(item, "encryption", where);
+        if (item.contains("idleSeconds")) {
+            connection.idleSeconds = OptionalUnsigned(item, "idleSeconds", UINT64_MAX, where);
+        }
+        if (item.contains("node")) {
+            connection.node =
+                static_cast<uint32_t>(OptionalUnsigned(item, "node", UINT32_MAX, where));
         }
         if (auto it = item.find("openFiles"); it != item.end()) {
             if (!it->is_array()) {
@@ -320,6 +375,44 @@ void AppendField(std::string *out, const char *key, uint64_t number) {
     *out += std::to_string(number);
 }
 
+// The session's details, each only when known, so that a state without them is written as
+// before.
+void AppendSessionDetails(std::string *out, const Connection &c) {
+    const std::pair<const char *, const std::string *> texts[] = {{"machine", &c.machine},
+                                                                  {"dialect", &c.dialect},
+                                                                  {"signing", &c.signing},
+                                                                  {"encryption", &c.encryption}};
+    for (const auto &[key, text] : texts) {
+        if (!text->empty()) {
+            AppendField(out, key, *text);
+        }
+    }
+    if (c.idleSeconds) {
+        AppendField(out, "idleSeconds", *c.idleSeconds);
+    }
+    if (c.node != kNoNode) {
+        AppendField(out, "node", static_cast<uint64_t>(c.node));
+    }
+}
+
+// A group's "details" when it has them, one object per path.
+void AppendDetails(std::string *out, const OpenFileGroup &group) {
+    if (group.details.empty()) {
+        return;
+    }
+    *out += ",\"details\":[";
+    for (std::size_t i = 0; i < group.paths.size(); ++i) {
+        const OpenDetail detail = group.DetailOf(i);
+        *out += i > 0 ? ",{\"openedAt\":" : "{\"openedAt\":";
+        *out += std::to_string(detail.openedAt);
+        AppendField(out, "access", static_cast<uint64_t>(detail.access));
+        AppendField(out, "shareMode", static_cast<uint64_t>(detail.shareMode));
+        AppendField(out, "oplock", std::string_view(detail.oplock));
+        *out += "}";
+    }
+    *out += "]";
+}
+
 }  // namespace
 
 std::string SerializeState(const State &state) {
@@ -350,6 +443,7 @@ std::string SerializeState(const State &state) {
         AppendField(&out, "loginTime", c.loginTime);
         AppendField(&out, "loginStatus", c.loginStatus);
         AppendField(&out, "privileges", c.privileges);
+        AppendSessionDetails(&out, c);
         out += ",\"securityEquivalences\":";
         AppendStrings(&out, c.securityEquivalences);
         out += ",\"openFiles\":[";
@@ -358,6 +452,7 @@ std::string SerializeState(const State &state) {
             AppendString(&out, c.openFiles[g].volume);
             out += ",\"paths\":";
             AppendStrings(&out, c.openFiles[g].paths);
+            AppendDetails(&out, c.openFiles[g]);
             out += "}";
         }
         out += "]}";

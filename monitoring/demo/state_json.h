@@ -1,6 +1,7 @@
 // state_json.h: the demo backend's state file, a JSON document, to and from a State.
 //
-// Layout (every key is listed in README.md):
+// Layout (every key, the optional details of sessions and opens among them, is listed in
+// README.md):
 //   {"format": "cifsmonitoring-demo-state", "version": 1,
 //    "volumes": [{"name": "DATA", "path": "/srv/cifs/DATA"}, ...],
 //    "connections": [{"number": 1, "address": "10.1.2.3", "user": "...", "type": "...",
@@ -29,8 +30,9 @@ inline constexpr int kStateFormatVersion = 1;
 // Required: "volumes" and "connections" arrays, each volume's non-empty unique "name", each
 // connection's "number" (0 to 65535) and "user"; every other key may be missing (empty text,
 // zero, no entries). Unknown keys are ignored. Two groups of one connection naming the same
-// volume are merged; a group naming no listed volume, a text holding a NUL byte, an empty path
-// or a wrong type makes the document invalid.
+// volume are merged (with their details: a path without its detail gets the defaults); a group
+// naming no listed volume, a text holding a NUL byte, an
+// empty path or a wrong type makes the document invalid.
 [[nodiscard]] bool ParseState(std::string_view text, State *state, std::string *error);
 
 // The document for a state: volumes one per line, connections one per line, every text's bytes

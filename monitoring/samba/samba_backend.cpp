@@ -1,5 +1,6 @@
 #include "monitoring/samba/samba_backend.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,7 +118,8 @@ std::vector<std::optional<SambaTraffic>> SessionTraffic(const std::vector<SambaS
         if (counters[q]) {
             traffic[asked[q]] = SambaTraffic{
                 counters[q]->bytesAcked, counters[q]->bytesReceived,
-                static_cast<uint32_t>(std::min<uint64_t>(counters[q]->dataSegsIn, UINT32_MAX))};
+                static_cast<uint32_t>(std::min<uint64_t>(counters[q]->dataSegsIn, UINT32_MAX)),
+                counters[q]->lastDataRecvMs / 1000};
         }
     }
     return traffic;
@@ -653,6 +655,191 @@ int SambaBackend::CloseFileByPath(std::string_view path) {
         }
     }
     return CloseTargets(*taken, std::move(targets));
+}
+
+int SambaBackend::TargetsOfConnectionPath(const Taken &taken, unsigned int number,
+                                          std::string_view path, std::vector<Target> *targets) {
+    targets->clear();
+    if (number < kFirstConnectionNumber || number > kLastConnectionNumber) {
+        return kStatusNotFound;
+    }
+    bool found = false;
+    for (std::size_t i = 0; i < taken.status.sessions.size(); ++i) {
+        found = found || taken.numbers[i] == number;
+    }
+    if (!found) {
+        return kStatusNotFound;
+    }
+    // The session's open paths, among which a path cut to fit is resolved.
+    auto owned = [&](std::size_t f, std::size_t o) {
+        const std::size_t owner = taken.owners.of[f][o];
+        return owner != OpenOwners::kNone && taken.numbers[owner] == number &&
+               IsLiveProcess(taken.status.openFiles[f].opens[o].server);
+    };
+    std::vector<std::string_view> paths;
+    for (std::size_t f = 0; f < taken.status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = taken.status.openFiles[f];
+        for (std::size_t o = 0; o < file.opens.size() && !file.directory; ++o) {
+            if (owned(f, o)) {
+                paths.push_back(file.path);
+                break;
+            }
+        }
+    }
+    std::string wanted;
+    std::size_t candidates = 0;
+    int status = ResolveClosePath(path, paths, &wanted, &candidates);
+    if (status == kStatusAmbiguous) {
+        SetFailureReason("the shortened name stands for " + std::to_string(candidates) +
+                         " open files");
+    }
+    if (status != kStatusOk) {
+        return status;
+    }
+    for (std::size_t f = 0; f < taken.status.openFiles.size(); ++f) {
+        const SambaOpenFile &file = taken.status.openFiles[f];
+        if (file.path != wanted || file.directory) {
+            continue;
+        }
+        for (std::size_t o = 0; o < file.opens.size(); ++o) {
+            if (owned(f, o)) {
+                targets->push_back(Target{&file, file.opens[o], taken.owners.of[f][o]});
+            }
+        }
+    }
+    return targets->empty() ? kStatusNotFound : kStatusOk;
+}
+
+int SambaBackend::CloseOpenOfConnection(unsigned int number, std::string_view path) {
+    std::shared_ptr<const Taken> taken;
+    int status = Take(Purpose::kClose, &taken);
+    if (status != kStatusOk) {
+        return status;
+    }
+    std::vector<Target> targets;
+    status = TargetsOfConnectionPath(*taken, number, path, &targets);
+    if (status != kStatusOk) {
+        return status;
+    }
+    return CloseTargets(*taken, std::move(targets));
+}
+
+int SambaBackend::PlanClose(const std::vector<OpenRef> &targets,
+                            std::shared_ptr<const State> *state, std::vector<OpenRef> *plan) {
+    plan->clear();
+    std::shared_ptr<const Taken> taken;
+    int status = Take(Purpose::kListing, &taken);
+    if (status != kStatusOk) {
+        return status;
+    }
+    *state = taken->state;
+    const bool rpc = !settings_.rpcAuthFile.empty();
+    for (const OpenRef &ref : targets) {
+        std::vector<Target> opens;
+        if (TargetsOfConnectionPath(*taken, ref.number, ref.path, &opens) != kStatusOk) {
+            continue;
+        }
+        plan->push_back(OpenRef{ref.number, opens.front().file->path});
+        for (const Target &target : opens) {
+            if (rpc || IsThisNode(settings_, target.open.server)) {
+                continue;
+            }
+            // Closed by its share: the process's other files under that directory go along.
+            const std::string directory = NormalizeSharePath(target.file->servicePath);
+            for (std::size_t f = 0; f < taken->status.openFiles.size(); ++f) {
+                const SambaOpenFile &file = taken->status.openFiles[f];
+                if (file.directory || NormalizeSharePath(file.servicePath) != directory) {
+                    continue;
+                }
+                for (std::size_t o = 0; o < file.opens.size(); ++o) {
+                    const std::size_t owner = taken->owners.of[f][o];
+                    if (owner != OpenOwners::kNone &&
+                        file.opens[o].server.SameProcess(target.open.server)) {
+                        plan->push_back(OpenRef{taken->numbers[owner], file.path});
+                    }
+                }
+            }
+        }
+    }
+    return kStatusOk;
+}
+
+int SambaBackend::EndSession(unsigned int number) {
+    if (number < kFirstConnectionNumber || number > kLastConnectionNumber) {
+        return kStatusNotFound;
+    }
+    std::shared_ptr<const Taken> taken;
+    int status = Take(Purpose::kClose, &taken);
+    if (status != kStatusOk) {
+        return status;
+    }
+    const std::vector<SambaSession> &sessions = taken->status.sessions;
+    std::vector<ServerId> processes;
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        if (taken->numbers[i] != number) {
+            continue;
+        }
+        bool known = false;
+        for (const ServerId &server : processes) {
+            known = known || server.SameProcess(sessions[i].server);
+        }
+        if (!known) {
+            processes.push_back(sessions[i].server);
+        }
+    }
+    if (processes.empty()) {
+        return kStatusNotFound;
+    }
+    int result = kStatusOk;
+    for (const ServerId &server : processes) {
+        std::size_t owner = OpenOwners::kNone;
+        std::vector<std::string> others;
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            if (!sessions[i].server.SameProcess(server)) {
+                continue;
+            }
+            if (taken->numbers[i] == number) {
+                owner = owner == OpenOwners::kNone ? i : owner;
+            } else {
+                others.push_back("connection " + std::to_string(taken->numbers[i]) + " (user " +
+                                 sessions[i].userName + ")");
+            }
+        }
+        const std::string who = Describe(*taken, server, owner);
+        std::string error;
+        if (!IsLiveProcess(server)) {
+            error = "cannot end " + who + ": it has no server process";
+        } else if (ShutdownProcess(tools_, settings_.configPath, server, &error) == kStatusOk) {
+            Report("ended " + who + " by shutting its server process down");
+            if (!others.empty()) {
+                const std::string note = "the server process " + ProcessDestination(server) +
+                                         " also served " + JoinPaths(others) +
+                                         ", which ended with it";
+                Report(note);
+                AddCloseNote(note);
+            }
+            continue;
+        }
+        Report("ending " + who + " failed: " + error);
+        SetFailureReason(error);
+        result = kStatusToolFailed;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        closedSinceKept_ = true;
+    }
+    // The process leaves its session records as it exits; the next listing should not show it.
+    for (const ServerId &server : processes) {
+        if (!IsLiveProcess(server) || !IsThisNode(settings_, server)) {
+            continue;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kCloseGrace;
+        while (kill(static_cast<pid_t>(server.pid), 0) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kCloseCheckPause);
+        }
+    }
+    return result;
 }
 
 }  // namespace cifsmon

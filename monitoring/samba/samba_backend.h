@@ -49,6 +49,19 @@ class SambaBackend : public Backend {
     int Snapshot(std::shared_ptr<const State> *state) override;
     int CloseFileByPath(std::string_view path) override;
     int CloseFilesOfConnection(unsigned int number) override;
+    // The opens of the path held by the connection's session, by the close message; where that
+    // cannot be sent, as the other closes fall back (the share closed in the process takes the
+    // process's other files there along).
+    int CloseOpenOfConnection(unsigned int number, std::string_view path) override;
+    // The targets that are open, and for those whose process the close message cannot reach (a
+    // process of another cluster node) while no RPC account is configured, every other file
+    // that process holds under the same share directory, which closing the share takes along.
+    int PlanClose(const std::vector<OpenRef> &targets, std::shared_ptr<const State> *state,
+                  std::vector<OpenRef> *plan) override;
+    // `smbcontrol <process> shutdown` to the session's server process: MSG_SHUTDOWN, which an
+    // smbd child answers by exiting cleanly (its opens close, its client is disconnected). A
+    // process carrying other sessions too ends them with it; the caller's report names them.
+    int EndSession(unsigned int number) override;
 
   private:
     struct Taken {
@@ -97,6 +110,9 @@ class SambaBackend : public Backend {
     // close-share, in each process holding one of the targets, of the shares serving the
     // target's directory; the caller's report names what else that closed.
     int CloseByShare(const Taken &taken, const std::vector<Target> &targets);
+    // The opens of the path (resolved among the session's) held by the sessions numbered so.
+    int TargetsOfConnectionPath(const Taken &taken, unsigned int number, std::string_view path,
+                                std::vector<Target> *targets);
     // Every way in turn, for targets the last way left.
     int CloseTargets(const Taken &taken, std::vector<Target> targets);
     // "connection N (user U, process P)" for messages; "process P" without an owner.

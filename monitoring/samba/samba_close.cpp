@@ -49,6 +49,15 @@ std::vector<std::string> CloseShareArguments(const std::string &configPath, cons
     return {"-s", configPath, "--", ProcessDestination(server), "close-share", share};
 }
 
+std::vector<std::string> ShutdownArguments(const std::string &configPath, const ServerId &server) {
+    return {"-s", configPath, "--", ProcessDestination(server), "shutdown"};
+}
+
+int ShutdownProcess(const ToolOptions &tools, const std::string &configPath, const ServerId &server,
+                    std::string *error) {
+    return Run(tools, kSmbcontrolTool, ShutdownArguments(configPath, server), error);
+}
+
 uint32_t RpcFileId(const ServerId &server, uint64_t shareFileId) {
     return static_cast<uint32_t>((server.pid << 16) | shareFileId);
 }

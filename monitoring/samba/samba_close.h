@@ -30,6 +30,11 @@ std::vector<std::string> CloseShareArguments(const std::string &configPath, cons
 
 // The id under which the server service knows an open: the process's pid in the upper and the
 // open's number in the lower 16 bits, as the service computes it when it lists and closes files.
+// `smbcontrol <process> shutdown`: MSG_SHUTDOWN, on which an smbd child process exits cleanly.
+std::vector<std::string> ShutdownArguments(const std::string &configPath, const ServerId &server);
+int ShutdownProcess(const ToolOptions &tools, const std::string &configPath, const ServerId &server,
+                    std::string *error);
+
 uint32_t RpcFileId(const ServerId &server, uint64_t shareFileId);
 
 std::vector<std::string> RpcCloseArguments(const std::string &configPath, const std::string &server,

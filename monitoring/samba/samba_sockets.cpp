@@ -76,6 +76,8 @@ TcpCounters CountersOf(std::span<const std::byte> info) {
         InfoField<decltype(Info::tcpi_segs_out)>(info, offsetof(Info, tcpi_segs_out));
     counters.dataSegsOut =
         InfoField<decltype(Info::tcpi_data_segs_out)>(info, offsetof(Info, tcpi_data_segs_out));
+    counters.lastDataRecvMs =
+        InfoField<decltype(Info::tcpi_last_data_recv)>(info, offsetof(Info, tcpi_last_data_recv));
     return counters;
 }
 

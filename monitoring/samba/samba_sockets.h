@@ -54,12 +54,13 @@ std::string DescribeEndpoint(const SocketEndpoint &endpoint);
 // What the kernel counts for one TCP socket (struct tcp_info); a field the running kernel does
 // not hand back is zero.
 struct TcpCounters {
-    uint64_t bytesReceived = 0;  // tcpi_bytes_received: payload bytes received, in order, once
-    uint64_t bytesAcked = 0;     // tcpi_bytes_acked: payload bytes sent that the peer acknowledged
-    uint64_t segsIn = 0;         // tcpi_segs_in: segments received, acknowledgements included
-    uint64_t dataSegsIn = 0;     // tcpi_data_segs_in: segments received that carried payload
-    uint64_t segsOut = 0;        // tcpi_segs_out: segments sent, retransmissions included
-    uint64_t dataSegsOut = 0;    // tcpi_data_segs_out: segments sent that carried payload
+    uint64_t bytesReceived = 0;   // tcpi_bytes_received: payload bytes received, in order, once
+    uint64_t bytesAcked = 0;      // tcpi_bytes_acked: payload bytes sent that the peer acknowledged
+    uint64_t segsIn = 0;          // tcpi_segs_in: segments received, acknowledgements included
+    uint64_t dataSegsIn = 0;      // tcpi_data_segs_in: segments received that carried payload
+    uint64_t segsOut = 0;         // tcpi_segs_out: segments sent, retransmissions included
+    uint64_t dataSegsOut = 0;     // tcpi_data_segs_out: segments sent that carried payload
+    uint64_t lastDataRecvMs = 0;  // tcpi_last_data_recv: milliseconds since data last came in
 
     bool operator==(const TcpCounters &) const = default;
 };

@@ -86,7 +86,58 @@ std::string VolumeOf(const SambaConfig &config, const SambaStatus &status,
     return first != nullptr ? first->name : std::string();
 }
 
+// NT access and share bits (FILE_READ_DATA, FILE_WRITE_DATA, FILE_APPEND_DATA, DELETE; and
+// FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE).
+constexpr uint32_t kNtReadData = 0x1;
+constexpr uint32_t kNtWriteData = 0x2;
+constexpr uint32_t kNtAppendData = 0x4;
+constexpr uint32_t kNtDelete = 0x10000;
+constexpr uint32_t kNtShareAll = 0x7;
+
+// Folds another open of the same file by the same session into its detail.
+void MergeDetail(OpenDetail *into, const OpenDetail &other) {
+    if (other.openedAt != 0 && (into->openedAt == 0 || other.openedAt < into->openedAt)) {
+        into->openedAt = other.openedAt;
+    }
+    into->access |= other.access;
+    into->shareMode &= other.shareMode;
+    if (into->oplock == "none") {
+        into->oplock = other.oplock;
+    }
+}
+
 }  // namespace
+
+std::string EndpointAddress(const std::string &endpoint) {
+    const std::size_t colon = endpoint.find(':');
+    const std::size_t port = endpoint.rfind(':');
+    if (colon == std::string::npos || port == colon) {
+        return std::string();
+    }
+    const std::string family = endpoint.substr(0, colon);
+    if (family != "ipv4" && family != "ipv6") {
+        return std::string();
+    }
+    return endpoint.substr(colon + 1, port - colon - 1);
+}
+
+OpenDetail DetailOfOpen(const SambaOpen &open) {
+    OpenDetail detail;
+    detail.openedAt = open.openedAt.value_or(0);
+    if (open.accessMask) {
+        const uint32_t mask = *open.accessMask;
+        detail.access = ((mask & kNtReadData) ? kAccessRead : 0) |
+                        ((mask & (kNtWriteData | kNtAppendData)) ? kAccessWrite : 0) |
+                        ((mask & kNtDelete) ? kAccessDelete : 0);
+    }
+    if (open.shareAccess) {
+        detail.shareMode = *open.shareAccess & kNtShareAll;
+    }
+    if (!open.oplock.empty()) {
+        detail.oplock = open.oplock;
+    }
+    return detail;
+}
 
 OpenOwners AttributeOpens(const SambaConfig &config, const SambaStatus &status,
                           const std::vector<uint16_t> &numbers, const SambaLookups &lookups) {
@@ -196,10 +247,11 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
     const std::vector<std::size_t> order = NumberOrder(numbers);
     const SessionsOfProcess sessionsOfProcess = GroupByProcess(status, order);
 
-    // Each session's open paths per volume, in smbstatus's order, each path once.
+    // Each session's open paths per volume, in smbstatus's order, each path once, and where
+    // each is (group, index).
     struct Opened {
         std::vector<OpenFileGroup> groups;
-        std::unordered_set<std::string> paths;
+        std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> paths;
     };
     std::vector<Opened> opened(status.sessions.size());
     for (std::size_t f = 0; f < status.openFiles.size(); ++f) {
@@ -209,7 +261,15 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
         }
         for (std::size_t o = 0; o < file.opens.size(); ++o) {
             const std::size_t owner = owners.of[f][o];
-            if (owner == OpenOwners::kNone || !opened[owner].paths.insert(file.path).second) {
+            if (owner == OpenOwners::kNone) {
+                continue;
+            }
+            const OpenDetail detail = DetailOfOpen(file.opens[o]);
+            auto known = opened[owner].paths.find(file.path);
+            if (known != opened[owner].paths.end()) {
+                MergeDetail(
+                    &opened[owner].groups[known->second.first].details[known->second.second],
+                    detail);
                 continue;
             }
             std::string volume =
@@ -219,10 +279,14 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
                 std::find_if(groups.begin(), groups.end(),
                              [&volume](const OpenFileGroup &g) { return g.volume == volume; });
             if (group == groups.end()) {
-                groups.push_back(OpenFileGroup{volume, {}});
+                groups.push_back(OpenFileGroup{volume, {}, {}});
                 group = groups.end() - 1;
             }
+            opened[owner].paths.emplace(
+                file.path, std::make_pair(static_cast<std::size_t>(group - groups.begin()),
+                                          group->paths.size()));
             group->paths.push_back(file.path);
+            group->details.push_back(detail);
         }
     }
 
@@ -286,7 +350,21 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
             connection.bytesRead = traffic[index]->bytesRead;
             connection.bytesWritten = traffic[index]->bytesWritten;
             connection.requestCount = traffic[index]->requests;
+            connection.idleSeconds = traffic[index]->idleSeconds;
         }
+        connection.clientAddress = EndpointAddress(session.clientEndpoint);
+        if (connection.clientAddress.empty()) {
+            connection.clientAddress = session.remoteMachine;
+        }
+        // Over SMB2 and later the server knows no name of the client and keeps its address.
+        if (session.remoteMachine != connection.clientAddress &&
+            session.remoteMachine != session.clientEndpoint) {
+            connection.machine = session.remoteMachine;
+        }
+        connection.dialect = session.dialect;
+        connection.signing = session.signing;
+        connection.encryption = session.encryption;
+        connection.node = session.server.vnn;
         connection.openFiles = std::move(opened[index].groups);
         state.connections.push_back(std::move(connection));
     }

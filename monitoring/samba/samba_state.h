@@ -30,9 +30,10 @@ namespace cifsmon {
 // the real system, tests with fixed answers.
 // What the kernel counted on a session's client connection.
 struct SambaTraffic {
-    uint64_t bytesRead = 0;     // sent to the client and acknowledged by it
-    uint64_t bytesWritten = 0;  // received from the client
-    uint32_t requests = 0;      // data segments received from the client
+    uint64_t bytesRead = 0;                    // sent to the client and acknowledged by it
+    uint64_t bytesWritten = 0;                 // received from the client
+    uint32_t requests = 0;                     // data segments received from the client
+    std::optional<uint64_t> idleSeconds = {};  // since the client last sent data
 };
 
 struct SambaLookups {
@@ -70,6 +71,11 @@ OpenOwners AttributeOpens(const SambaConfig &config, const SambaStatus &status,
 // listed share serves (a user's home share, a share removed from the configuration since) is
 // kept in a group with an empty volume name: it shows in the connection's detail but on no
 // volume.
+// The session's details: the machine name it gave (remote_machine, unless that is just its
+// address), dialect, signing and encryption as parsed, its node (the vnn) and idle time (the
+// traffic's); each open file's detail from the session's opens of it together: the earliest
+// opened_at, the access bits any of them has, the share bits all of them allow, and the first
+// oplock or lease that is not "none".
 // The login time is the start of the session's server process when the process serves that
 // session alone (the client's connection and its session setup), else the earliest time one of
 // its tree connects was made; stableLogin keeps it put. Directories are left out.
@@ -78,6 +84,15 @@ State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
                       const SambaLookups &lookups);
 State BuildSambaState(const SambaConfig &config, const SambaStatus &status,
                       const std::vector<uint16_t> &numbers, const SambaLookups &lookups);
+
+// The client's address in a "hostname" endpoint ("ipv4:10.1.2.3:50123" gives "10.1.2.3");
+// empty when it is not one.
+std::string EndpointAddress(const std::string &endpoint);
+
+// The detail of one open: its access and share bits (CIFSMON_ACCESS_*, CIFSMON_SHARE_*) from the
+// NT masks smbstatus prints, its time and its oplock. Masks that were not printed give the
+// OpenDetail defaults.
+OpenDetail DetailOfOpen(const SambaOpen &open);
 
 // The shares the session has tree connects to, in smbstatus's order, each once, without IPC$
 // (which holds no files).

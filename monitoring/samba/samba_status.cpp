@@ -163,7 +163,93 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
 }
 
+// A member holding a number as "0x%08x" text (the "hex" of smbstatus's mask objects).
+std::optional<uint32_t> HexMember(const Json &object, const char *name, const std::string &where) {
+    auto member = object.find(name);
+    if (member == object.end() || member->is_null() || !member->is_object()) {
+        return std::nullopt;
+    }
+    std::string hex = Text(*member, "hex", where + "." + name);
+    if (hex.size() < 3 || hex[0] != '0' || (hex[1] != 'x' && hex[1] != 'X')) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    auto [end, error] = std::from_chars(hex.data() + 2, hex.data() + hex.size(), value, 16);
+    if (error != std::errc() || end != hex.data() + hex.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool Flag(const Json &object, const char *name) {
+    auto member = object.find(name);
+    return member != object.end() && member->is_boolean() && member->get<bool>();
+}
+
+std::string CryptoMember(const Json &object, const char *name, const std::string &where) {
+    auto member = object.find(name);
+    if (member == object.end() || member->is_null()) {
+        return CryptoText("", "", false);
+    }
+    if (!member->is_object()) {
+        throw Bad{where + ": \"" + name + "\" is not an object"};
+    }
+    const std::string here = where + "." + name;
+    return CryptoText(Text(*member, "cipher", here), Text(*member, "degree", here), true);
+}
+
+std::string OplockMember(const Json &open, const std::string &where) {
+    auto oplock = open.find("oplock");
+    if (oplock == open.end() || !oplock->is_object()) {
+        return std::string();
+    }
+    std::string letters;
+    auto lease = open.find("lease");
+    if (lease != open.end() && lease->is_object()) {
+        letters = Text(*lease, "text", where + ".lease");
+    }
+    return OplockText(Flag(*oplock, "BATCH"), Flag(*oplock, "EXCLUSIVE"), Flag(*oplock, "LEVEL_II"),
+                      Flag(*oplock, "LEASE"), letters);
+}
+
 }  // namespace
+
+std::string CryptoText(std::string_view cipher, std::string_view degree, bool present) {
+    if (!present) {
+        return std::string();
+    }
+    if (degree == "none" || cipher == "-" || cipher.empty()) {
+        return "no";
+    }
+    if (degree == "partial") {
+        return "partial(" + std::string(cipher) + ")";
+    }
+    return std::string(cipher);
+}
+
+std::string OplockText(bool batch, bool exclusive, bool levelTwo, bool lease,
+                       std::string_view leaseLetters) {
+    if (batch) {
+        return "batch";
+    }
+    if (exclusive) {
+        return "exclusive";
+    }
+    if (levelTwo) {
+        return "level II";
+    }
+    if (lease) {
+        // Only R, W and H are lease letters; anything else smbstatus might print is left out.
+        std::string kept;
+        for (char c : leaseLetters) {
+            if ((c == 'R' || c == 'W' || c == 'H') && kept.find(c) == std::string::npos) {
+                kept.push_back(c);
+            }
+        }
+        return "lease (" + kept + ")";
+    }
+    return "none";
+}
 
 std::optional<uint64_t> ParseIsoTime(std::string_view text) {
     // YYYY-MM-DDTHH:MM:SS
@@ -249,6 +335,9 @@ bool ParseSmbstatusJson(std::string_view text, SambaStatus *status, std::string 
                          session.groupName = Text(entry, "groupname", where);
                          session.remoteMachine = Text(entry, "remote_machine", where);
                          session.clientEndpoint = Text(entry, "hostname", where);
+                         session.dialect = Text(entry, "session_dialect", where);
+                         session.signing = CryptoMember(entry, "signing", where);
+                         session.encryption = CryptoMember(entry, "encryption", where);
                          parsed.sessions.push_back(std::move(session));
                      });
         ForEachEntry(root, "tcons",
@@ -281,8 +370,12 @@ bool ParseSmbstatusJson(std::string_view text, SambaStatus *status, std::string 
                         SambaOpen holder;
                         holder.server = ParseServerId(open, where + "." + openWhere);
                         holder.uid = UnixId(open, "uid", where + "." + openWhere);
-                        holder.shareFileId =
-                            Unsigned(open, "share_file_id", where + "." + openWhere, 0);
+                        const std::string here = where + "." + openWhere;
+                        holder.shareFileId = Unsigned(open, "share_file_id", here, 0);
+                        holder.openedAt = ParseIsoTime(Text(open, "opened_at", here));
+                        holder.accessMask = HexMember(open, "access_mask", here);
+                        holder.shareAccess = HexMember(open, "sharemode", here);
+                        holder.oplock = OplockMember(open, here);
                         file.opens.push_back(std::move(holder));
                     });
                 parsed.openFiles.push_back(std::move(file));

@@ -40,6 +40,10 @@ struct SambaSession {
     std::string groupName;
     std::string remoteMachine;
     std::string clientEndpoint;  // "hostname": the client's address and port, "ipv4:10.1.2.3:50123"
+    std::string dialect;         // "session_dialect": "SMB3_11", "SMB2_10", "NT1", ...
+    // "signing" and "encryption" as CryptoText gives them; empty when smbstatus did not say.
+    std::string signing;
+    std::string encryption;
 
     bool Authenticating() const { return !uid.has_value() || userName == kAuthInProgress; }
 };
@@ -54,7 +58,11 @@ struct SambaTreeConnect {
 struct SambaOpen {
     ServerId server;
     std::optional<uint32_t> uid;
-    uint64_t shareFileId = 0;  // numbers the opens of one process
+    uint64_t shareFileId = 0;             // numbers the opens of one process
+    std::optional<uint64_t> openedAt;     // "opened_at", seconds since 1970-01-01 UTC
+    std::optional<uint32_t> accessMask;   // "access_mask": the NT access mask
+    std::optional<uint32_t> shareAccess;  // "sharemode": FILE_SHARE_READ/WRITE/DELETE (1, 2, 4)
+    std::string oplock;  // OplockText of "oplock" and "lease"; empty when smbstatus did not say
 };
 
 struct SambaOpenFile {
@@ -78,6 +86,17 @@ struct SambaStatus {
 // *error) when it is not JSON or a member used here has the wrong type.
 [[nodiscard]] bool ParseSmbstatusJson(std::string_view text, SambaStatus *status,
                                       std::string *error);
+
+// A "signing" or "encryption" member ({"cipher": "AES-128-GMAC", "degree": "full"}) as the
+// library reports it: the cipher when full, "partial(<cipher>)" when partial, "no" when none
+// (degree "none" or cipher "-"); empty when the member is missing.
+std::string CryptoText(std::string_view cipher, std::string_view degree, bool present);
+
+// An open's "oplock" and "lease" members as the library reports them: "batch", "exclusive",
+// "level II", "lease (RWH)" (the lease's state letters, "lease ()" for a lease that holds
+// nothing any more) or "none".
+std::string OplockText(bool batch, bool exclusive, bool levelTwo, bool lease,
+                       std::string_view leaseLetters);
 
 // Seconds since 1970-01-01 UTC of an ISO 8601 time as smbstatus prints it
 // ("2024-05-03T09:41:07.123456+02:00"; also "Z", "+0200" or no offset, read as UTC).

@@ -140,6 +140,48 @@ TEST(DemoGenerator, MakesRealisticVariedData) {
     })) << "no file is held by two connections";
 }
 
+TEST(DemoGenerator, SessionsAndOpensCarryDetailsAsSambaReportsThem) {
+    const cifsmon::State state = Generate(4, 200, 3000);
+    std::map<std::string, int> dialects;
+    std::set<std::string> signing;
+    std::set<std::string> encryption;
+    std::set<std::string> oplocks;
+    std::set<uint32_t> shareModes;
+    std::size_t idle = 0;
+    for (const cifsmon::Connection &c : state.connections) {
+        ++dialects[c.dialect];
+        signing.insert(c.signing);
+        encryption.insert(c.encryption);
+        ASSERT_TRUE(c.idleSeconds.has_value());
+        EXPECT_LE(*c.idleSeconds, kNow - c.loginTime);
+        idle += *c.idleSeconds > 600 ? 1 : 0;
+        EXPECT_EQ(c.node, cifsmon::kNoNode);
+        if (c.dialect == "SMB2_10") {
+            EXPECT_EQ(c.encryption, "no") << "SMB 2.1 does not encrypt";
+        }
+        for (const cifsmon::OpenFileGroup &group : c.openFiles) {
+            ASSERT_EQ(group.details.size(), group.paths.size());
+            for (const cifsmon::OpenDetail &detail : group.details) {
+                EXPECT_GT(detail.openedAt, c.loginTime);
+                EXPECT_LE(detail.openedAt, kNow);
+                EXPECT_TRUE(detail.access & cifsmon::kAccessRead);
+                oplocks.insert(detail.oplock);
+                shareModes.insert(detail.shareMode);
+            }
+        }
+    }
+    EXPECT_EQ(dialects.size(), 3u);
+    EXPECT_GT(dialects["SMB3_11"], dialects["SMB3_02"]);
+    EXPECT_GT(dialects["SMB3_02"], dialects["SMB2_10"]);
+    EXPECT_THAT(signing,
+                ::testing::IsSupersetOf({"no", "AES-128-GMAC", "AES-128-CMAC", "HMAC-SHA256"}));
+    EXPECT_THAT(encryption, ::testing::IsSupersetOf({"no", "AES-128-GCM", "AES-128-CCM"}));
+    EXPECT_THAT(oplocks,
+                ::testing::IsSupersetOf({"none", "batch", "level II", "lease (RWH)", "lease (R)"}));
+    EXPECT_TRUE(shareModes.count(cifsmon::kShareRead)) << "some opens deny writing";
+    EXPECT_GT(idle, 0u) << "some clients have been quiet a while";
+}
+
 TEST(DemoGenerator, NumbersStartAgainAfter65535Connections) {
     cifsmon::State state = Generate(1, 65537, 0);
     EXPECT_EQ(state.connections[65534].number, 65535);

@@ -12,6 +12,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(StateJson, SerialisedStateParsesBackToTheSameState) {
     cifsmon::State state;
@@ -90,6 +91,49 @@ TEST(StateJson, BytesThatAreNotUtf8AreKeptInEveryText) {
     EXPECT_THAT(c.openFiles[0].paths, ElementsAre("/x\xC0\xAF", "/fine"));
 }
 
+TEST(StateJson, DetailsKeepTheirPathsThroughMergesAndAreWrittenOnlyWhenKnown) {
+    // The second group of DATA has details and the first none: the merged group gets the
+    // defaults for the first group's paths. A path added without its detail (/e) gets the
+    // defaults too, and a detail past the paths is ignored.
+    const char *document = R"json({"volumes": [{"name": "DATA"}], "connections": [
+        {"number": 1, "user": "u", "dialect": "SMB3_02", "signing": "AES-128-CMAC",
+         "encryption": "no", "idleSeconds": 0, "node": 3,
+         "openFiles": [{"volume": "DATA", "paths": ["/a"]},
+                       {"volume": "DATA", "paths": ["/b", "/e"],
+                        "details": [{"openedAt": 9, "access": 2, "shareMode": 5,
+                                     "oplock": "lease (RWH)"}]}]},
+        {"number": 3, "user": "w", "openFiles": [{"volume": "DATA", "paths": ["/f"],
+                        "details": [{"openedAt": 1}, {"openedAt": 2}]}]},
+        {"number": 2, "user": "v", "openFiles": [{"volume": "DATA", "paths": ["/c"]}]}]})json";
+    cifsmon::State state;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseState(document, &state, &error)) << error;
+    const cifsmon::OpenFileGroup &group = state.connections[0].openFiles.at(0);
+    ASSERT_EQ(group.details.size(), 3u);
+    EXPECT_EQ(group.details[0], cifsmon::OpenDetail());
+    EXPECT_EQ(group.details[1].openedAt, 9u);
+    EXPECT_EQ(group.details[2], cifsmon::OpenDetail());
+    ASSERT_EQ(state.connections[1].openFiles.at(0).details.size(), 1u);
+    EXPECT_EQ(state.connections[1].openFiles[0].details[0].openedAt, 1u);
+    EXPECT_EQ(group.details[1].shareMode, cifsmon::kShareRead | cifsmon::kShareDelete);
+    EXPECT_EQ(state.connections[0].idleSeconds, std::optional<uint64_t>(0));
+    EXPECT_EQ(state.connections[0].node, 3u);
+    EXPECT_EQ(state.connections[1].idleSeconds, std::nullopt);
+    EXPECT_EQ(state.connections[1].node, cifsmon::kNoNode);
+
+    const std::string written = cifsmon::SerializeState(state);
+    cifsmon::State back;
+    ASSERT_TRUE(cifsmon::ParseState(written, &back, &error)) << error;
+    EXPECT_EQ(back.connections[0].openFiles[0].details, group.details);
+    EXPECT_EQ(back.connections[0].dialect, "SMB3_02");
+    EXPECT_EQ(back.connections[0].idleSeconds, std::optional<uint64_t>(0));
+    // The connection without details is written as a state file without them was.
+    const std::string second = written.substr(written.find("{\"number\":2"));
+    EXPECT_THAT(second, Not(HasSubstr("details")));
+    EXPECT_THAT(second, Not(HasSubstr("idleSeconds")));
+    EXPECT_THAT(second, Not(HasSubstr("node")));
+}
+
 TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
     const std::pair<const char *, const char *> cases[] = {
         {"", "not JSON"},
@@ -122,6 +166,13 @@ TEST(StateJson, InvalidDocumentsNameTheirFirstFault) {
         {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
              "securityEquivalences": "cn=x"}]})",
          "connections[0].securityEquivalences: must be an array of texts"},
+        {R"({"volumes": [{"name": "X"}], "connections": [{"number": 1, "user": "u",
+             "openFiles": [{"volume": "X", "paths": ["/a"], "details": [{"access": 8}]}]}]})",
+         "connections[0].openFiles[0].details[0].access: must be an integer from 0 to 7"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": "u", "node": 4294967296}]})",
+         "connections[0].node: must be an integer from 0 to 4294967295"},
+        {R"({"volumes": [], "connections": [{"number": 1, "user": "u", "dialect": 3}]})",
+         "connections[0].dialect: must be a text"},
         // A byte that is not UTF-8 is kept inside a text, but outside one it is no JSON.
         {"{\"volumes\": [{\"name\": \"A\"}\xC3], \"connections\": []}", "not JSON"},
     };

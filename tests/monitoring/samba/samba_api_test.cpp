@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cifsmonitoring/administration.h"
 #include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
 #include "common/temp_dir.h"
@@ -515,6 +516,110 @@ TEST_F(SambaApiTest, ConcurrentListingsShareOneSnapshot) {
     EXPECT_EQ(SmbstatusRuns(), 2u);
     Numbers();
     EXPECT_EQ(SmbstatusRuns(), 2u);
+}
+
+// The recorded server with details: anna (process 0:2001), bob and erin (one process 0:2002),
+// dora (1:4100, on another node); this is node 0.
+class SambaAdminTest : public SambaApiTest {
+  protected:
+    void SetUp() override {
+        Put("status.json", Fixture("smbstatus_details.json"));
+        setenv(cifsmon::kSambaVnnVariable, "0", 1);
+        numbers_ = Numbers();
+        ASSERT_EQ(numbers_.size(), 4u);
+    }
+    void TearDown() override { unsetenv(cifsmon::kSambaVnnVariable); }
+
+    // (user, path) of each open file the plan names.
+    std::vector<std::string> Plan(const std::string &user, const char *path) {
+        CifsOpenRef target{static_cast<uint16_t>(numbers_.at(user)), path};
+        CifsOpenFile *list = nullptr;
+        size_t count = 0;
+        EXPECT_EQ(Ext_PlanClose(&target, 1, &list, &count), 0);
+        std::vector<std::string> planned;
+        for (size_t i = 0; i < count; ++i) {
+            planned.push_back(std::string(list[i].user) + " " + list[i].path);
+        }
+        Ext_FreeOpenFiles(&list);
+        return planned;
+    }
+
+    std::string LastFailure() const {
+        char text[1024];
+        Ext_LastFailure(text, sizeof text);
+        return text;
+    }
+
+    std::map<std::string, unsigned> numbers_;
+};
+
+TEST_F(SambaAdminTest, ClosingOneConnectionsOpenClosesItsHandlesAndNoOthers) {
+    EXPECT_THAT(Plan("CORP+anna", "/srv/data/report.doc"),
+                ElementsAre("CORP+anna /srv/data/report.doc"));
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("CORP+anna"), "/srv/data/report.doc"), 0);
+    // Her two handles; bob's and dora's opens of the file stay.
+    EXPECT_THAT(Log("python3"),
+                ElementsAre("close 2001 0 65024 10 0 7", "close 2001 0 65024 10 0 9"));
+    EXPECT_THAT(Log("smbcontrol"), IsEmpty());
+    EXPECT_EQ(LastFailure(), "");
+
+    EXPECT_EQ(Ext_CloseOpenFile(numbers_.at("erin"), "/srv/data/report.doc"),
+              cifsmon::kStatusNotFound);
+    EXPECT_EQ(Ext_CloseOpenFile(numbers_.at("bob"), "/srv//projects/todo.txt"),
+              cifsmon::kStatusNotFound)
+        << "erin's open in bob's process is not bob's";
+    EXPECT_EQ(Ext_CloseOpenFile(4000, "/srv/data/report.doc"), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Log("python3").size(), 2u);
+}
+
+TEST_F(SambaAdminTest, AFallbackCloseIsPlannedWithWhatItTakesAlong) {
+    // dora's process is on node 1, beyond the close message's reach, and no RPC account is set:
+    // closing the share in her process takes her other file there along.
+    EXPECT_THAT(Plan("dora", "/srv/data/report.doc"),
+                ElementsAre("dora /srv/data/report.doc", "dora /srv/data/Grüße/plan.xlsx"));
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("dora"), "/srv/data/report.doc"), 0);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("1:4100", "data")));
+    EXPECT_THAT(LastFailure(), HasSubstr("also closed /srv/data/Grüße/plan.xlsx"));
+    EXPECT_THAT(Log("python3"), IsEmpty());
+
+    // With an RPC account the server service closes the open alone.
+    setenv(cifsmon::kSambaRpcAuthVariable, Path("auth").c_str(), 1);
+    EXPECT_THAT(Plan("dora", "/srv/data/report.doc"), ElementsAre("dora /srv/data/report.doc"));
+}
+
+TEST_F(SambaAdminTest, EndingASessionShutsItsServerProcessDownAndNamesWhoElseItServed) {
+    ASSERT_EQ(Ext_EndSession(numbers_.at("bob")), 0);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre("-s " + Path("smb.conf") + " -- 0:2002 shutdown"));
+    EXPECT_THAT(LastFailure(), HasSubstr("also served connection " +
+                                         std::to_string(numbers_.at("erin")) + " (user erin)"));
+    ASSERT_EQ(Ext_EndSession(numbers_.at("dora")), 0);
+    EXPECT_EQ(Log("smbcontrol").back(), "-s " + Path("smb.conf") + " -- 1:4100 shutdown");
+    EXPECT_EQ(LastFailure(), "");
+    EXPECT_EQ(Ext_EndSession(4000), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Ext_EndSession(0), cifsmon::kStatusNotFound);
+    EXPECT_EQ(Log("smbcontrol").size(), 2u);
+
+    // smbcontrol failing: the call fails with its reason.
+    AddTool("smbcontrol",
+            "case \"$*\" in *num-children) echo '3 children'; exit 0;; esac\n"
+            "echo 'cannot send' >&2; exit 1\n");
+    EXPECT_EQ(Ext_EndSession(numbers_.at("CORP+anna")), cifsmon::kStatusToolFailed);
+    EXPECT_THAT(LastFailure(), HasSubstr("cannot send"));
+}
+
+TEST_F(SambaAdminTest, SessionsCarryTheDetailsOfTheRecordedServer) {
+    CifsSession *list = nullptr;
+    size_t count = 0;
+    ASSERT_EQ(Ext_ListSessions(&list, &count), 0);
+    ASSERT_EQ(count, 4u);
+    std::map<std::string, std::string> seen;
+    for (size_t i = 0; i < count; ++i) {
+        seen[list[i].user] = std::string(list[i].dialect) + " " + list[i].signing + " " +
+                             list[i].encryption + " " + std::to_string(list[i].node);
+    }
+    Ext_FreeSessions(&list);
+    EXPECT_EQ(seen.at("CORP+anna"), "SMB3_11 AES-128-GMAC AES-128-GCM 0");
+    EXPECT_EQ(seen.at("dora"), "SMB2_10   1");
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ inline cifsmon::SambaStatus RecordedStatus(const std::string &name = "smbstatus.
     return status;
 }
 
-// The client connection of 10.1.2.4:50950 has counters, every process started at
-// kRecordedDay + 60, user 1001 is in "bob" and "Filer Admins", every other uid in the group
+// The client connection of 10.1.2.4:50950 has counters (idle for 17 seconds), every process started
+// at kRecordedDay + 60, user 1001 is in "bob" and "Filer Admins", every other uid in the group
 // smbstatus named.
 inline cifsmon::SambaLookups FixedLookups() {
     cifsmon::SambaLookups lookups;
@@ -47,7 +47,7 @@ inline cifsmon::SambaLookups FixedLookups() {
         std::vector<std::optional<cifsmon::SambaTraffic>> traffic(sessions.size());
         for (std::size_t i = 0; i < sessions.size(); ++i) {
             if (sessions[i].clientEndpoint == "ipv4:10.1.2.4:50950") {
-                traffic[i] = cifsmon::SambaTraffic{5000000000ULL, 42, 350};
+                traffic[i] = cifsmon::SambaTraffic{5000000000ULL, 42, 350, 17};
             }
         }
         return traffic;

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "cifsmonitoring/administration.h"
 #include "cifsmonitoring/failure.h"
 #include "cifsmonitoring/monitoring.h"
 #include "monitoring/samba/samba_server.h"
@@ -439,6 +440,136 @@ TEST_F(SambaLiveTest, ASessionStaysTwoMinutesAfterClosingAllItsFiles) {
     std::string output = root.Finish();
     EXPECT_THAT(output, HasSubstr("a.txt  "));
     EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS")));
+}
+
+// Every open file as "<user> <path>" (Ext_ListOpenFiles).
+std::vector<std::string> OpenFiles() {
+    std::vector<std::string> files;
+    CifsOpenFile *list = nullptr;
+    size_t count = 0;
+    EXPECT_EQ(Ext_ListOpenFiles(&list, &count), 0);
+    for (size_t i = 0; i < count; ++i) {
+        files.push_back(std::string(list[i].user) + " " + list[i].path);
+    }
+    Ext_FreeOpenFiles(&list);
+    return files;
+}
+
+TEST_F(SambaLiveTest, ClosingOneConnectionsOpenLeavesAnotherConnectionsOpenOfTheFile) {
+    Client root(*server_, "docs", false, "exact-root");
+    Client guest(*server_, "docs", true, "exact-guest");
+    Open(root, "c.txt", "docs/root", 1);
+    Open(guest, "c.txt", "docs/nobody", 1);
+    const Listed before = List();
+    ASSERT_THAT(OpenFiles(),
+                UnorderedElementsAre("root " + Docs("c.txt"), "nobody " + Docs("c.txt")));
+
+    CifsOpenRef target{static_cast<uint16_t>(before.numbers.at("nobody")), nullptr};
+    const std::string path = Docs("c.txt");
+    target.path = path.c_str();
+    CifsOpenFile *plan = nullptr;
+    size_t planned = 0;
+    ASSERT_EQ(Ext_PlanClose(&target, 1, &plan, &planned), 0);
+    ASSERT_EQ(planned, 1u) << "the close message closes the guest's handle alone";
+    EXPECT_STREQ(plan[0].user, "nobody");
+    Ext_FreeOpenFiles(&plan);
+
+    ASSERT_EQ(Ext_CloseOpenFile(target.connNumber, target.path), 0);
+    char text[512];
+    EXPECT_EQ(Ext_LastFailure(text, sizeof text), 0);
+    EXPECT_STREQ(text, "") << "nothing else went";
+    EXPECT_THAT(OpenFiles(), ::testing::ElementsAre("root " + Docs("c.txt")));
+    EXPECT_EQ(List().numbers, before.numbers) << "both sessions stay";
+    EXPECT_EQ(Ext_CloseOpenFile(target.connNumber, target.path), cifsmon::kStatusNotFound);
+
+    // The guest's handle is gone; root's still works.
+    guest.Send("close 1");
+    root.Send("close 1");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_THAT(guest.Finish(), HasSubstr("close 1: NT_STATUS_FILE_CLOSED"));
+    EXPECT_THAT(root.Finish(), ::testing::Not(HasSubstr("NT_STATUS")));
+}
+
+TEST_F(SambaLiveTest, EndingASessionDisconnectsThatClientAlone) {
+    Client root(*server_, "data", false, "end-root");
+    Client guest(*server_, "docs", true, "end-guest");
+    Open(root, "a.txt", "data/root", 1);
+    Open(guest, "c.txt", "docs/nobody", 1);
+    const Listed before = List();
+    const unsigned guestNumber = before.numbers.at("nobody");
+
+    ASSERT_EQ(Ext_EndSession(guestNumber), 0);
+    char text[512];
+    EXPECT_EQ(Ext_LastFailure(text, sizeof text), 0);
+    EXPECT_STREQ(text, "") << "its server process served no other session";
+    const Listed after = List();
+    EXPECT_EQ(after.numbers.count("nobody"), 0u) << "the session is gone";
+    EXPECT_EQ(after.numbers.at("root"), before.numbers.at("root"));
+    EXPECT_EQ(FileCount(after, "docs/nobody"), 0u);
+    EXPECT_EQ(FileCount(after, "data/root"), 1u);
+    EXPECT_EQ(Ext_EndSession(guestNumber), cifsmon::kStatusNotFound);
+
+    // The guest's connection is dropped; root works on.
+    guest.Send("ls");
+    root.Send("ls");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_THAT(guest.Finish(), HasSubstr("NT_STATUS_"));
+    const std::string output = root.Finish();
+    EXPECT_THAT(output, HasSubstr("a.txt  "));
+    EXPECT_THAT(output, ::testing::Not(HasSubstr("NT_STATUS")));
+}
+
+TEST_F(SambaLiveTest, SessionsAndOpensCarryTheServersDetails) {
+    Client sealed(*server_, "data", false, "details-sealed", {"--client-protection=encrypt"});
+    Client guest(*server_, "docs", true, "details-guest");
+    Open(sealed, "a.txt", "data/root", 1);
+    Open(guest, "c.txt", "docs/nobody", 1);
+
+    CifsSession *sessions = nullptr;
+    size_t count = 0;
+    ASSERT_EQ(Ext_ListSessions(&sessions, &count), 0);
+    ASSERT_EQ(count, 2u);
+    const uint64_t now = static_cast<uint64_t>(time(nullptr));
+    for (size_t i = 0; i < count; ++i) {
+        const CifsSession &s = sessions[i];
+        const std::string user = s.user;
+        SCOPED_TRACE(user);
+        EXPECT_STREQ(s.dialect, "SMB3_11");
+        EXPECT_STREQ(s.client, "127.0.0.1");
+        EXPECT_STREQ(s.machine, "") << "an SMB2 client names no machine";
+        EXPECT_EQ(Value(s.node), CIFSMON_NO_NODE);
+        EXPECT_EQ(Value(s.openFileCount), 1u);
+        EXPECT_LE(Value(s.idleSeconds), now - started_ + 5) << "known, and since the test began";
+        EXPECT_GT(Value(s.bytesIn), 0u);
+        if (user == "root") {
+            // The client seals its tree connects, which the server reports as the session's
+            // partial encryption.
+            EXPECT_THAT(s.encryption, HasSubstr("AES-"));
+            EXPECT_THAT(s.signing, HasSubstr("AES-"));
+        } else {
+            EXPECT_STREQ(s.encryption, "no");
+        }
+    }
+    Ext_FreeSessions(&sessions);
+
+    CifsOpenFile *files = nullptr;
+    ASSERT_EQ(Ext_ListOpenFiles(&files, &count), 0);
+    ASSERT_EQ(count, 2u);
+    for (size_t i = 0; i < count; ++i) {
+        const CifsOpenFile &f = files[i];
+        SCOPED_TRACE(f.path);
+        EXPECT_GE(Value(f.openedAt) + 5, started_);
+        EXPECT_LE(Value(f.openedAt), now + 5);
+        // smbclient's open asks for reading and writing and lets others read and write.
+        EXPECT_EQ(Value(f.access), CIFSMON_ACCESS_READ | CIFSMON_ACCESS_WRITE);
+        EXPECT_EQ(Value(f.shareMode), CIFSMON_SHARE_READ | CIFSMON_SHARE_WRITE);
+        EXPECT_STREQ(f.oplock, "none");
+        EXPECT_EQ(Value(f.node), CIFSMON_NO_NODE);
+    }
+    EXPECT_STREQ(files[0].volume, "data");
+    EXPECT_EQ(std::string(files[0].path), Data("a.txt"));
+    EXPECT_STREQ(files[1].volume, "docs");
+    Ext_FreeOpenFiles(&files);
 }
 
 // A server of its own, since these cases stop it.

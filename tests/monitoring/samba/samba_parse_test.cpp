@@ -3,10 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "common/golden.h"
+#include "monitoring/admin_records.h"
+#include "monitoring/admin_render.h"
 #include "monitoring/records.h"
 #include "monitoring/samba/samba_config.h"
 #include "monitoring/samba/samba_state.h"
@@ -426,6 +430,75 @@ TEST(SambaState, KeepsALoginTimeWhenTheClientReconnectsAShare) {
     status.treeConnects[1].connectedAt = kRecordedDay + 9 * 3600 + 30 * 60;
     cifsmon::State later = cifsmon::BuildSambaState(RecordedConfig(), status, {1, 2, 3}, lookups);
     EXPECT_EQ(ConnectionNumbered(later, 2).loginTime, kRecordedDay + 8 * 3600 + 30 * 60);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SambaStatus, ReadsDialectSigningEncryptionAndHowEachOpenHoldsItsFile) {
+    const cifsmon::SambaStatus status = RecordedStatus("smbstatus_details.json");
+    ASSERT_EQ(status.sessions.size(), 4u);
+    EXPECT_EQ(status.sessions[0].dialect, "SMB3_11");
+    EXPECT_EQ(status.sessions[0].signing, "AES-128-GMAC");
+    EXPECT_EQ(status.sessions[0].encryption, "AES-128-GCM");
+    EXPECT_EQ(status.sessions[1].signing, "partial(HMAC-MD5)");
+    EXPECT_EQ(status.sessions[1].encryption, "no");
+    EXPECT_EQ(status.sessions[3].signing, "") << "not printed: not known";
+    ASSERT_EQ(status.openFiles.size(), 3u);
+    const cifsmon::SambaOpen &batch = status.openFiles[0].opens[0];
+    EXPECT_EQ(batch.accessMask, std::optional<uint32_t>(0x0013019f));
+    EXPECT_EQ(batch.shareAccess, std::optional<uint32_t>(1));
+    EXPECT_EQ(batch.oplock, "batch");
+    EXPECT_EQ(batch.openedAt, std::optional<uint64_t>(kRecordedDay + 7 * 3600 + 35 * 60));
+    EXPECT_EQ(status.openFiles[0].opens[1].oplock, "none");
+    EXPECT_EQ(status.openFiles[0].opens[2].oplock, "level II");
+    EXPECT_EQ(status.openFiles[0].opens[3].oplock, "lease (RH)");
+    EXPECT_EQ(status.openFiles[1].opens[0].oplock, "lease (RWH)");
+    // An open printed without these members (an older smbstatus) has none of them.
+    const cifsmon::SambaOpen &bare = status.openFiles[2].opens[0];
+    EXPECT_EQ(bare.accessMask, std::nullopt);
+    EXPECT_EQ(bare.openedAt, std::nullopt);
+    EXPECT_EQ(bare.oplock, "");
+}
+
+TEST(SambaStatus, NamesCryptoAndOplocksAsTheLibraryReportsThem) {
+    EXPECT_EQ(cifsmon::CryptoText("AES-256-GCM", "full", true), "AES-256-GCM");
+    EXPECT_EQ(cifsmon::CryptoText("AES-128-CMAC", "partial", true), "partial(AES-128-CMAC)");
+    EXPECT_EQ(cifsmon::CryptoText("-", "none", true), "no");
+    EXPECT_EQ(cifsmon::CryptoText("", "", true), "no");
+    EXPECT_EQ(cifsmon::CryptoText("", "", false), "");
+    EXPECT_EQ(cifsmon::OplockText(true, false, false, false, ""), "batch");
+    EXPECT_EQ(cifsmon::OplockText(false, true, false, false, ""), "exclusive");
+    EXPECT_EQ(cifsmon::OplockText(false, false, true, false, ""), "level II");
+    EXPECT_EQ(cifsmon::OplockText(false, false, false, true, "RWH"), "lease (RWH)");
+    EXPECT_EQ(cifsmon::OplockText(false, false, false, true, ""), "lease ()");
+    EXPECT_EQ(cifsmon::OplockText(false, false, false, true, "R<x>RRRRRRRRRRRRRRRRRRRRRRRRRRRRRR"),
+              "lease (R)")
+        << "only lease letters, each once";
+    EXPECT_EQ(cifsmon::OplockText(false, false, false, false, "RWH"), "none");
+    EXPECT_EQ(cifsmon::EndpointAddress("ipv4:10.1.2.3:50944"), "10.1.2.3");
+    EXPECT_EQ(cifsmon::EndpointAddress("ipv6:fd00::7:50960"), "fd00::7");
+    EXPECT_EQ(cifsmon::EndpointAddress("unix:/run/x"), "");
+    EXPECT_EQ(cifsmon::EndpointAddress("ipv4:10.1.2.3"), "");
+    EXPECT_EQ(cifsmon::EndpointAddress(""), "");
+}
+
+TEST(SambaState, AdministrationListingsOfARecordedServer) {
+    // Sessions anna, bob, erin (bob's process), dora (node 1), numbered in that order.
+    const cifsmon::State state = cifsmon::BuildSambaState(
+        RecordedConfig(), RecordedStatus("smbstatus_details.json"), {1, 2, 3, 4}, FixedLookups());
+    CifsOpenFile *files = nullptr;
+    std::size_t fileCount = 0;
+    ASSERT_EQ(cifsmon::BuildOpenFileList(state, nullptr, &files, &fileCount), 0);
+    CifsSession *sessions = nullptr;
+    std::size_t sessionCount = 0;
+    ASSERT_EQ(cifsmon::BuildSessionList(state, &sessions, &sessionCount), 0);
+    EXPECT_EQ(monitoring_test::RenderOpenFiles(files, fileCount) + "--\n" +
+                  monitoring_test::RenderSessions(sessions, sessionCount),
+              testing_support::Golden("monitoring/samba/smbstatus_details.golden"));
+    std::free(files);
+    std::free(sessions);
 }
 
 }  // namespace

@@ -307,7 +307,8 @@ PrivateServer::~PrivateServer() {
         5);
 }
 
-Client::Client(PrivateServer &server, const std::string &share, bool guest, const std::string &name)
+Client::Client(PrivateServer &server, const std::string &share, bool guest, const std::string &name,
+               const std::vector<std::string> &options)
     : log_(server.Path("log/client-" + name + ".out")) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -324,6 +325,7 @@ Client::Client(PrivateServer &server, const std::string &share, bool guest, cons
     } else {
         argv.insert(argv.end(), {"-U", "root%" + server.password()});
     }
+    argv.insert(argv.end(), options.begin(), options.end());
     pid_ = Spawn(argv, fds[0], log_, false);
     close(fds[0]);
     input_ = fds[1];

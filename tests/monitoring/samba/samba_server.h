@@ -80,10 +80,12 @@ class PrivateServer {
 
 // An smbclient session driven through a pipe: it lives, and keeps what it opened open, until
 // its input ends. As root (with the server's password) or as a guest; its output goes to
-// log/client-<name>.out in the server's directory.
+// log/client-<name>.out in the server's directory. `options` go to smbclient besides
+// ("--client-protection=encrypt").
 class Client {
   public:
-    Client(PrivateServer &server, const std::string &share, bool guest, const std::string &name);
+    Client(PrivateServer &server, const std::string &share, bool guest, const std::string &name,
+           const std::vector<std::string> &options = {});
     ~Client();
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
