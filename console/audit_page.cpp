@@ -314,11 +314,11 @@ bool ParseAuditQuery(std::string_view query, AuditQuery *parsed, std::string *er
         return false;
     }
     if (!parsed->from.empty() && !ParseDate(parsed->from, false, &parsed->filter.from)) {
-        *error = Translate("\"From\" is not a date (YYYY-MM-DD).");
+        *error = Translate("From is not a date of the form YYYY-MM-DD.");
         return false;
     }
     if (!parsed->to.empty() && !ParseDate(parsed->to, true, &parsed->filter.to)) {
-        *error = Translate("\"To\" is not a date (YYYY-MM-DD).");
+        *error = Translate("To is not a date of the form YYYY-MM-DD.");
         return false;
     }
     const std::string size = QueryValue(query, "size");
