@@ -285,8 +285,8 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
 
 void Router::ServeToken(Incoming &incoming, std::string_view presented, Request &request,
                         Outcome &outcome) {
-    // Failed tokens count as failed logins of their address (under no account's name).
-    const auto wait = throttle_.Wait(incoming.client, {});
+    // Failed tokens count as failed logins of their address.
+    const auto wait = throttle_.WaitAddress(incoming.client);
     if (wait.count() > 0) {
         PlainAnswer(request, 429, "Too many failed attempts from this address; try again later.");
         request.AddHeader("Retry-After", std::to_string((wait.count() + 999) / 1000));
@@ -294,12 +294,12 @@ void Router::ServeToken(Incoming &incoming, std::string_view presented, Request 
     }
     const std::optional<ApiToken> token = tokens_.Find(presented);
     if (!token) {
-        throttle_.Failed(incoming.client, {});
+        throttle_.FailedAddress(incoming.client);
         PlainAnswer(request, 401, "The API token is not valid.");
         request.AddHeader("WWW-Authenticate", "Bearer");
         return;
     }
-    throttle_.Succeeded(incoming.client, {});
+    throttle_.SucceededAddress(incoming.client);
     outcome.account = token->name;
     request.frame.account = token->name;
     request.viaToken = true;

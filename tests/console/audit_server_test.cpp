@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -112,6 +113,10 @@ class AuditConsole : public ::testing::Test {
         kel::console::ServerOptions options;
         options.accountFile = dir_.File("accounts");
         options.stateDirectory = dir_.File("state");
+        // Room for the closed connections of clients posting at once, which the server lets go
+        // a little after the client.
+        options.connectionLimit = 1024;
+        options.connectionsPerAddress = 1024;
         console_.reset();
         console_ = std::make_unique<LiveConsole>(options);
     }
@@ -126,8 +131,10 @@ class AuditConsole : public ::testing::Test {
     }
 
     HttpResponse WithToken(const std::string &token, const std::string &path,
-                           const std::string &method = "GET", const std::string &body = {}) {
+                           const std::string &method = "GET", const std::string &body = {},
+                           const std::string &source = {}) {
         HttpRequest request;
+        request.source = source;
         request.url = console_->At(path);
         request.method = method;
         request.body = body;
@@ -335,6 +342,58 @@ TEST_F(AuditConsole, WrongTokensCountAgainstTheAddressLikeFailedLogins) {
     Advance(std::chrono::seconds(120));
     EXPECT_EQ(WithToken(token, "/audit?format=json").status, 200);
     EXPECT_EQ(WithToken("", "/audit?format=json").status, 401);
+    // Another address's wrong tokens hold back only that address.
+    Advance(std::chrono::seconds(120));
+    for (int i = 0; i < 3; ++i) {
+        WithToken(wrong, "/audit?format=json", "GET", {}, "127.0.0.2");
+    }
+    EXPECT_EQ(WithToken(token, "/audit?format=json", "GET", {}, "127.0.0.2").status, 429);
+    EXPECT_EQ(WithToken(token, "/audit?format=json").status, 200);
+}
+
+TEST_F(AuditConsole, EightClientsPostingAtOnceLeaveOneRecordEachWithItsOwnTargets) {
+    const std::string cookie = console_->LoginAdmin();
+    ASSERT_FALSE(cookie.empty());
+    constexpr int kClients = 8;
+    constexpr int kEach = 12;
+    std::vector<std::thread> clients;
+    std::atomic<int> answered{0};
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::string name = "c" + std::to_string(c) + "f" + std::to_string(i);
+                // Each client from an address of its own.
+                const HttpResponse response =
+                    Post(console_->At("/dataprobe/close"), "name=" + name, cookie, console_->url(),
+                         "127.0.0." + std::to_string(10 + c));
+                if (response.status == 200) {
+                    ++answered;
+                } else {
+                    ADD_FAILURE() << response.status << " " << response.body;
+                }
+            }
+        });
+    }
+    for (std::thread &client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(answered.load(), kClients * kEach);
+    const std::vector<kel::console::AuditRecord> records = Records();
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kClients * kEach + 1));  // and the login
+    std::set<std::string> names;
+    for (const kel::console::AuditRecord &record : records) {
+        if (record.action == "login") {
+            continue;
+        }
+        EXPECT_EQ(record.status, 200);
+        ASSERT_EQ(record.targets.size(), 2u);
+        // The client of the record is the one that posted its target.
+        EXPECT_EQ(record.client,
+                  "127.0.0." + std::to_string(10 + (record.targets[0].target[1] - '0')));
+        EXPECT_EQ(record.targets[1].target, record.targets[0].target + ".bak");
+        names.insert(record.targets[0].target);
+    }
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kClients * kEach));
 }
 
 }  // namespace
