@@ -183,7 +183,7 @@ label { margin-right: .35rem; }
 .kc-scroll { max-width: 100%; overflow-x: auto; }
 .kc-records caption { text-align: left; font-weight: 600; padding: 0 0 .4rem; }
 .kc-records th { border-bottom: 2px solid var(--kc-line); white-space: nowrap; }
-.kc-records td { vertical-align: top; overflow-wrap: anywhere; }
+.kc-records td { vertical-align: top; overflow-wrap: break-word; }
 .kc-records td:first-child { white-space: nowrap; }
 .kc-records ul { margin: 0; padding-left: 1rem; }
 .kc-token { color: var(--kc-muted); font-size: .85em; }
@@ -192,6 +192,14 @@ label { margin-right: .35rem; }
 @media (max-width: 30rem) {
   .kc-filter > div { flex: 1 1 100%; }
   .kc-filter input { width: 100%; min-width: 0; }
+  .kc-records thead { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0); }
+  .kc-records, .kc-records caption, .kc-records tbody, .kc-records tr, .kc-records td {
+    display: block; width: 100%;
+  }
+  .kc-records tr { padding: .4rem 0; border-bottom: 1px solid var(--kc-line); }
+  .kc-records td { padding: .15rem .5rem; overflow-wrap: anywhere; }
+  .kc-records td:first-child { white-space: normal; }
+  .kc-records td::before { content: attr(data-label) ": "; font-weight: 600; color: var(--kc-muted); }
 }
 @media (max-width: 50rem) {
   body { padding: 1rem; }

@@ -239,16 +239,29 @@ void WriteHtml(Request &request, int status, const AuditQuery &query, const std:
             out += "<tr ";
             out += light ? pzSTRIPE_LIGHT : pzSTRIPE_DARK;
             light = !light;
-            out += "><td><time datetime=\"" + IsoTime(record.time) + "\">" +
-                   EscapeHtml(LocalTime(record.time)) + "</time></td><td>" +
-                   EscapeHtml(record.account);
+            // Each cell names its column too: a narrow screen shows a record as a card.
+            const auto cell = [&out](const char *column) {
+                out += "<td data-label=\"";
+                out += EscapeHtml(column);
+                out += "\">";
+            };
+            out += ">";
+            cell(Translate("Time"));
+            out += "<time datetime=\"" + IsoTime(record.time) + "\">" +
+                   EscapeHtml(LocalTime(record.time)) + "</time></td>";
+            cell(Translate("Account"));
+            out += EscapeHtml(record.account);
             if (record.viaToken) {
                 out += " <span class=\"kc-token\">(";
                 out += EscapeHtml(Translate("API token"));
                 out += ")</span>";
             }
-            out += "</td><td>" + EscapeHtml(record.client) + "</td><td>" +
-                   EscapeHtml(record.action) + "</td><td>";
+            out += "</td>";
+            cell(Translate("Client"));
+            out += EscapeHtml(record.client) + "</td>";
+            cell(Translate("Action"));
+            out += EscapeHtml(record.action) + "</td>";
+            cell(Translate("Targets and results"));
             if (record.targets.empty()) {
                 out += "\xE2\x80\x94";  // an em dash
             } else {
@@ -259,7 +272,9 @@ void WriteHtml(Request &request, int status, const AuditQuery &query, const std:
                 }
                 out += "</ul>";
             }
-            out += "</td><td>" + EscapeHtml(StatusText(record.status)) + "</td></tr>\n";
+            out += "</td>";
+            cell(Translate("Status"));
+            out += EscapeHtml(StatusText(record.status)) + "</td></tr>\n";
         }
         out += "</tbody>\n</table>\n</div>\n";
     }
