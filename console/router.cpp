@@ -217,6 +217,9 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
             ServeLogin(incoming, request, outcome);
             return;
         }
+        if (LoginThrottled(incoming, request)) {
+            return;
+        }
         Audited(incoming, request, FormValue(incoming.body, "name"), "login",
                 [&] { ServeLogin(incoming, request, outcome); });
         return;
@@ -346,6 +349,28 @@ void Router::ServeAudit(Incoming &incoming, Request &request) const {
     request.AddHeader("Cache-Control", "no-store");
 }
 
+bool Router::LoginThrottled(const Incoming &incoming, Request &request) {
+    const std::string name = FormValue(incoming.body, "name");
+    const auto wait = throttle_.Wait(incoming.client, name);
+    if (wait.count() <= 0) {
+        return false;
+    }
+    std::string next = FormValue(incoming.body, "next");
+    if (!IsLocalTarget(next)) {
+        next.clear();
+    }
+    const long long seconds = (wait.count() + 999) / 1000;
+    char message[256];
+    std::snprintf(message, sizeof(message),
+                  TranslatePlural("Too many failed logins. Try again in %lld second.",
+                                  "Too many failed logins. Try again in %lld seconds.",
+                                  static_cast<unsigned long>(seconds)),
+                  seconds);
+    WriteLoginPage(request, 429, message, name, next);
+    request.AddHeader("Retry-After", std::to_string(seconds));
+    return true;
+}
+
 void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) {
     if (!IsPost(incoming)) {
         if (LiveSession(incoming.session)) {
@@ -364,19 +389,6 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     std::string next = FormValue(incoming.body, "next");
     if (!IsLocalTarget(next)) {
         next.clear();
-    }
-    const auto wait = throttle_.Wait(incoming.client, name);
-    if (wait.count() > 0) {
-        const long long seconds = (wait.count() + 999) / 1000;
-        char message[256];
-        std::snprintf(message, sizeof(message),
-                      TranslatePlural("Too many failed logins. Try again in %lld second.",
-                                      "Too many failed logins. Try again in %lld seconds.",
-                                      static_cast<unsigned long>(seconds)),
-                      seconds);
-        WriteLoginPage(request, 429, message, name, next);
-        request.AddHeader("Retry-After", std::to_string(seconds));
-        return;
     }
     std::optional<Account> account;
     if (IsValidAccountName(name)) {

@@ -98,6 +98,9 @@ class Router {
     bool IsAllowedHost(std::string_view host) const;
     bool IsSameOrigin(const Incoming &incoming) const;
     void ServeLogin(Incoming &incoming, Request &request, Outcome &outcome);
+    // True when the login's address or name has to wait: then `request` holds the refusal (429),
+    // which checks nothing and is not recorded.
+    bool LoginThrottled(const Incoming &incoming, Request &request);
     void ServeLogout(Incoming &incoming, Request &request);
     // The session of `id` when it is live and its account unchanged since it began; a session
     // of a changed account is ended.

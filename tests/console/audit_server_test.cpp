@@ -167,6 +167,9 @@ class AuditConsole : public ::testing::Test {
 
 TEST_F(AuditConsole, EveryChangeIsRecordedWithItsTargetsAndSurvivesARestart) {
     EXPECT_TRUE(console_->Login("admin", "wrong-password-1").empty());
+    // A login held back by the throttle checks nothing and leaves no record.
+    EXPECT_EQ(Post(console_->At("/login"), "name=admin&password=x", {}, console_->url()).status,
+              429);
     Advance(std::chrono::seconds(120));
     const std::string cookie = console_->LoginAdmin();
     ASSERT_FALSE(cookie.empty());
