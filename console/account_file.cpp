@@ -81,33 +81,20 @@ bool ReadWholeFile(const std::string &path, std::size_t limit, std::string *text
     return true;
 }
 
-namespace {
-
-// An exclusive lock on "path.lock", held for the life of the object.
-class FileLock {
-  public:
-    explicit FileLock(const std::string &path) {
-        const std::string lock = path + ".lock";
-        fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
+FileLock::FileLock(const std::string &path) {
+    const std::string lock = path + ".lock";
+    fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
-    ~FileLock() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) {
+        close(fd_);
     }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
-    bool locked() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
-
-}  // namespace
+}
 
 bool IsValidAccountName(std::string_view name) {
     if (name.empty() || name.size() > kMaxAccountNameLength) {
@@ -126,6 +113,10 @@ bool IsValidAccountName(std::string_view name) {
 bool ParseAccess(std::string_view text, unsigned int *access) {
     if (text == "admin") {
         *access = kAdministratorAccess;
+        return true;
+    }
+    if (text == "read") {
+        *access = kReadAccess;
         return true;
     }
     if (text == "none") {
@@ -238,8 +229,7 @@ bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, st
     return true;
 }
 
-bool SaveAccountFile(const std::string &path, const std::vector<Account> &accounts,
-                     std::string *error) {
+bool WriteFileAtomically(const std::string &path, const std::string &text, std::string *error) {
     const std::string dir = Directory(path);
     if (!MakeDirectories(dir, error)) {
         return false;
@@ -250,7 +240,6 @@ bool SaveAccountFile(const std::string &path, const std::vector<Account> &accoun
         *error = SystemError("cannot create", temporary);
         return false;
     }
-    const std::string text = FormatAccounts(accounts);
     bool ok = fchmod(fd, 0600) == 0;
     for (std::size_t done = 0; ok && done < text.size();) {
         const ssize_t put = write(fd, text.data() + done, text.size() - done);
@@ -265,7 +254,7 @@ bool SaveAccountFile(const std::string &path, const std::vector<Account> &accoun
         ok = false;
     }
     if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = SystemError("cannot write account file", path);
+        *error = SystemError("cannot write", path);
         unlink(temporary.c_str());
         return false;
     }
@@ -275,6 +264,21 @@ bool SaveAccountFile(const std::string &path, const std::vector<Account> &accoun
         close(dirFd);
     }
     return true;
+}
+
+bool SaveAccountFile(const std::string &path, const std::vector<Account> &accounts,
+                     std::string *error) {
+    if (!WriteFileAtomically(path, FormatAccounts(accounts), error)) {
+        if (error->starts_with("cannot write ")) {
+            *error = "cannot write account file " + error->substr(13);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool EnsureDirectoryOf(const std::string &path, std::string *error) {
+    return MakeDirectories(Directory(path), error);
 }
 
 AccountFileState EnsureAccountFile(const std::string &path, std::string *password,

@@ -15,10 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "kel/host_ext.h"
+
 namespace kel::console {
 
-// Access words: the administrator role (bits 0x8, 0x2, 0x1) and an account without rights.
-inline constexpr unsigned int kAdministratorAccess = 0x0000000Bu;
+// Access words: the administrator role (bits 0x8, 0x2, 0x1), the reader role (the
+// administrator's without 0x2, the right to change things) and an account without rights.
+inline constexpr unsigned int kAdministratorAccess = KEL_ACCESS_ADMIN;
+inline constexpr unsigned int kReadAccess = KEL_ACCESS_READ;
+inline constexpr unsigned int kChangeAccess = KEL_ACCESS_CHANGE;
 inline constexpr unsigned int kNoAccess = 0u;
 
 inline constexpr char kInitialAccountName[] = "admin";
@@ -31,7 +36,8 @@ struct Account {
 };
 
 bool IsValidAccountName(std::string_view name);
-// "admin" (kAdministratorAccess), "none" (0), or a number (0x... hexadecimal, else decimal).
+// "admin" (kAdministratorAccess), "read" (kReadAccess), "none" (0), or a number (0x... hexadecimal,
+// else decimal).
 bool ParseAccess(std::string_view text, unsigned int *access);
 
 // Parses the file's text; on a malformed line returns false with *error naming the line.
@@ -49,6 +55,25 @@ bool LoadAccountFile(const std::string &path, std::vector<Account> *accounts, st
 // Replaces the file atomically, creating its directory (mode 0700) when needed.
 bool SaveAccountFile(const std::string &path, const std::vector<Account> &accounts,
                      std::string *error);
+
+// An exclusive lock on "PATH.lock" (created when missing), held for the life of the object.
+class FileLock {
+  public:
+    explicit FileLock(const std::string &path);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+    bool locked() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+// Replaces the file at `path` by `text` the way the account file is written: a temporary file
+// beside it (mode 0600), fsync, rename; creates its directory (mode 0700) when needed.
+bool WriteFileAtomically(const std::string &path, const std::string &text, std::string *error);
+// Creates the directory of `path` (mode 0700) when needed.
+bool EnsureDirectoryOf(const std::string &path, std::string *error);
 
 enum class AccountFileState { kExisting, kCreated, kFailed };
 // When `path` does not exist, creates it with the administrator "admin" and a random password,

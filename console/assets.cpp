@@ -174,6 +174,33 @@ label { margin-right: .35rem; }
   padding: .5rem .75rem; border-left: 4px solid #c62f2f; background: #fdecec; color: #8a1f1f !important;
 }
 
+.kc-filter { display: flex; flex-wrap: wrap; align-items: flex-end; gap: .6rem 1rem; margin: 0 0 1rem; }
+.kc-filter label { display: block; margin: 0 0 .25rem; font-weight: 600; }
+.kc-filter input[type="date"], .kc-filter input[type="number"] {
+  padding: .3rem .4rem; border: 1px solid var(--kc-line); border-radius: 4px;
+}
+.kc-filter input[type="number"] { width: 6rem; }
+.kc-scroll { max-width: 100%; overflow-x: auto; }
+.kc-records caption { text-align: left; font-weight: 600; padding: 0 0 .4rem; }
+.kc-records th { border-bottom: 2px solid var(--kc-line); white-space: nowrap; }
+.kc-records td { vertical-align: top; overflow-wrap: break-word; }
+.kc-records td:first-child { white-space: nowrap; }
+.kc-records ul { margin: 0; padding-left: 1rem; }
+.kc-token { color: var(--kc-muted); font-size: .85em; }
+.kc-pages { display: flex; flex-wrap: wrap; align-items: center; gap: 1rem; margin: 1rem 0; }
+
+@media (max-width: 30rem) {
+  .kc-filter > div { flex: 1 1 100%; }
+  .kc-filter input { width: 100%; min-width: 0; }
+  .kc-records thead { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0); }
+  .kc-records, .kc-records caption, .kc-records tbody, .kc-records tr, .kc-records td {
+    display: block; width: 100%;
+  }
+  .kc-records tr { padding: .4rem 0; border-bottom: 1px solid var(--kc-line); }
+  .kc-records td { padding: .15rem .5rem; overflow-wrap: anywhere; }
+  .kc-records td:first-child { white-space: normal; }
+  .kc-records td::before { content: attr(data-label) ": "; font-weight: 600; color: var(--kc-muted); }
+}
 @media (max-width: 50rem) {
   body { padding: 1rem; }
   .kc-bar { position: static; margin: -1rem -1rem 0; }

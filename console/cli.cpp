@@ -49,6 +49,7 @@ constexpr std::string_view kSettingNames[] = {"listen",
                                               "port",
                                               "plugins",
                                               "accounts",
+                                              "state-dir",
                                               "tls-cert",
                                               "tls-key",
                                               "server-name",
@@ -76,6 +77,7 @@ bool IsSetting(std::string_view name) {
 
 void SetDefaults(CommandLine *line) {
     line->server.accountFile = DefaultAccountFile();
+    line->server.stateDirectory = DefaultStateDirectory();
     line->server.logDirectory = DefaultLogDirectory();
 }
 
@@ -84,15 +86,31 @@ bool ApplyOption(const std::string &name, const std::string &value, CommandLine 
                  std::string *error) {
     unsigned long long number = 0;
     const bool serving = line->command == CommandLine::Command::kServe;
+    const bool token = line->command == CommandLine::Command::kToken;
     if (name == "accounts") {
         line->server.accountFile = value;
+    } else if (name == "state-dir" && (serving || token)) {
+        if (value.empty()) {
+            *error = "--state-dir needs a directory";
+            return false;
+        }
+        line->server.stateDirectory = value;
+    } else if (name == "role" && token) {
+        if (value != "admin" && value != "read") {
+            *error = "a token's --role is admin or read";
+            return false;
+        }
+        line->passwdAccess = value == "admin" ? kAdministratorAccess : kReadAccess;
     } else if (name == "role" && !serving) {
         unsigned int access = 0;
         if (!ParseAccess(value, &access)) {
-            *error = "--role is admin, none or an access word such as 0x0000000b";
+            *error = "--role is admin, read, none or an access word such as 0x0000000b";
             return false;
         }
         line->passwdAccess = access;
+    } else if (token) {
+        *error = "token takes --config, --accounts, --state-dir and --role only";
+        return false;
     } else if (!serving) {
         *error = "passwd takes --config, --accounts and --role only";
         return false;
@@ -172,6 +190,20 @@ bool ApplyArguments(const std::vector<std::string> &arguments, CommandLine *line
     if (!arguments.empty() && arguments[0] == "passwd") {
         line->command = CommandLine::Command::kPasswd;
         i = 1;
+    } else if (!arguments.empty() && arguments[0] == "token") {
+        line->command = CommandLine::Command::kToken;
+        const std::string action = arguments.size() > 1 ? arguments[1] : "";
+        if (action == "create") {
+            line->tokenAction = CommandLine::TokenAction::kCreate;
+        } else if (action == "list") {
+            line->tokenAction = CommandLine::TokenAction::kList;
+        } else if (action == "revoke") {
+            line->tokenAction = CommandLine::TokenAction::kRevoke;
+        } else {
+            *error = "token needs create, list or revoke";
+            return false;
+        }
+        i = 2;
     }
     std::vector<std::string> positional;
     for (; i < arguments.size(); ++i) {
@@ -231,6 +263,17 @@ bool ApplyArguments(const std::vector<std::string> &arguments, CommandLine *line
             *error = "an account name is 1 to 64 letters, digits, '.', '_' or '-'";
             return false;
         }
+    } else if (line->command == CommandLine::Command::kToken &&
+               line->tokenAction != CommandLine::TokenAction::kList) {
+        if (positional.size() != 1) {
+            *error = "token create and token revoke need one token NAME";
+            return false;
+        }
+        line->tokenName = positional[0];
+        if (!IsValidAccountName(line->tokenName)) {
+            *error = "a token name is 1 to 64 letters, digits, '.', '_' or '-'";
+            return false;
+        }
     } else if (!positional.empty()) {
         *error = "unexpected argument " + positional[0];
         return false;
@@ -263,8 +306,11 @@ bool ReadSmallFile(const std::string &path, std::string *text, int *code, std::s
 
 const char *Usage() {
     return "usage: kelconsole [--config=FILE] [OPTION...]\n"
-           "       kelconsole passwd [--config=FILE] [--accounts=FILE] [--role=admin|none|0xWORD]\n"
-           "                         NAME\n"
+           "       kelconsole passwd [--config=FILE] [--accounts=FILE]\n"
+           "                         [--role=admin|read|none|0xWORD] NAME\n"
+           "       kelconsole token create [--role=admin|read] NAME\n"
+           "       kelconsole token list\n"
+           "       kelconsole token revoke NAME\n"
            "       kelconsole --version\n"
            "\n"
            "Serves the console: loads every *.so of the plug-in directory, serves until SIGINT\n"
@@ -284,6 +330,8 @@ const char *Usage() {
            ")\n"
            "  --accounts=FILE           account file (default $KEL2CIFS_ROOT/etc/opt/zantio/\n"
            "                            kelconsole/accounts, without KEL2CIFS_ROOT below /)\n"
+           "  --state-dir=DIR           the console's state: the audit trail, audit.db (default\n"
+           "                            $KEL2CIFS_ROOT/var/opt/zantio/kelconsole)\n"
            "  --tls-cert=FILE           TLS certificate (PEM); needs --tls-key\n"
            "  --tls-key=FILE            TLS private key (PEM)\n"
            "  --allow-insecure-remote   listen on a non-loopback address without TLS\n"
@@ -320,8 +368,17 @@ const char *Usage() {
            "pwquality.conf): at least 12 characters, no 4 same characters in a row or monotonic\n"
            "sequence of 5, no palindrome, not holding the account name, not based on a word of\n"
            "cracklib's dictionary.\n"
-           "A new account gets --role (default admin: access 0x0000000b; none: 0); an existing\n"
-           "one keeps its access unless --role is given.\n";
+           "A new account gets --role (default admin: access 0x0000000b; read: 0x00000009, may\n"
+           "look but not change; none: 0); an existing one keeps its access unless --role is\n"
+           "given.\n"
+           "\n"
+           "token create prints a new API token (\"kel_\" and 64 hexadecimal digits) once and\n"
+           "keeps only its SHA-256, in the file \"tokens\" beside the account file; --role is\n"
+           "read (default) or admin. token list shows the tokens (name, role, when made, last\n"
+           "four characters); token revoke NAME removes one, at once for a running console.\n"
+           "Scripts send it as \"Authorization: Bearer TOKEN\" and reach the data pages and the\n"
+           "audit trail with format=json or format=csv. create and revoke are recorded in the\n"
+           "audit trail of --state-dir.\n";
 }
 
 const char *VersionLine() {
@@ -334,6 +391,10 @@ std::string DefaultAccountFile() {
 
 std::string DefaultConfigFile() {
     return BelowRoot(kDefaultConfigFile);
+}
+
+std::string DefaultStateDirectory() {
+    return BelowRoot(kDefaultStateDirectory);
 }
 
 bool ParseListen(const std::string &text, std::string *address, std::uint16_t *port) {
@@ -459,6 +520,7 @@ bool ApplyConfigFile(const std::vector<std::string> &arguments, CommandLine *lin
     } else {
         SetDefaults(&merged);
         merged.server.accountFile = fromFile.server.accountFile;
+        merged.server.stateDirectory = fromFile.server.stateDirectory;
     }
     // The arguments were accepted once already, so they are accepted again.
     if (!ApplyArguments(arguments, &merged, error)) {

@@ -2,6 +2,7 @@
 //
 //   kelconsole [OPTION...]                 serve the console
 //   kelconsole passwd [OPTION...] NAME     set the password of account NAME (created if missing)
+//   kelconsole token create|list|revoke [OPTION...] [NAME]   the API tokens (tokens.h)
 //   kelconsole --version                   print the version
 //
 // Options take their value after "=" or as the next argument; see Usage() for the list. The
@@ -26,22 +27,27 @@ inline constexpr char kDefaultPluginDirectory[] = KELCONSOLE_PLUGIN_DIRECTORY;
 // Both below $KEL2CIFS_ROOT when it is set.
 inline constexpr char kDefaultAccountFile[] = "/etc/opt/zantio/kelconsole/accounts";
 inline constexpr char kDefaultConfigFile[] = "/etc/opt/zantio/kelconsole/kelconsole.conf";
+// The console's state (the audit trail), below $KEL2CIFS_ROOT when it is set.
+inline constexpr char kDefaultStateDirectory[] = "/var/opt/zantio/kelconsole";
 // The configuration file is read whole; a longer one is refused.
 inline constexpr std::size_t kMaxConfigFileSize = 1 << 20;
 
 struct CommandLine {
-    enum class Command { kServe, kPasswd, kHelp, kVersion } command = Command::kServe;
+    enum class Command { kServe, kPasswd, kToken, kHelp, kVersion } command = Command::kServe;
+    enum class TokenAction { kCreate, kList, kRevoke } tokenAction = TokenAction::kList;
     ServerOptions server;
     std::string pluginDirectory = kDefaultPluginDirectory;
     bool pluginDirectoryGiven = false;
     std::string passwdName;                    // kPasswd
-    std::optional<unsigned int> passwdAccess;  // kPasswd: --role
+    std::optional<unsigned int> passwdAccess;  // kPasswd and kToken: --role
+    std::string tokenName;                     // kToken: create and revoke
     std::string configFile;                    // --config, or empty
 };
 
-// The account file and the configuration file used when none is given.
+// The account file, the configuration file and the state directory used when none is given.
 std::string DefaultAccountFile();
 std::string DefaultConfigFile();
+std::string DefaultStateDirectory();
 
 // Parses argv alone; false with *error on a usage error.
 bool ParseCommandLine(const std::vector<std::string> &arguments, CommandLine *line,
@@ -53,7 +59,8 @@ bool ApplyConfigText(const std::string &path, std::string_view text, CommandLine
                      std::string *error);
 // The whole command line: the configuration file (--config=FILE, which must exist, or
 // DefaultConfigFile() when it exists) under the options of `arguments`, which ParseCommandLine
-// has accepted into *line already. passwd takes the account file only from the configuration.
+// has accepted into *line already. passwd takes the account file only from the configuration,
+// token the account file and the state directory.
 // False with *error when the file cannot be read or holds an error.
 bool ApplyConfigFile(const std::vector<std::string> &arguments, CommandLine *line,
                      std::string *error);

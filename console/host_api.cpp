@@ -16,6 +16,7 @@
 #include "console/registry.h"
 #include "console/request.h"
 #include "kel/host.h"
+#include "kel/host_ext.h"
 
 using kel::console::EqualsIgnoringCase;
 using kel::console::Registry;
@@ -30,6 +31,9 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kRefused = 1;      // the response's state does not allow the call
 constexpr int kBadArgument = 2;  // the handle or an argument is unusable
+
+// The most targets one request's audit record takes.
+constexpr std::size_t kMaxAuditTargets = 100000;
 
 void SetStatus(int *status, int value) {
     if (status != nullptr) {
@@ -312,6 +316,46 @@ int HttpSendResponseHeader(void *handle) {
         return kRefused;
     }
     request->state = ResponseState::kHandBuiltSent;
+    return kOk;
+}
+
+// --- kel/host_ext.h -----------------------------------------------------------------------------
+
+int KelReturnQueryString(void *handle, const char **query) {
+    Request *request = Request::FromHandle(handle);
+    if (request == nullptr || query == nullptr) {
+        return kBadArgument;
+    }
+    *query = request->query.c_str();
+    return kOk;
+}
+
+int KelReturnRequestAccount(void *handle, char *name, size_t size, int *viaToken) {
+    Request *request = Request::FromHandle(handle);
+    if (request == nullptr || name == nullptr || size == 0) {
+        return kBadArgument;
+    }
+    const std::string &account = request->frame.account;
+    if (viaToken != nullptr) {
+        *viaToken = request->viaToken ? 1 : 0;
+    }
+    if (account.size() >= size) {
+        name[0] = '\0';
+        return kRefused;
+    }
+    std::memcpy(name, account.c_str(), account.size() + 1);
+    return kOk;
+}
+
+int KelAuditTarget(void *handle, const char *action, const char *target, const char *result) {
+    Request *request = handle != nullptr ? Request::FromHandle(handle) : Request::Current();
+    if (request == nullptr || action == nullptr || target == nullptr || result == nullptr) {
+        return kBadArgument;
+    }
+    if (!request->auditing || request->auditTargets.size() >= kMaxAuditTargets) {
+        return kRefused;
+    }
+    request->auditTargets.push_back({action, target, result});
     return kOk;
 }
 

@@ -98,6 +98,19 @@ void AppendNavigation(std::string &out, const Request &request) {
             out += "</ul>\n</section>\n";
         }
     }
+    if (request.frame.auditPage) {
+        out += "<section>\n<h2>";
+        out += EscapeHtml(Translate("Console"));
+        out += "</h2>\n<ul>\n<li><a href=\"";
+        out += kAuditPageUrl;
+        out += "\"";
+        if (request.frame.currentKeyword == "audit") {
+            out += " aria-current=\"page\"";
+        }
+        out += ">";
+        out += EscapeHtml(Translate("Audit trail"));
+        out += "</a></li>\n</ul>\n</section>\n";
+    }
     out += "</nav>\n";
 }
 
@@ -206,6 +219,15 @@ void WriteHomePage(Request &request) {
         inner += "<p class=\"kc-empty\">";
         inner += EscapeHtml(Translate("No plug-in has registered a page."));
         inner += "</p>\n";
+    }
+    if (request.frame.auditPage) {
+        inner += "<section class=\"kc-card\">\n<h2>";
+        inner += EscapeHtml(Translate("Console"));
+        inner += "</h2>\n<ul>\n<li><a href=\"";
+        inner += kAuditPageUrl;
+        inner += "\">";
+        inner += EscapeHtml(Translate("Audit trail"));
+        inner += "</a></li>\n</ul>\n</section>\n";
     }
     CompleteFramed(request, 200, Translate("Home"), inner);
 }

@@ -18,6 +18,7 @@ inline constexpr char kStylesheetUrl[] = "/console/console.css";
 inline constexpr char kIconUrl[] = "/console/icon.png";
 inline constexpr char kLoginUrl[] = "/login";
 inline constexpr char kLogoutUrl[] = "/logout";
+inline constexpr char kAuditPageUrl[] = "/audit";
 
 // `text` with & < > " and ' replaced by character references.
 std::string EscapeHtml(std::string_view text);

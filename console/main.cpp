@@ -7,11 +7,15 @@
 #include <vector>
 
 #include <pthread.h>
+#include <pwd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include "console/account_file.h"
 #include "console/ascii.h"
+#include "console/audit.h"
 #include "console/buffer.h"
 #include "console/cli.h"
 #include "console/language.h"
@@ -19,6 +23,7 @@
 #include "console/plugin_loader.h"
 #include "console/registry.h"
 #include "console/server.h"
+#include "console/tokens.h"
 
 namespace {
 
@@ -78,6 +83,93 @@ int RunPasswd(const CommandLine &line) {
     }
     std::printf("kelconsole: %s account \"%s\" in %s\n", created ? "created" : "updated",
                 line.passwdName.c_str(), line.server.accountFile.c_str());
+    return 0;
+}
+
+// The user running the command, as its audit records name it.
+std::string LocalUser() {
+    char buffer[4096];
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return "uid " + std::to_string(geteuid());
+}
+
+const char *RoleName(unsigned int access) {
+    switch (access) {
+        case kel::console::kAdministratorAccess:
+            return "admin";
+        case kel::console::kReadAccess:
+            return "read";
+        default:
+            return "other";
+    }
+}
+
+int RunToken(const CommandLine &line) {
+    const std::string path = kel::console::TokenFileFor(line.server.accountFile);
+    std::string error;
+    if (line.tokenAction == CommandLine::TokenAction::kList) {
+        std::vector<kel::console::ApiToken> tokens;
+        if (!kel::console::LoadTokenFile(path, &tokens, &error)) {
+            kel::console::Say(stderr, error);
+            return 1;
+        }
+        std::printf("%-24s %-6s %-20s %s\n", "NAME", "ROLE", "CREATED (UTC)", "ENDS WITH");
+        for (const kel::console::ApiToken &token : tokens) {
+            const std::time_t when = static_cast<std::time_t>(token.created);
+            std::tm utc{};
+            char created[32] = "?";
+            if (gmtime_r(&when, &utc) != nullptr) {
+                std::strftime(created, sizeof(created), "%Y-%m-%d %H:%M:%S", &utc);
+            }
+            std::printf("%-24s %-6s %-20s ...%s\n", token.name.c_str(), RoleName(token.access),
+                        created, token.hint.c_str());
+        }
+        return 0;
+    }
+    // Nothing changes unrecorded: the record is written first, its outcome after.
+    std::unique_ptr<kel::console::AuditStore> audit =
+        kel::console::AuditStore::Open(line.server.stateDirectory, &error);
+    if (audit == nullptr) {
+        kel::console::Say(stderr, error + "; nothing changed");
+        return 1;
+    }
+    const bool create = line.tokenAction == CommandLine::TokenAction::kCreate;
+    const std::int64_t id =
+        audit->Begin(static_cast<std::int64_t>(std::time(nullptr)), LocalUser(), false,
+                     "command line", create ? "token create" : "token revoke");
+    if (id == 0) {
+        kel::console::Say(
+            stderr, "cannot write the audit trail: " + audit->LastError() + "; nothing changed");
+        return 1;
+    }
+    std::string token;
+    const unsigned int access = line.passwdAccess.value_or(kel::console::kReadAccess);
+    const bool done = create
+                          ? kel::console::CreateToken(path, line.tokenName, access, &token, &error)
+                          : kel::console::RevokeToken(path, line.tokenName, &error);
+    const std::string result =
+        done ? (create ? std::string("created, role ") + RoleName(access) : "revoked")
+             : "failed: " + error;
+    if (!audit->Finish(id, {{create ? "create token" : "revoke token", line.tokenName, result}},
+                       done ? 200 : 400)) {
+        kel::console::Say(stderr, "cannot complete the audit record: " + audit->LastError());
+    }
+    if (!done) {
+        kel::console::Say(stderr, error);
+        return 1;
+    }
+    if (create) {
+        std::printf("%s\n", token.c_str());
+        std::fflush(stdout);
+        std::fprintf(stderr, "kelconsole: token \"%s\" (%s) created; it is shown only now\n",
+                     line.tokenName.c_str(), RoleName(access));
+    } else {
+        std::printf("kelconsole: token \"%s\" revoked\n", line.tokenName.c_str());
+    }
     return 0;
 }
 
@@ -172,6 +264,8 @@ int main(int argc, char **argv) {
             return 0;
         case CommandLine::Command::kPasswd:
             return RunPasswd(line);
+        case CommandLine::Command::kToken:
+            return RunToken(line);
         case CommandLine::Command::kServe:
             break;
     }

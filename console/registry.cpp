@@ -12,7 +12,8 @@ Registry &Registry::Global() {
 }
 
 bool Registry::IsReservedKeyword(std::string_view keyword) {
-    return keyword == "login" || keyword == "logout" || keyword == "console" || keyword == "opt";
+    return keyword == "login" || keyword == "logout" || keyword == "console" || keyword == "opt" ||
+           keyword == "audit";
 }
 
 bool Registry::IsValidKeyword(std::string_view keyword) {

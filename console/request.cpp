@@ -24,6 +24,22 @@ Request *Request::FromHandle(void *handle) {
     return request;
 }
 
+namespace {
+thread_local Request *g_serving = nullptr;
+}  // namespace
+
+Request *Request::Current() {
+    return g_serving;
+}
+
+ServingScope::ServingScope(Request &request) : previous_(g_serving) {
+    g_serving = &request;
+}
+
+ServingScope::~ServingScope() {
+    g_serving = previous_;
+}
+
 void Request::SetPath(std::string_view decodedPath) {
     path.assign(decodedPath.begin(), decodedPath.end());
     path.push_back('\0');

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/audit.h"
 #include "console/buffer.h"
 #include "kel/host.h"
 
@@ -48,6 +49,7 @@ struct FrameContext {
     std::string productName;
     std::string account;          // the logged-in account, empty when none
     std::string currentKeyword;   // the keyword the request was routed to, if any
+    bool auditPage = false;       // the account may view the Audit Trail: it is linked
     std::string language = "en";  // the pages' language (language.h), as their lang attribute
 };
 
@@ -66,6 +68,8 @@ class Request {
     // not a live Request.
     void *handle() { return this; }
     static Request *FromHandle(void *handle);
+    // The request the calling thread serves a service method for, or null (see ServingScope).
+    static Request *Current();
 
     // --- Input ------------------------------------------------------------------------------
     // Sets the percent-decoded path: it is stored with its terminator in a buffer that the
@@ -79,6 +83,12 @@ class Request {
     std::vector<char> body;  // raw body, then a terminator
     unsigned long bodyLength = 0;
     FrameContext frame;
+    std::string query;      // the query after "?", still encoded; empty when none
+    bool viaToken = false;  // the request came with an API token (frame.account is its name)
+    // True while the method of a state-changing request (a POST) runs: what it reports through
+    // KelAuditTarget is collected in auditTargets and written to its audit record.
+    bool auditing = false;
+    std::vector<AuditTarget> auditTargets;
 
     // --- Response ---------------------------------------------------------------------------
     ResponseState state = ResponseState::kNone;
@@ -95,6 +105,18 @@ class Request {
 
   private:
     std::uint32_t magic_ = kMagic;
+};
+
+// Makes `request` the calling thread's Current() request for the life of the object.
+class ServingScope {
+  public:
+    explicit ServingScope(Request &request);
+    ~ServingScope();
+    ServingScope(const ServingScope &) = delete;
+    ServingScope &operator=(const ServingScope &) = delete;
+
+  private:
+    Request *previous_;
 };
 
 // The reason phrase of a status ("Not Found"), or "Unknown" for one the console does not know.

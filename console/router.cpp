@@ -3,15 +3,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "console/ascii.h"
 #include "console/assets.h"
+#include "console/audit_page.h"
 #include "console/file_viewer.h"
 #include "console/html.h"
 #include "console/language.h"
 #include "console/registry.h"
 #include "kel/host.h"
+#include "kel/host_ext.h"
 
 namespace kel::console {
 namespace {
@@ -52,15 +55,70 @@ std::string_view FirstComponent(std::string_view path) {
     return path.substr(0, path.find('/'));
 }
 
+// The token of an "Authorization: Bearer TOKEN" header (empty when none follows the scheme), or
+// none for another scheme or no header.
+std::optional<std::string_view> BearerToken(std::string_view authorization) {
+    constexpr std::string_view kScheme = "bearer";
+    if (authorization.size() < kScheme.size() ||
+        !EqualsIgnoringCase(authorization.substr(0, kScheme.size()), kScheme) ||
+        (authorization.size() > kScheme.size() && authorization[kScheme.size()] != ' ')) {
+        return std::nullopt;
+    }
+    authorization.remove_prefix(kScheme.size());
+    while (!authorization.empty() && authorization.front() == ' ') {
+        authorization.remove_prefix(1);
+    }
+    while (!authorization.empty() && authorization.back() == ' ') {
+        authorization.remove_suffix(1);
+    }
+    return authorization;
+}
+
+// A short plain-text answer, for scripts.
+void PlainAnswer(Request &request, int status, std::string_view text) {
+    request.Complete(status, kTextContentType, std::string(text) + "\n");
+}
+
+bool IsAuditPath(std::string_view path) {
+    return path == kAuditUrl;
+}
+
 }  // namespace
 
 Router::Router(RouterSettings settings, const Registry &registry, AccountStore &accounts,
-               SessionStore &sessions, LoginThrottle &throttle)
+               SessionStore &sessions, LoginThrottle &throttle, AuditStore &audit,
+               TokenStore &tokens)
     : settings_(std::move(settings)),
       registry_(registry),
       accounts_(accounts),
       sessions_(sessions),
-      throttle_(throttle) {}
+      throttle_(throttle),
+      audit_(audit),
+      tokens_(tokens) {}
+
+template <typename Serve>
+void Router::Audited(const Incoming &incoming, Request &request, std::string_view account,
+                     std::string_view action, Serve serve) const {
+    const std::int64_t id = audit_.Begin(static_cast<std::int64_t>(std::time(nullptr)), account,
+                                         request.viaToken, incoming.client, action);
+    if (id == 0) {
+        Say(stderr, "the audit trail cannot be written (" + audit_.LastError() + "); refused " +
+                        incoming.method + " " + incoming.target.path);
+        WriteStatusPage(request, 503,
+                        Translate("The audit trail cannot be written, so nothing was done. Try "
+                                  "again later."));
+        return;
+    }
+    request.auditing = true;
+    request.auditTargets.clear();
+    serve();
+    request.auditing = false;
+    if (!audit_.Finish(id, request.auditTargets, request.status)) {
+        // The request has run: its record stays, with status 0 (unfinished).
+        Say(stderr, "the audit record " + std::to_string(id) +
+                        " could not be completed: " + audit_.LastError());
+    }
+}
 
 bool Router::IsAllowedHost(std::string_view host) const {
     if (settings_.hostNames.empty() || host.empty()) {
@@ -145,13 +203,25 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
         request.AddHeader("Cache-Control", "public, max-age=3600");
         return;
     }
+    if (const std::optional<std::string_view> token = BearerToken(incoming.authorization)) {
+        ServeToken(incoming, *token, request, outcome);
+        return;
+    }
     if (IsPost(incoming) && !IsSameOrigin(incoming)) {
         WriteStatusPage(request, 403,
                         Translate("A form of another site cannot be posted to this console."));
         return;
     }
     if (path == kLoginUrl) {
-        ServeLogin(incoming, request, outcome);
+        if (!IsPost(incoming)) {
+            ServeLogin(incoming, request, outcome);
+            return;
+        }
+        if (LoginThrottled(incoming, request)) {
+            return;
+        }
+        Audited(incoming, request, FormValue(incoming.body, "name"), "login",
+                [&] { ServeLogin(incoming, request, outcome); });
         return;
     }
     if (path == kLogoutUrl) {
@@ -162,7 +232,12 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
             request.AddHeader("Allow", "POST");
             return;
         }
-        ServeLogout(incoming, request);
+        std::string account;
+        if (const std::optional<Session> ending = sessions_.Use(incoming.session)) {
+            account = ending->account;
+        }
+        outcome.account = account;
+        Audited(incoming, request, account, "logout", [&] { ServeLogout(incoming, request); });
         return;
     }
 
@@ -190,6 +265,7 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
     outcome.account = session->account;
     request.frame.account = session->account;
     request.frame.registry = &registry_;
+    request.frame.auditPage = session->access != kNoAccess;
 
     if (incoming.target.hasQuery && incoming.target.query == kViewQuery) {
         ServeFile(incoming, *session, request, outcome);
@@ -199,7 +275,100 @@ void Router::Handle(Incoming &incoming, Request &request, Outcome &outcome) {
         WriteHomePage(request);
         return;
     }
-    ServeMethod(incoming, *session, request);
+    if (IsAuditPath(path)) {
+        if (session->access == kNoAccess) {
+            WriteStatusPage(request, 403, Translate("This account may not view the audit trail."));
+            return;
+        }
+        ServeAudit(incoming, request);
+        return;
+    }
+    ServeMethod(incoming, session->access, request);
+}
+
+void Router::ServeToken(Incoming &incoming, std::string_view presented, Request &request,
+                        Outcome &outcome) {
+    // Failed tokens count as failed logins of their address.
+    const auto wait = throttle_.WaitAddress(incoming.client);
+    if (wait.count() > 0) {
+        PlainAnswer(request, 429, "Too many failed attempts from this address; try again later.");
+        request.AddHeader("Retry-After", std::to_string((wait.count() + 999) / 1000));
+        return;
+    }
+    const std::optional<ApiToken> token = tokens_.Find(presented);
+    if (!token) {
+        throttle_.FailedAddress(incoming.client);
+        PlainAnswer(request, 401, "The API token is not valid.");
+        request.AddHeader("WWW-Authenticate", "Bearer");
+        return;
+    }
+    throttle_.SucceededAddress(incoming.client);
+    outcome.account = token->name;
+    request.frame.account = token->name;
+    request.viaToken = true;
+
+    const std::string &path = incoming.decodedPath;
+    std::optional<ServiceEntry> entry;
+    if (!IsAuditPath(path)) {
+        entry = registry_.Find(FirstComponent(path));
+        if (!entry) {
+            PlainAnswer(request, 404, "There is nothing at this address.");
+            return;
+        }
+        if ((entry->flags & KEL_SERVICE_FLAG_DATA) == 0) {
+            PlainAnswer(request, 403, "An API token reaches only the console's data.");
+            return;
+        }
+    }
+    const std::string format =
+        incoming.target.hasQuery ? FormValue(incoming.target.query, "format") : std::string();
+    if (format != "json" && format != "csv") {
+        PlainAnswer(request, 406, "An API token needs format=json or format=csv in the query.");
+        return;
+    }
+    if (!entry) {
+        if (IsPost(incoming)) {
+            PlainAnswer(request, 405, "The audit trail cannot be posted to.");
+            request.AddHeader("Allow", "GET, HEAD");
+            return;
+        }
+        ServeAudit(incoming, request);
+        return;
+    }
+    ServeMethod(incoming, token->access, request);
+}
+
+void Router::ServeAudit(Incoming &incoming, Request &request) const {
+    if (IsPost(incoming)) {
+        WriteStatusPage(request, 405, Translate("The audit trail cannot be posted to."));
+        request.AddHeader("Allow", "GET, HEAD");
+        return;
+    }
+    request.frame.currentKeyword = "audit";
+    WriteAuditPage(request, audit_, incoming.target.hasQuery ? incoming.target.query : "");
+    request.AddHeader("Cache-Control", "no-store");
+}
+
+bool Router::LoginThrottled(const Incoming &incoming, Request &request) {
+    const std::string name = FormValue(incoming.body, "name");
+    const auto wait = throttle_.Wait(incoming.client, name);
+    if (wait.count() <= 0) {
+        return false;
+    }
+    std::string next = FormValue(incoming.body, "next");
+    if (!IsLocalTarget(next)) {
+        next.clear();
+    }
+    const long long seconds = (wait.count() + 999) / 1000;
+    char message[256];
+    std::snprintf(message, sizeof(message),
+                  TranslatePlural("Too many failed logins. Try again in %lld second.",
+                                  "Too many failed logins. Try again in %lld seconds.",
+                                  static_cast<unsigned long>(seconds)),
+                  seconds);
+    WriteLoginPage(request, 429, message, name, next);
+    request.AddHeader("Retry-After", std::to_string(seconds));
+    return true;
 }
 
 void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) {
@@ -220,19 +389,6 @@ void Router::ServeLogin(Incoming &incoming, Request &request, Outcome &outcome) 
     std::string next = FormValue(incoming.body, "next");
     if (!IsLocalTarget(next)) {
         next.clear();
-    }
-    const auto wait = throttle_.Wait(incoming.client, name);
-    if (wait.count() > 0) {
-        const long long seconds = (wait.count() + 999) / 1000;
-        char message[256];
-        std::snprintf(message, sizeof(message),
-                      TranslatePlural("Too many failed logins. Try again in %lld second.",
-                                      "Too many failed logins. Try again in %lld seconds.",
-                                      static_cast<unsigned long>(seconds)),
-                      seconds);
-        WriteLoginPage(request, 429, message, name, next);
-        request.AddHeader("Retry-After", std::to_string(seconds));
-        return;
     }
     std::optional<Account> account;
     if (IsValidAccountName(name)) {
@@ -318,7 +474,7 @@ void Router::ServeFile(Incoming &incoming, const Session &session, Request &requ
     outcome.fileSize = size;
 }
 
-void Router::ServeMethod(Incoming &incoming, const Session &session, Request &request) const {
+void Router::ServeMethod(Incoming &incoming, unsigned int access, Request &request) const {
     const std::string_view keyword = FirstComponent(incoming.decodedPath);
     std::optional<ServiceEntry> entry = registry_.Find(keyword);
     if (!entry) {
@@ -329,34 +485,48 @@ void Router::ServeMethod(Incoming &incoming, const Session &session, Request &re
     request.methodCode = IsPost(incoming) ? kMethodPost : kMethodGet;
     request.SetPath(incoming.decodedPath);
     request.SetBody(incoming.body);
-    int result = 0;
-    try {
-        result = entry->method(request.handle(), 0, 0, session.access);
-    } catch (...) {
-        request.state = ResponseState::kNone;  // whatever it wrote is incomplete
-        request.content.Clear();
-        request.headers.clear();
-        result = 500;
-    }
-    switch (request.state) {
-        case ResponseState::kNone:
-            if (result == 0) {
-                WriteStatusPage(request, 404, Translate("There is no page at this address."));
-            } else {
-                WriteStatusPage(request, 500, Translate("The page failed to produce a response."));
-            }
+    request.query = incoming.target.hasQuery ? incoming.target.query : std::string();
+    const auto run = [&] {
+        if (request.viaToken && IsPost(incoming) && (access & kChangeAccess) == 0) {
+            PlainAnswer(request, 403, "This API token may only read.");
             return;
-        case ResponseState::kOpen:
-        case ResponseState::kHandBuiltOpen:
-        case ResponseState::kHandBuiltSent:
-            // Not ended by the page: sent as it stands, which is all the page wrote.
-            request.state = ResponseState::kEnded;
-            break;
-        case ResponseState::kEnded:
-        case ResponseState::kComplete:
-            break;
+        }
+        int result = 0;
+        try {
+            const ServingScope serving(request);
+            result = entry->method(request.handle(), 0, 0, access);
+        } catch (...) {
+            request.state = ResponseState::kNone;  // whatever it wrote is incomplete
+            request.content.Clear();
+            request.headers.clear();
+            result = 500;
+        }
+        switch (request.state) {
+            case ResponseState::kNone:
+                if (result == 0) {
+                    WriteStatusPage(request, 404, Translate("There is no page at this address."));
+                } else {
+                    WriteStatusPage(request, 500,
+                                    Translate("The page failed to produce a response."));
+                }
+                return;
+            case ResponseState::kOpen:
+            case ResponseState::kHandBuiltOpen:
+            case ResponseState::kHandBuiltSent:
+                // Not ended by the page: sent as it stands, which is all the page wrote.
+                request.state = ResponseState::kEnded;
+                break;
+            case ResponseState::kEnded:
+            case ResponseState::kComplete:
+                break;
+        }
+        request.AddHeader("Cache-Control", "no-store");
+    };
+    if (!IsPost(incoming)) {
+        run();
+        return;
     }
-    request.AddHeader("Cache-Control", "no-store");
+    Audited(incoming, request, request.frame.account, incoming.decodedPath, run);
 }
 
 }  // namespace kel::console

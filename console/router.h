@@ -6,13 +6,21 @@
 // a host name that is not the console's, a path holding a NUL byte or an over-long component).
 // Handle then answers the complete request:
 //   - "/console/..." and the image prefix: the console's own static files, without login;
+//   - a request with an API token (Authorization: Bearer, tokens.h) is served as the token's
+//     name and role, without a session and without the Origin check, and only at the Audit
+//     Trail and the methods registered with KEL_SERVICE_FLAG_DATA, with format=json or
+//     format=csv in the query (else 406); a wrong token gets 401 and counts as a failed login of
+//     its address; a token of the reader role posts nothing (403);
 //   - "/login", "/logout";
 //   - anything else needs a live session of an account unchanged since the login (else a
 //     redirect to the login page), and every POST
 //     must come from a page of the console itself (its Origin, or else its Referer);
-//   - "/": the home page; a path followed by "?VIEW": the file viewer;
+//   - "/": the home page; a path followed by "?VIEW": the file viewer; "/audit": the Audit Trail
+//     (audit_page.h), for accounts with any access;
 //   - "/" + keyword, followed by the end or "/": that keyword's service method, with the access
 //     word of the session's account. A method that declines (0 and no response) gets 404.
+// Every POST to a method, every login and logout is recorded in the audit trail (audit.h) before
+// its answer is sent; one whose record cannot be written is refused with 503 before it runs.
 #ifndef KEL_CONSOLE_ROUTER_H
 #define KEL_CONSOLE_ROUTER_H
 
@@ -24,8 +32,10 @@
 #include <vector>
 
 #include "console/account_store.h"
+#include "console/audit.h"
 #include "console/request.h"
 #include "console/sessions.h"
+#include "console/tokens.h"
 #include "console/url.h"
 
 namespace kel::console {
@@ -48,9 +58,10 @@ struct Incoming {
     // Every value the request carries for the session cookie, in the order sent: another port of
     // the same host can plant a cookie of the same name that comes before the console's own.
     std::vector<std::string> sessionCookies;
-    std::string session;    // the live session among them (set by Handle), else the first
-    std::string fetchSite;  // the Sec-Fetch-Site header
-    std::string client;     // the client's address
+    std::string session;        // the live session among them (set by Handle), else the first
+    std::string fetchSite;      // the Sec-Fetch-Site header
+    std::string authorization;  // the Authorization header
+    std::string client;         // the client's address
     std::string body;
 };
 
@@ -72,7 +83,7 @@ struct RouterSettings {
 class Router {
   public:
     Router(RouterSettings settings, const Registry &registry, AccountStore &accounts,
-           SessionStore &sessions, LoginThrottle &throttle);
+           SessionStore &sessions, LoginThrottle &throttle, AuditStore &audit, TokenStore &tokens);
 
     // 0 when the request may go on; otherwise the request holds the complete refusal.
     int Preflight(Incoming &incoming, Request &request) const;
@@ -87,6 +98,9 @@ class Router {
     bool IsAllowedHost(std::string_view host) const;
     bool IsSameOrigin(const Incoming &incoming) const;
     void ServeLogin(Incoming &incoming, Request &request, Outcome &outcome);
+    // True when the login's address or name has to wait: then `request` holds the refusal (429),
+    // which checks nothing and is not recorded.
+    bool LoginThrottled(const Incoming &incoming, Request &request);
     void ServeLogout(Incoming &incoming, Request &request);
     // The session of `id` when it is live and its account unchanged since it began; a session
     // of a changed account is ended.
@@ -95,7 +109,19 @@ class Router {
     std::string ChooseSession(const std::vector<std::string> &candidates);
     void ServeFile(Incoming &incoming, const Session &session, Request &request,
                    Outcome &outcome) const;
-    void ServeMethod(Incoming &incoming, const Session &session, Request &request) const;
+    // The service method of the path's keyword, for an account with `access`.
+    void ServeMethod(Incoming &incoming, unsigned int access, Request &request) const;
+    // A request with an API token (Authorization: Bearer).
+    void ServeToken(Incoming &incoming, std::string_view presented, Request &request,
+                    Outcome &outcome);
+    // The Audit Trail page, or its JSON or CSV.
+    void ServeAudit(Incoming &incoming, Request &request) const;
+    // Serves a state-changing request through `serve`, recorded in the audit trail as `action`
+    // of the request's account: the record is written first (else the request is refused with
+    // 503 and `serve` does not run), the targets and the status once `serve` has answered.
+    template <typename Serve>
+    void Audited(const Incoming &incoming, Request &request, std::string_view account,
+                 std::string_view action, Serve serve) const;
     void Redirect(Request &request, std::string_view location) const;
     std::string SessionCookie(std::string_view id) const;
 
@@ -104,6 +130,8 @@ class Router {
     AccountStore &accounts_;
     SessionStore &sessions_;
     LoginThrottle &throttle_;
+    AuditStore &audit_;
+    TokenStore &tokens_;
 };
 
 }  // namespace kel::console

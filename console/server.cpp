@@ -36,6 +36,7 @@
 #include "console/access_log.h"
 #include "console/account_store.h"
 #include "console/ascii.h"
+#include "console/audit.h"
 #include "console/html.h"
 #include "console/language.h"
 #include "console/registry.h"
@@ -275,13 +276,16 @@ bool IsLoopbackAddress(std::string_view text) {
 
 class Server::Impl {
   public:
-    Impl(const ServerOptions &opts, RouterSettings settings)
+    Impl(const ServerOptions &opts, RouterSettings settings, std::unique_ptr<AuditStore> trail)
         : options(opts),
           accounts(opts.accountFile),
           sessions(opts.sessionIdle, opts.maxSessions, opts.clock, opts.maxSessionsPerAccount,
                    opts.sessionLifetime),
           throttle(opts.loginDelay, opts.longestLoginDelay, opts.clock),
-          router(std::move(settings), Registry::Global(), accounts, sessions, throttle) {}
+          audit(std::move(trail)),
+          tokens(TokenFileFor(opts.accountFile)),
+          router(std::move(settings), Registry::Global(), accounts, sessions, throttle, *audit,
+                 tokens) {}
 
     ~Impl() { Stop(); }
 
@@ -332,6 +336,8 @@ class Server::Impl {
     AccountStore accounts;
     SessionStore sessions;
     LoginThrottle throttle;
+    std::unique_ptr<AuditStore> audit;
+    TokenStore tokens;
     Router router;
     std::string certificate;
     std::string key;
@@ -501,6 +507,8 @@ MHD_Result Server::Impl::OnRequest(void *cls, MHD_Connection *connection, const 
         incoming.origin = HeaderValue(connection, MHD_HEADER_KIND, "Origin");
         incoming.referer = HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_REFERER);
         incoming.fetchSite = HeaderValue(connection, MHD_HEADER_KIND, "Sec-Fetch-Site");
+        incoming.authorization =
+            HeaderValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
         incoming.sessionCookies = CookieValues(connection, impl->router.cookieName());
         exchange->request.frame.productName = impl->options.productName;
         if (!SplitTarget(exchange->target, &incoming.target)) {
@@ -664,7 +672,11 @@ std::unique_ptr<Server> Server::Start(const ServerOptions &options, std::string 
         settings.hostNames.insert(LowerAscii(name));
     }
 
-    auto impl = std::make_unique<Impl>(options, std::move(settings));
+    std::unique_ptr<AuditStore> audit = AuditStore::Open(options.stateDirectory, error);
+    if (audit == nullptr) {
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>(options, std::move(settings), std::move(audit));
     impl->address = address;
     impl->secure = secure;
     if (!impl->accounts.Load(error)) {

@@ -50,7 +50,10 @@ struct ServerOptions {
     // DNS name (or else the common name) of the TLS certificate; other names get 421.
     std::vector<std::string> serverNames;
 
-    std::string accountFile;   // required
+    std::string accountFile;  // required; its API tokens lie beside it (tokens.h)
+    // The console's own state: the audit trail (audit.h). Empty: an audit trail in memory, which
+    // ends with the server (for tests).
+    std::string stateDirectory;
     std::string logDirectory;  // the file viewer's directory
     std::string productName = kDefaultProductName;
 

@@ -231,10 +231,7 @@ std::chrono::milliseconds LoginThrottle::Wait(const std::string &address, std::s
     return std::chrono::milliseconds(0);
 }
 
-void LoginThrottle::Failed(const std::string &address, std::string_view name) {
-    const auto now = clock_();
-    std::lock_guard lock(mutex_);
-    Forget(now);
+LoginThrottle::Record &LoginThrottle::AddressRecord(const std::string &address) {
     if (records_.size() >= kThrottleCapacity && records_.find(address) == records_.end()) {
         auto oldest = records_.begin();
         for (auto it = records_.begin(); it != records_.end(); ++it) {
@@ -244,14 +241,46 @@ void LoginThrottle::Failed(const std::string &address, std::string_view name) {
         }
         records_.erase(oldest);
     }
-    for (Record *record : {&records_[address], NameRecord(name, true)}) {
-        if (record->failures < 31) {
-            ++record->failures;
-        }
-        const auto wait = Delay(record->failures);
-        record->until = now + wait;
-        record->gapUntil = std::max(record->gapUntil, now + std::min(wait, gap_));
+    return records_[address];
+}
+
+void LoginThrottle::Count(Record &record, std::chrono::steady_clock::time_point now) {
+    if (record.failures < 31) {
+        ++record.failures;
     }
+    const auto wait = Delay(record.failures);
+    record.until = now + wait;
+    record.gapUntil = std::max(record.gapUntil, now + std::min(wait, gap_));
+}
+
+void LoginThrottle::Failed(const std::string &address, std::string_view name) {
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    Forget(now);
+    Count(AddressRecord(address), now);
+    Count(*NameRecord(name, true), now);
+}
+
+std::chrono::milliseconds LoginThrottle::WaitAddress(const std::string &address) {
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    const auto own = records_.find(address);
+    if (own == records_.end() || own->second.until <= now) {
+        return std::chrono::milliseconds(0);
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(own->second.until - now);
+}
+
+void LoginThrottle::FailedAddress(const std::string &address) {
+    const auto now = clock_();
+    std::lock_guard lock(mutex_);
+    Forget(now);
+    Count(AddressRecord(address), now);
+}
+
+void LoginThrottle::SucceededAddress(const std::string &address) {
+    std::lock_guard lock(mutex_);
+    records_.erase(address);
 }
 
 void LoginThrottle::Succeeded(const std::string &address, std::string_view name) {

@@ -103,6 +103,11 @@ class LoginThrottle {
     std::chrono::milliseconds Wait(const std::string &address, std::string_view name);
     void Failed(const std::string &address, std::string_view name);
     void Succeeded(const std::string &address, std::string_view name);
+    // The same for API tokens, which name no account: the address's record only, so that wrong
+    // tokens from some addresses never hold back a token from another.
+    std::chrono::milliseconds WaitAddress(const std::string &address);
+    void FailedAddress(const std::string &address);
+    void SucceededAddress(const std::string &address);
 
     // At most this many names have records of their own.
     static constexpr std::size_t kNameCapacity = 4096;
@@ -118,6 +123,9 @@ class LoginThrottle {
     };
 
     void Forget(std::chrono::steady_clock::time_point now);
+    // Requires mutex_: the record of `address`, making room for it when the records are full.
+    Record &AddressRecord(const std::string &address);
+    void Count(Record &record, std::chrono::steady_clock::time_point now);
     // The record of `name` (the shared one for names beyond the cap); null when it has none and
     // `create` is false.
     Record *NameRecord(std::string_view name, bool create);

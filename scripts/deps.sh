@@ -10,14 +10,14 @@ set -euo pipefail
 # names; openssl: the TLS tests' client and their self-signed certificates. locales-all: the
 # compiled de_DE.UTF-8 and fr_FR.UTF-8 locales, without which glibc cannot give a request thread
 # a German or French message locale (the console then writes English pages). scdoc: the manual
-# pages (packaging/man).
+# pages (packaging/man). libsqlite3-dev: the console's audit trail.
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
     gettext locales-all
     nlohmann-json3-dev
     libmicrohttpd-dev libcrypt-dev libpwquality-dev cracklib-runtime libcurl4-openssl-dev
-    libgnutls28-dev openssl
+    libgnutls28-dev openssl libsqlite3-dev
     wrk curl
     samba smbclient
     clang libclang-rt-14-dev clang-format

@@ -269,6 +269,32 @@ describe('an administrator in the browser', () => {
     assert.ok(!allOpenPaths(demo.readState()).includes(victim));
   });
 
+  it('lists the closes on the Audit Trail, filters them and fits a 390 px wide screen', async () => {
+    await page.goto(demo.at('/'));
+    await follow(page.locator('.kc-nav').getByRole('link', { name: 'Audit trail' }));
+    assert.equal(new URL(page.url()).pathname, '/audit');
+    const actions = () => page.locator('table.kc-records tbody tr td:nth-child(4)').allTextContents();
+    assert.ok((await actions()).includes('login'));
+    await page.getByLabel('Action').fill('/cifsofm/CIFSCloseFiles/DATA');
+    await follow(page.getByRole('button', { name: 'Show' }));
+    const shown = await actions();
+    assert.ok(shown.length >= 1, 'the closes are listed');
+    assert.ok(shown.every((action) => action === '/cifsofm/CIFSCloseFiles/DATA'), shown.join());
+    assert.equal(await page.getByRole('search').count(), 1);
+    assert.equal(await page.getByRole('main').count(), 1);
+    for (const label of ['From', 'To', 'Account', 'Action', 'Records a page']) {
+      assert.equal(await page.getByLabel(label, { exact: true }).count(), 1, label);
+    }
+    await page.setViewportSize({ width: 390, height: 844 });
+    try {
+      const width = await page.evaluate(() => document.documentElement.scrollWidth);
+      assert.ok(width <= 390, `the page is ${width} px wide`);
+      await shot('audit-390');
+    } finally {
+      await page.setViewportSize({ width: 1280, height: 900 });
+    }
+  });
+
   it('sorts Manage Connections by each column', async () => {
     const state = demo.readState();
     await follow(page.locator('.kc-nav').getByRole('link', { name: 'Manage Connections' }));

@@ -9,6 +9,7 @@
 #include "console/registry.h"
 #include "console/request.h"
 #include "kel/host.h"
+#include "kel/host_ext.h"
 
 namespace {
 
@@ -253,6 +254,49 @@ TEST(HostRegistration, NavigationGroupsPagesByTitleInRegistrationOrder) {
 TEST(HostStripes, AreClassAttributesTheStylesheetKnows) {
     EXPECT_STREQ(pzSTRIPE_LIGHT, "class=\"stripe-light\"");
     EXPECT_STREQ(pzSTRIPE_DARK, "class=\"stripe-dark\"");
+}
+
+TEST(HostExtension, AccountQueryAndAuditTargetsRefuseWhatDoesNotFit) {
+    Request request;
+    request.frame.account = "operator";
+    request.viaToken = true;
+    request.query = "format=json&x=%41";
+    char name[9];
+    int viaToken = -1;
+    ASSERT_EQ(KelReturnRequestAccount(request.handle(), name, sizeof(name), &viaToken), 0);
+    EXPECT_STREQ(name, "operator");
+    EXPECT_EQ(viaToken, 1);
+    char small[8] = "xxxxxxx";
+    EXPECT_NE(KelReturnRequestAccount(request.handle(), small, sizeof(small), nullptr), 0);
+    EXPECT_STREQ(small, "");
+    int stale = 0;
+    EXPECT_NE(KelReturnRequestAccount(&stale, name, sizeof(name), nullptr), 0);
+    const char *query = nullptr;
+    ASSERT_EQ(KelReturnQueryString(request.handle(), &query), 0);
+    EXPECT_STREQ(query, "format=json&x=%41");
+
+    // Targets are taken only while a state-changing request's method runs.
+    EXPECT_NE(KelAuditTarget(request.handle(), "close file", "a", "closed"), 0);
+    request.auditing = true;
+    EXPECT_NE(KelAuditTarget(nullptr, "close file", "a", "closed"), 0);  // no request served
+    {
+        const kel::console::ServingScope serving(request);
+        EXPECT_EQ(KelAuditTarget(nullptr, "close file", "a", "closed"), 0);
+        EXPECT_EQ(KelAuditTarget(request.handle(), "close file", "b", "failed"), 0);
+        EXPECT_NE(KelAuditTarget(request.handle(), "close file", nullptr, "closed"), 0);
+        EXPECT_NE(KelAuditTarget(&stale, "close file", "c", "closed"), 0);
+    }
+    EXPECT_NE(KelAuditTarget(nullptr, "close file", "d", "closed"), 0);
+    ASSERT_EQ(request.auditTargets.size(), 2u);
+    EXPECT_EQ(request.auditTargets[0].target, "a");
+    EXPECT_EQ(request.auditTargets[1].result, "failed");
+    // The Audit Trail's address is the console's own.
+    ServiceGroup group{};
+    int status = 0;
+    EXPECT_EQ(RegisterServiceMethodEx("Fake trail", "audit", 5, &group, KEL_SERVICE_FLAG_DATA,
+                                      nullptr, Method, nullptr, &status),
+              0);
+    EXPECT_EQ(status, kel::console::kRegistryReserved);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,6 +181,58 @@ TEST_F(Kelconsole, PasswdCreatesAnAccountThatTheConsoleAccepts) {
                 HasSubstr("test plug-in page access=0x00000000"));
     console.Signal(SIGINT);
     EXPECT_EQ(console.Wait(), 0);
+}
+
+TEST_F(Kelconsole, TokenCommandsAreRecordedAndTheRunningConsoleHonoursThemAtOnce) {
+    Child console(ServeArguments(), dir_, "serve");
+    const std::string url = console.WaitForUrl();
+    ASSERT_FALSE(url.empty()) << console.Err();
+    const auto fetch = [&url](const std::string &token, const std::string &path) {
+        console_test::HttpRequest request;
+        request.url = url + path;
+        request.headers.push_back("Authorization: Bearer " + token);
+        return console_test::Send(request);
+    };
+
+    Child create({"token", "create", "--accounts=" + accounts_, "--role=read", "monitor"}, dir_,
+                 "create");
+    ASSERT_EQ(create.Wait(), 0) << create.Err();
+    const std::string out = create.Out();
+    ASSERT_TRUE(std::regex_match(out, std::regex("kel_[0-9a-f]{64}\n"))) << out;
+    const std::string token = out.substr(0, out.size() - 1);
+    Child again({"token", "create", "--accounts=" + accounts_, "monitor"}, dir_, "again");
+    EXPECT_EQ(again.Wait(), 1);
+    EXPECT_EQ(again.Out(), "");
+
+    const std::string file = dir_.str() + "/tokens";
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_THAT(testing_support::ReadFile(file), Not(HasSubstr(token.substr(4))));
+    Child list({"token", "list", "--accounts=" + accounts_}, dir_, "list");
+    ASSERT_EQ(list.Wait(), 0) << list.Err();
+    EXPECT_TRUE(
+        std::regex_search(list.Out(), std::regex("\nmonitor +read +[0-9-]+ [0-9:]+ +[.]{3}" +
+                                                 token.substr(token.size() - 4) + "\n")))
+        << list.Out();
+    EXPECT_THAT(list.Out(), Not(HasSubstr(token.substr(4, 20))));
+
+    const auto json = fetch(token, "/audit?format=json&action=token+create");
+    ASSERT_EQ(json.status, 200) << json.body;
+    EXPECT_THAT(json.body, HasSubstr("\"total\": 2,"));  // the second one failed
+    EXPECT_THAT(json.body, HasSubstr("\"client\": \"command line\", \"action\": \"token "
+                                     "create\", \"status\": 200, \"targets\": [{\"action\": "
+                                     "\"create token\", \"target\": \"monitor\", \"result\": "
+                                     "\"created, role read\"}]"));
+    EXPECT_EQ(fetch(token, "/audit").status, 406);
+
+    Child revoke({"token", "revoke", "--accounts=" + accounts_, "monitor"}, dir_, "revoke");
+    ASSERT_EQ(revoke.Wait(), 0) << revoke.Err();
+    const auto refused = fetch(token, "/audit?format=json");
+    EXPECT_EQ(refused.status, 401);
+    EXPECT_EQ(refused.Header("WWW-Authenticate"), "Bearer");
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 0) << console.Err();
 }
 
 TEST_F(Kelconsole, PasswdRefusesAWeakPasswordAndSaysWhy) {
@@ -384,7 +437,7 @@ TEST_F(KelconsoleInLanguages, AGermanPageShowsNoEnglishTextOfOurs) {
         texts.push_back(std::move(text));
     }
     ASSERT_GT(texts.size(), 200u);
-    for (const char *path : {"/", "/cifsofm", "/cifscons", "/cifslogs"}) {
+    for (const char *path : {"/", "/cifsofm", "/cifscons", "/cifslogs", "/audit"}) {
         const std::string body = Fetch(path, "de").body;
         ASSERT_THAT(body, HasSubstr("<html lang=\"de\">")) << path;
         for (const auto &[english, german] : texts) {

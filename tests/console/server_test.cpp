@@ -618,7 +618,10 @@ TEST(ConsoleRouter, UnderTlsTheCookieIsSecureAndHostPrefixed) {
     SessionStore sessions(std::chrono::seconds(60), 10, nullptr);
     LoginThrottle throttle(std::chrono::milliseconds(1000), std::chrono::milliseconds(1000),
                            nullptr);
-    Router router(settings, Registry::Global(), accounts, sessions, throttle);
+    std::unique_ptr<AuditStore> audit = AuditStore::Open({}, &error);
+    ASSERT_NE(audit, nullptr) << error;
+    TokenStore tokens(TokenFileFor(console_test::SharedAccountFile()));
+    Router router(settings, Registry::Global(), accounts, sessions, throttle, *audit, tokens);
 
     Incoming login;
     login.method = "POST";
