@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kel/host.h"
+#include "kel/host_ext.h"
 
 namespace fake {
 
@@ -114,6 +115,11 @@ struct Request {
     unsigned long postLength = 0;
     bool postDataSucceeds = true;  // false: HttpReturnPostDataBuffer returns non-zero
 
+    // KelReturnQueryString's text (still encoded) and KelReturnRequestAccount's answer.
+    std::string query;
+    std::string account = "admin";
+    bool viaToken = false;
+
     bool openSucceeds = true;  // false: HttpSendSuccessfulResponse fails as for a lost peer
     bool writesFail = false;   // true: HttpSendDataSprintf returns -1 and writes nothing
 
@@ -128,6 +134,13 @@ struct Request {
     std::vector<ErrorPackage> errorPackages;
     std::optional<int> handBuiltStatus;    // HttpOpenResponseHeaderTag's status
     std::vector<std::string> headerLines;  // hand-built header lines, without their "\r\n"
+    // Every KelAuditTarget for this request (by handle, or null while it is being served).
+    struct AuditTarget {
+        std::string action;
+        std::string target;
+        std::string result;
+    };
+    std::vector<AuditTarget> audit;
 
     // --- Helpers ----------------------------------------------------------------------------
     std::vector<std::string> Ops() const;  // the op of every call, in order
@@ -146,7 +159,8 @@ struct Request {
 Request Get(std::string_view path);
 Request Post(std::string_view path, std::string_view body);
 
-// Calls `method` as the host does: the request handle, 0, 0 and the access word.
+// Calls `method` as the host does: the request handle, 0, 0 and the access word. While it runs
+// the request is the calling thread's own, which KelAuditTarget(NULL, ...) records to.
 int Serve(ServiceMethod method, Request &request, unsigned int access);
 
 // Access words the host computes: the console's administrator role, and an account without rights.
