@@ -1,6 +1,8 @@
 // fake_monitoring.cpp: the programmable monitoring library and its block accounting.
 #include "support/fake_monitoring.h"
 
+#include "cifsmonitoring/failure.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
