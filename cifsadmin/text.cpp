@@ -3,9 +3,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
-
-#include <locale.h>
 
 namespace kel2cifs::admin {
 namespace {
@@ -103,10 +100,42 @@ char32_t FoldCode(char32_t c) {
     if (c >= 0x400 && c <= 0x40F) {
         return c + 0x50;
     }
-    // Anything else as the C.UTF-8 locale folds it, when the system has that locale.
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (utf8 != static_cast<locale_t>(0)) {
-        return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
+    if (c >= 0x388 && c <= 0x38A) {  // Έ Ή Ί
+        return c + 0x25;
+    }
+    if (c == 0x386) {
+        return 0x3AC;
+    }
+    if (c == 0x38C) {
+        return 0x3CC;
+    }
+    if (c == 0x38E || c == 0x38F) {
+        return c + 0x3F;
+    }
+    if (c == 0x3C2) {  // final sigma
+        return 0x3C3;
+    }
+    if (c >= 0x460 && c <= 0x4FF && c != 0x482 && !(c >= 0x483 && c <= 0x489)) {
+        // Cyrillic pairs: upper even, lower odd (from U+04C1 on: upper odd, lower even).
+        if (c >= 0x4C1 && c <= 0x4CE) {
+            return c % 2 == 1 ? c + 1 : c;
+        }
+        if (c == 0x4C0) {
+            return 0x4CF;
+        }
+        return c % 2 == 0 ? c + 1 : c;
+    }
+    if (c == 0x1E9E) {  // capital sharp s
+        return 0xDF;
+    }
+    if (c >= 0x531 && c <= 0x556) {  // Armenian
+        return c + 0x30;
+    }
+    if (c >= 0x1E00 && c <= 0x1EFF && !(c >= 0x1E96 && c <= 0x1E9F)) {  // Latin Extended Additional
+        return c % 2 == 0 ? c + 1 : c;
+    }
+    if (c >= 0xFF21 && c <= 0xFF3A) {  // full-width A to Z
+        return c + 0x20;
     }
     return c;
 }

@@ -35,8 +35,9 @@ std::vector<std::string> FieldValues(const Fields &fields, std::string_view name
 // The decimal value of `name` within [low, high], or `fallback` when missing or not a number.
 long FieldNumber(const Fields &fields, std::string_view name, long fallback, long low, long high);
 
-// The code points of UTF-8 text with their case folded (ASCII, Latin-1, Latin Extended-A,
-// Greek, Cyrillic and what the C.UTF-8 locale knows); a byte that is not UTF-8 stays one unit
+// The code points of UTF-8 text with their case folded (the letters of ASCII, Latin-1, Latin
+// Extended-A and Extended Additional, Greek, Cyrillic, Armenian and full-width Latin; the same
+// in every locale); a byte that is not UTF-8 stays one unit
 // of its own (0xDC80 + byte) so that it matches only itself.
 std::u32string Fold(std::string_view text);
 

@@ -26,11 +26,13 @@ constexpr unsigned kReader = 0x00000009u;
 // 2026-12-09 05:06:07 UTC.
 constexpr std::time_t kNow = 1796792767;
 
+// The clock of the pages and the kept results.
+std::time_t g_now = kNow;
 std::time_t FixedClock(std::time_t *out) {
     if (out != nullptr) {
-        *out = kNow;
+        *out = g_now;
     }
-    return kNow;
+    return g_now;
 }
 
 // The stand-in for Ext_LastFailure: what the test sets, for every call.
@@ -102,6 +104,7 @@ class AdminPages : public ::testing::Test {
         fake::Reset();
         ForgetResults();
         g_report.clear();
+        g_now = kNow;
         Calls calls = Use();
         calls.now = FixedClock;
         calls.lastFailure = Report;
@@ -342,6 +345,28 @@ TEST_F(AdminPages, WithoutTheAdministrationCallsThePagesSaySo) {
     EXPECT_EQ(fake::Serve(FindMethod, post, kAdmin), 200);
     EXPECT_TRUE(fake::CloseCalls().empty());
     EXPECT_TRUE(fake::Calls().empty());
+}
+
+TEST_F(AdminPages, ResultsAreKeptBoundedInNumberAndTimeForTheirAccount) {
+    ActionResult result;
+    result.account = "admin";
+    result.lines.push_back({ResultLine::kClosed, "x", "", ""});
+    const std::string first = KeepResult(result);
+    EXPECT_EQ(first.size(), 16u);
+    EXPECT_TRUE(FindResult(first, "admin").has_value());
+    EXPECT_FALSE(FindResult(first, "reader").has_value());
+    g_now = kNow + kResultLifetime + 1;
+    EXPECT_FALSE(FindResult(first, "admin").has_value());
+
+    const std::string oldest = KeepResult(result);
+    std::string newest;
+    for (std::size_t i = 0; i < kKeptResults; ++i) {
+        newest = KeepResult(result);
+        EXPECT_NE(newest, oldest);
+    }
+    EXPECT_FALSE(FindResult(oldest, "admin").has_value());
+    EXPECT_TRUE(FindResult(newest, "admin").has_value());
+    EXPECT_FALSE(FindResult("", "admin").has_value());
 }
 
 // --- Sessions -------------------------------------------------------------------------------

@@ -15,6 +15,11 @@ TEST(NameSearch, SubstringIgnoresCaseOfEveryLetter) {
     EXPECT_TRUE(NameSearch("ŁÓDŹ").Matches("/vol/łódź/plan.doc"));
     EXPECT_TRUE(NameSearch("привет").Matches("/vol/ПРИВЕТ.txt"));
     EXPECT_TRUE(NameSearch("ΣΟΦΙΑ").Matches("/vol/σοφια.odt"));
+    EXPECT_TRUE(NameSearch("ΆΈ").Matches("/vol/άέ"));
+    EXPECT_TRUE(NameSearch("STRAẞE").Matches("/vol/straße"));
+    EXPECT_FALSE(NameSearch("strasse").Matches("/vol/straße"));  // simple folding only
+    EXPECT_TRUE(NameSearch("ỆÖ").Matches("/vol/ệö"));
+    EXPECT_TRUE(NameSearch("ＡＢ").Matches("/vol/ａｂ"));
     EXPECT_FALSE(NameSearch("ärger").Matches("/vol/home/arger.txt"));
     EXPECT_FALSE(NameSearch("budget").Matches("/vol/Finance/REPORT-2026.xlsx"));
     EXPECT_FALSE(NameSearch("report").IsGlob());
