@@ -369,6 +369,43 @@ TEST_F(AdminPages, ResultsAreKeptBoundedInNumberAndTimeForTheirAccount) {
     EXPECT_FALSE(FindResult("", "admin").has_value());
 }
 
+std::vector<fake::Session> Sessions();
+
+TEST_F(AdminPages, AnyQueryOrFormGetsOneCompleteResponse) {
+    fake::SetSessions(Sessions());
+    std::vector<std::string> inputs = {
+        "page=-1&size=abc&sort=%3Cscript%3E&order=sideways&refresh=999",
+        "q=[&q=[!&user=%&client=%ZZ&volume=%00",
+        "q=****************************************a&sort=openedAt&order=desc",
+        "sel=&sel=%25&sel=7:&close=:&close=99999:/a&end=&end=-1&end=65536&step=confirm",
+        "format=xml&result=%00&result=zzzz",
+        "&&&==&=&a",
+    };
+    std::uint32_t state = 12345;  // a fixed sequence of arbitrary bytes
+    for (int n = 0; n < 40; ++n) {
+        std::string text;
+        for (int i = 0; i < 60; ++i) {
+            state = state * 1103515245u + 12345u;
+            text += static_cast<char>((state >> 16) & 0xFF);
+        }
+        inputs.push_back("q=" + text + "&close=" + text.substr(0, 20) + "&filter=" + text);
+    }
+    for (const std::string &input : inputs) {
+        for (const ServiceMethod method :
+             {ServiceMethod{FindMethod}, ServiceMethod{SessionsMethod}}) {
+            fake::Request get = fake::Get("/x");
+            get.query = input;
+            fake::Serve(method, get, kAdmin);
+            EXPECT_TRUE(get.Complete()) << input;
+            EXPECT_TRUE(get.violations.empty()) << input;
+            fake::Request post = fake::Post("/x", input);
+            fake::Serve(method, post, kAdmin);
+            EXPECT_TRUE(post.Complete()) << input;
+            EXPECT_TRUE(post.violations.empty()) << input;
+        }
+    }
+}
+
 // --- Sessions -------------------------------------------------------------------------------
 
 std::vector<fake::Session> Sessions() {

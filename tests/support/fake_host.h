@@ -1,12 +1,15 @@
-// fake_host.h: a recording console host (every operation and global of kel/host.h) for tests.
+// fake_host.h: a recording console host (every operation and global of kel/host.h, and the calls
+// of kel/host_ext.h) for tests.
 //
 // A test builds a fake::Request, hands its address to a service method as the request handle and
 // afterwards reads what the plug-in produced from it. The host operations model the states of a
 // response: nothing sent yet, a 200 page open, ended; an error or error-package response sent; a
-// hand-built response open, sent. A call that the state does not allow (a second open, a write
-// after the end, an error response after a page was opened, ...) is not carried out: it fails and
-// is written to Request::violations, which a test asserts to be empty. A handle that is not a live
-// Request is never dereferenced: the call fails and is listed by StrayCalls().
+// hand-built response open, sent (then, as in the console, its body is written with
+// HttpSendDataSprintf and it is completed with HttpEndDataResponse). A call that the state does not
+// allow (a second open, a write after the end, an error response after a page was opened, ...) is
+// not carried out: it fails and is written to Request::violations, which a test asserts to be
+// empty. A handle that is not a live Request is never dereferenced: the call fails and is listed by
+// StrayCalls().
 //
 // The text functions (ConvertToComponentPath, HttpFindNameAndValue, HttpUnConvertName) are the
 // console's own (kel_http_text). Registrations are recorded process-wide under a lock; everything
