@@ -199,8 +199,20 @@ Request Post(std::string_view path, std::string_view body) {
     return Request(path, kPost, body);
 }
 
+namespace {
+thread_local Request *t_serving = nullptr;
+}  // namespace
+
 int Serve(ServiceMethod method, Request &request, unsigned int access) {
-    return method(request.handle(), 0, 0, access);
+    Request *const previous = t_serving;
+    t_serving = &request;
+    const int status = method(request.handle(), 0, 0, access);
+    t_serving = previous;
+    return status;
+}
+
+Request *ServingRequest() {
+    return t_serving;
 }
 
 std::vector<std::string> StrayCalls() {
@@ -489,7 +501,9 @@ int HttpSendDataSprintf(void *handle, const char *format, ...) {
         fake::Violation(*request, "HttpSendDataSprintf", "format could not be written");
         return -1;
     }
-    if (!fake::Expect(*request, "HttpSendDataSprintf", Response::kOpen)) {
+    // As the console: a hand-built response whose header was sent takes a body too.
+    if (request->state != Response::kHandBuiltSent &&
+        !fake::Expect(*request, "HttpSendDataSprintf", Response::kOpen)) {
         return -1;
     }
     if (request->writesFail) {
@@ -609,6 +623,55 @@ int HttpSendResponseHeader(void *handle) {
         return 1;
     }
     request->state = Response::kHandBuiltSent;
+    return 0;
+}
+
+int KelReturnQueryString(void *handle, const char **query) {
+    Request *request = fake::Resolve(handle, "KelReturnQueryString");
+    if (request == nullptr) {
+        return 1;
+    }
+    fake::Record(*request, "KelReturnQueryString", fake::Pointer(query));
+    if (query == nullptr) {
+        fake::Violation(*request, "KelReturnQueryString", "null query pointer");
+        return 1;
+    }
+    *query = request->query.c_str();
+    return 0;
+}
+
+int KelReturnRequestAccount(void *handle, char *name, size_t size, int *viaToken) {
+    Request *request = fake::Resolve(handle, "KelReturnRequestAccount");
+    if (request == nullptr) {
+        return 1;
+    }
+    fake::Record(*request, "KelReturnRequestAccount", std::to_string(size));
+    if (viaToken != nullptr) {
+        *viaToken = request->viaToken ? 1 : 0;
+    }
+    if (name == nullptr || size == 0) {
+        return 1;
+    }
+    if (request->account.size() + 1 > size) {
+        name[0] = '\0';
+        return 1;
+    }
+    std::memcpy(name, request->account.c_str(), request->account.size() + 1);
+    return 0;
+}
+
+int KelAuditTarget(void *handle, const char *action, const char *target, const char *result) {
+    Request *request =
+        handle == nullptr ? fake::ServingRequest() : fake::Resolve(handle, "KelAuditTarget");
+    if (request == nullptr) {
+        return 1;
+    }
+    fake::Record(*request, "KelAuditTarget",
+                 fake::Join({fake::Text(action), fake::Text(target), fake::Text(result)}));
+    if (action == nullptr || target == nullptr || result == nullptr) {
+        return 1;
+    }
+    request->audit.push_back({action, target, result});
     return 0;
 }
 

@@ -1,12 +1,15 @@
-// fake_host.h: a recording console host (every operation and global of kel/host.h) for tests.
+// fake_host.h: a recording console host (every operation and global of kel/host.h, and the calls
+// of kel/host_ext.h) for tests.
 //
 // A test builds a fake::Request, hands its address to a service method as the request handle and
 // afterwards reads what the plug-in produced from it. The host operations model the states of a
 // response: nothing sent yet, a 200 page open, ended; an error or error-package response sent; a
-// hand-built response open, sent. A call that the state does not allow (a second open, a write
-// after the end, an error response after a page was opened, ...) is not carried out: it fails and
-// is written to Request::violations, which a test asserts to be empty. A handle that is not a live
-// Request is never dereferenced: the call fails and is listed by StrayCalls().
+// hand-built response open, sent (then, as in the console, its body is written with
+// HttpSendDataSprintf and it is completed with HttpEndDataResponse). A call that the state does not
+// allow (a second open, a write after the end, an error response after a page was opened, ...) is
+// not carried out: it fails and is written to Request::violations, which a test asserts to be
+// empty. A handle that is not a live Request is never dereferenced: the call fails and is listed by
+// StrayCalls().
 //
 // The text functions (ConvertToComponentPath, HttpFindNameAndValue, HttpUnConvertName) are the
 // console's own (kel_http_text). Registrations are recorded process-wide under a lock; everything
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "kel/host.h"
+#include "kel/host_ext.h"
 
 namespace fake {
 
@@ -114,6 +118,11 @@ struct Request {
     unsigned long postLength = 0;
     bool postDataSucceeds = true;  // false: HttpReturnPostDataBuffer returns non-zero
 
+    // KelReturnQueryString's text (still encoded) and KelReturnRequestAccount's answer.
+    std::string query;
+    std::string account = "admin";
+    bool viaToken = false;
+
     bool openSucceeds = true;  // false: HttpSendSuccessfulResponse fails as for a lost peer
     bool writesFail = false;   // true: HttpSendDataSprintf returns -1 and writes nothing
 
@@ -128,6 +137,13 @@ struct Request {
     std::vector<ErrorPackage> errorPackages;
     std::optional<int> handBuiltStatus;    // HttpOpenResponseHeaderTag's status
     std::vector<std::string> headerLines;  // hand-built header lines, without their "\r\n"
+    // Every KelAuditTarget for this request (by handle, or null while it is being served).
+    struct AuditTarget {
+        std::string action;
+        std::string target;
+        std::string result;
+    };
+    std::vector<AuditTarget> audit;
 
     // --- Helpers ----------------------------------------------------------------------------
     std::vector<std::string> Ops() const;  // the op of every call, in order
@@ -146,7 +162,8 @@ struct Request {
 Request Get(std::string_view path);
 Request Post(std::string_view path, std::string_view body);
 
-// Calls `method` as the host does: the request handle, 0, 0 and the access word.
+// Calls `method` as the host does: the request handle, 0, 0 and the access word. While it runs
+// the request is the calling thread's own, which KelAuditTarget(NULL, ...) records to.
 int Serve(ServiceMethod method, Request &request, unsigned int access);
 
 // Access words the host computes: the console's administrator role, and an account without rights.

@@ -1,6 +1,8 @@
 // fake_monitoring.cpp: the programmable monitoring library and its block accounting.
 #include "support/fake_monitoring.h"
 
+#include "cifsmonitoring/failure.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +20,16 @@ constexpr std::size_t kMaxPathRead = 65536;
 // What a freed block is filled with.
 constexpr int kPoison = 0xdd;
 
-enum class Kind { kVolumeNode, kVolFileNode, kConnNode, kUserInfo, kArray, kText };
+enum class Kind {
+    kVolumeNode,
+    kVolFileNode,
+    kConnNode,
+    kUserInfo,
+    kArray,
+    kText,
+    kOpenFiles,
+    kSessions
+};
 
 const char *KindName(Kind kind) {
     switch (kind) {
@@ -34,6 +45,10 @@ const char *KindName(Kind kind) {
             return "text array";
         case Kind::kText:
             return "text";
+        case Kind::kOpenFiles:
+            return "CifsOpenFile block";
+        case Kind::kSessions:
+            return "CifsSession block";
     }
     return "block";
 }
@@ -61,6 +76,14 @@ struct MonitoringState {
     std::map<unsigned int, std::pair<std::optional<ConnInfo>, int>> infos;
     std::vector<int> closeResults;
     CloseHandler closeHandler;
+    std::vector<OpenFile> openFiles;
+    int openFilesStatus = 0;
+    std::vector<Session> sessions;
+    int sessionsStatus = 0;
+    std::vector<OpenFile> planAlong;
+    std::string actionReport;
+    CifsActionObserver observer = nullptr;
+    void *observerContext = nullptr;
 
     std::vector<CloseCall> closes;
     std::vector<std::string> calls;
@@ -216,8 +239,56 @@ int FinishClose(MonitoringState &state, std::unique_lock<std::mutex> &lock, Clos
     } else {
         call.result = NextCloseResult(state);
     }
-    state.closes.push_back(std::move(call));
-    return state.closes.back().result;
+    state.closes.push_back(call);
+    if (state.observer != nullptr) {
+        static constexpr int kActions[] = {
+            CIFSMON_ACTION_CLOSE_FILE, CIFSMON_ACTION_CLOSE_CONNECTION_FILES,
+            CIFSMON_ACTION_CLOSE_OPEN_FILE, CIFSMON_ACTION_END_SESSION};
+        const CifsActionObserver observer = state.observer;
+        void *const context = state.observerContext;
+        const std::string report = state.actionReport;
+        const bool hasPath =
+            call.kind == CloseCall::kByFileName || call.kind == CloseCall::kOpenFile;
+        const CifsActionReport action{kActions[call.kind], call.connNumber,
+                                      hasPath ? call.path.c_str() : nullptr, call.result,
+                                      report.c_str()};
+        lock.unlock();
+        observer(&action, context);
+        lock.lock();
+    }
+    return call.result;
+}
+
+// One block of `records` CifsOpenFile records followed by their paths.
+CifsOpenFile *MakeOpenFiles(MonitoringState &state, const std::vector<OpenFile> &files) {
+    std::size_t size = files.size() * sizeof(CifsOpenFile);
+    for (const OpenFile &file : files) {
+        size += file.path.size() + 1;
+    }
+    auto *block = static_cast<CifsOpenFile *>(Allocate(
+        state, Kind::kOpenFiles, size, "CifsOpenFile block of " + std::to_string(files.size())));
+    char *text = reinterpret_cast<char *>(block + files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const OpenFile &file = files[i];
+        CifsOpenFile &record = block[i];
+        record.connNumber = file.connNumber;
+        record.node = file.node;
+        record.openedAt = file.openedAt;
+        record.access = file.access;
+        record.shareMode = file.shareMode;
+        FillArray(record.oplock, sizeof record.oplock, file.oplock);
+        FillArray(record.volume, sizeof record.volume, file.volume);
+        FillArray(record.user, sizeof record.user, file.user);
+        FillArray(record.client, sizeof record.client, file.client);
+        std::memcpy(text, file.path.c_str(), file.path.size() + 1);
+        record.path = text;
+        text += file.path.size() + 1;
+    }
+    return block;
+}
+
+bool SameOpen(const OpenFile &a, const OpenFile &b) {
+    return a.connNumber == b.connNumber && a.path == b.path;
 }
 
 }  // namespace
@@ -239,6 +310,14 @@ void Reset() {
     state.infos.clear();
     state.closeResults.clear();
     state.closeHandler = nullptr;
+    state.openFiles.clear();
+    state.openFilesStatus = 0;
+    state.sessions.clear();
+    state.sessionsStatus = 0;
+    state.planAlong.clear();
+    state.actionReport.clear();
+    state.observer = nullptr;
+    state.observerContext = nullptr;
     state.closes.clear();
     state.calls.clear();
     state.errors.clear();
@@ -282,6 +361,38 @@ void SetCloseHandler(CloseHandler handler) {
     MonitoringState &state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.closeHandler = std::move(handler);
+}
+
+void SetOpenFiles(std::vector<OpenFile> files, int status) {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.openFiles = std::move(files);
+    state.openFilesStatus = status;
+}
+
+void SetSessions(std::vector<Session> sessions, int status) {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.sessions = std::move(sessions);
+    state.sessionsStatus = status;
+}
+
+void SetPlanAlong(std::vector<OpenFile> along) {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.planAlong = std::move(along);
+}
+
+void SetActionReport(std::string report) {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.actionReport = std::move(report);
+}
+
+CifsActionObserver CurrentObserver() {
+    MonitoringState &state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.observer;
 }
 
 std::vector<CloseCall> CloseCalls() {
@@ -530,6 +641,163 @@ int FreeUserDetailsNode(UserInfo_s **info) {
         fake::Retire(state, node);
     }
     *info = nullptr;
+    return 0;
+}
+
+int Ext_ListOpenFiles(CifsOpenFile **list, size_t *count) {
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.emplace_back("Ext_ListOpenFiles()");
+    if (list == nullptr || count == nullptr) {
+        state.errors.emplace_back("Ext_ListOpenFiles: null out-parameter");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    *list = nullptr;
+    *count = 0;
+    if (state.openFilesStatus != 0) {
+        return state.openFilesStatus;
+    }
+    *list = fake::MakeOpenFiles(state, state.openFiles);
+    *count = state.openFiles.size();
+    return 0;
+}
+
+int Ext_FreeOpenFiles(CifsOpenFile **list) {
+    static constexpr char kOp[] = "Ext_FreeOpenFiles";
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.emplace_back(kOp);
+    if (list == nullptr) {
+        state.errors.push_back(std::string(kOp) + ": null list pointer");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    if (*list != nullptr && fake::Check(state, *list, Kind::kOpenFiles, kOp)) {
+        fake::Retire(state, *list);
+    }
+    *list = nullptr;
+    return 0;
+}
+
+int Ext_ListSessions(CifsSession **list, size_t *count) {
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.emplace_back("Ext_ListSessions()");
+    if (list == nullptr || count == nullptr) {
+        state.errors.emplace_back("Ext_ListSessions: null out-parameter");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    *list = nullptr;
+    *count = 0;
+    if (state.sessionsStatus != 0) {
+        return state.sessionsStatus;
+    }
+    auto *block = static_cast<CifsSession *>(
+        fake::Allocate(state, Kind::kSessions, state.sessions.size() * sizeof(CifsSession),
+                       "CifsSession block of " + std::to_string(state.sessions.size())));
+    for (std::size_t i = 0; i < state.sessions.size(); ++i) {
+        const fake::Session &item = state.sessions[i];
+        CifsSession &record = block[i];
+        record.connNumber = item.connNumber;
+        record.node = item.node;
+        fake::FillArray(record.user, sizeof record.user, item.user);
+        fake::FillArray(record.client, sizeof record.client, item.client);
+        fake::FillArray(record.machine, sizeof record.machine, item.machine);
+        fake::FillArray(record.dialect, sizeof record.dialect, item.dialect);
+        fake::FillArray(record.signing, sizeof record.signing, item.signing);
+        fake::FillArray(record.encryption, sizeof record.encryption, item.encryption);
+        record.openFileCount = item.openFileCount;
+        record.connectedSince = item.connectedSince;
+        record.idleSeconds = item.idleSeconds;
+        record.bytesIn = item.bytesIn;
+        record.bytesOut = item.bytesOut;
+    }
+    *list = block;
+    *count = state.sessions.size();
+    return 0;
+}
+
+int Ext_FreeSessions(CifsSession **list) {
+    static constexpr char kOp[] = "Ext_FreeSessions";
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.emplace_back(kOp);
+    if (list == nullptr) {
+        state.errors.push_back(std::string(kOp) + ": null list pointer");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    if (*list != nullptr && fake::Check(state, *list, Kind::kSessions, kOp)) {
+        fake::Retire(state, *list);
+    }
+    *list = nullptr;
+    return 0;
+}
+
+int Ext_PlanClose(const CifsOpenRef *targets, size_t targetCount, CifsOpenFile **list,
+                  size_t *count) {
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    std::string call = "Ext_PlanClose(";
+    for (size_t i = 0; targets != nullptr && i < targetCount; ++i) {
+        call += (i == 0 ? "" : ",") + std::to_string(targets[i].connNumber) + ":" +
+                (targets[i].path != nullptr ? targets[i].path : "null");
+    }
+    state.calls.push_back(call + ")");
+    if (list == nullptr || count == nullptr || (targets == nullptr && targetCount != 0)) {
+        state.errors.emplace_back("Ext_PlanClose: null argument");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    std::vector<fake::OpenFile> plan;
+    for (size_t i = 0; i < targetCount; ++i) {
+        for (const fake::OpenFile &file : state.openFiles) {
+            if (targets[i].path != nullptr && file.connNumber == targets[i].connNumber &&
+                file.path == targets[i].path) {
+                plan.push_back(file);
+                break;
+            }
+        }
+    }
+    if (!plan.empty()) {
+        for (const fake::OpenFile &file : state.planAlong) {
+            if (std::none_of(plan.begin(), plan.end(),
+                             [&](const fake::OpenFile &p) { return fake::SameOpen(p, file); })) {
+                plan.push_back(file);
+            }
+        }
+    }
+    *list = fake::MakeOpenFiles(state, plan);
+    *count = plan.size();
+    return 0;
+}
+
+int Ext_CloseOpenFile(unsigned int connNumber, const char *path) {
+    MonitoringState &state = fake::State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    if (path == nullptr) {
+        state.calls.emplace_back("Ext_CloseOpenFile(null)");
+        state.errors.emplace_back("Ext_CloseOpenFile: null path");
+        return CIFSMON_STATUS_INVALID_ARGUMENT;
+    }
+    const std::string text(path, strnlen(path, fake::kMaxPathRead));
+    state.calls.push_back("Ext_CloseOpenFile(" + std::to_string(connNumber) + "," + text + ")");
+    return fake::FinishClose(state, lock,
+                             fake::CloseCall{fake::CloseCall::kOpenFile, text, connNumber, 0});
+}
+
+int Ext_EndSession(unsigned int connNumber) {
+    MonitoringState &state = fake::State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    state.calls.push_back("Ext_EndSession(" + std::to_string(connNumber) + ")");
+    return fake::FinishClose(state, lock,
+                             fake::CloseCall{fake::CloseCall::kEndSession, "", connNumber, 0});
+}
+
+int Ext_SetActionObserver(CifsActionObserver observer, void *context) {
+    MonitoringState &state = fake::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.push_back(std::string("Ext_SetActionObserver(") +
+                          (observer != nullptr ? "set" : "null") + ")");
+    state.observer = observer;
+    state.observerContext = context;
     return 0;
 }
 

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "cifsmonitoring/administration.h"
 #include "cifsmonitoring/monitoring.h"
 
 namespace fake {
@@ -79,6 +80,37 @@ struct ConnInfo {
     std::optional<std::vector<Entry>> sevDNs;  // nullopt: sevDNs is null
 };
 
+// One CifsOpenFile of Ext_ListOpenFiles.
+struct OpenFile {
+    uint16_t connNumber = 0;
+    uint32_t node = CIFSMON_NO_NODE;
+    uint64_t openedAt = 0;
+    uint32_t access = CIFSMON_ACCESS_READ;
+    uint32_t shareMode = CIFSMON_SHARE_READ | CIFSMON_SHARE_WRITE;
+    std::string oplock = "none";
+    std::string volume;
+    std::string user;
+    std::string client;
+    std::string path;
+};
+
+// One CifsSession of Ext_ListSessions.
+struct Session {
+    uint16_t connNumber = 0;
+    uint32_t node = CIFSMON_NO_NODE;
+    std::string user;
+    std::string client;
+    std::string machine;
+    std::string dialect;
+    std::string signing;
+    std::string encryption;
+    uint32_t openFileCount = 0;
+    uint64_t connectedSince = 0;
+    uint64_t idleSeconds = 0;
+    uint64_t bytesIn = 0;
+    uint64_t bytesOut = 0;
+};
+
 // Clears everything below (settings, calls, closes, errors) and releases every block, freed or
 // not. Call it at the start of each test, after asserting Outstanding().
 void Reset();
@@ -108,9 +140,9 @@ void SetConnInfo(unsigned int connNumber, std::optional<ConnInfo> info, int stat
 void SetCloseResults(std::vector<int> results);
 
 struct CloseCall {
-    enum Kind { kByFileName, kByID } kind = kByFileName;
-    std::string path;             // kByFileName: the path as passed
-    unsigned int connNumber = 0;  // kByID
+    enum Kind { kByFileName, kByID, kOpenFile, kEndSession } kind = kByFileName;
+    std::string path;             // kByFileName, kOpenFile: the path as passed
+    unsigned int connNumber = 0;  // kByID, kOpenFile, kEndSession
     int result = 0;
 };
 std::vector<CloseCall> CloseCalls();
@@ -122,9 +154,27 @@ std::vector<CloseCall> CloseCalls();
 using CloseHandler = std::function<int(const CloseCall &)>;
 void SetCloseHandler(CloseHandler handler);
 
+// --- administration.h -----------------------------------------------------------------------
+//
+// Ext_ListOpenFiles and Ext_ListSessions hand out one block of these records (paths inside the
+// block) and return `status`; a failure hands out nothing. Ext_PlanClose lists every target that
+// is among the open files set, then every file of `along` not listed yet (the files a server that
+// closes only wider would take with any close). Ext_CloseOpenFile and Ext_EndSession are close
+// calls like the two above (CloseCalls, SetCloseResults, SetCloseHandler). The observer set with
+// Ext_SetActionObserver hears of every close call of any kind, after it, with the report set by
+// SetActionReport ("" unless set).
+void SetOpenFiles(std::vector<OpenFile> files, int status = 0);
+void SetSessions(std::vector<Session> sessions, int status = 0);
+void SetPlanAlong(std::vector<OpenFile> along);
+void SetActionReport(std::string report);
+// The observer set now (null: none).
+CifsActionObserver CurrentObserver();
+
 // Every operation called, in order, rendered as "Ext_ListVolFileDetails(VOL1)",
 // "Ext_GetConnInfo(3)", "Ext_CloseFileByID(3)", "Ext_CloseFileByFileName(/vol/a)",
-// "Ext_ListVolumeDetails()", "Ext_ListConnDetails()" or the Free call's name alone.
+// "Ext_ListVolumeDetails()", "Ext_ListConnDetails()", "Ext_ListOpenFiles()", "Ext_ListSessions()",
+// "Ext_PlanClose(3:/vol/a,...)", "Ext_CloseOpenFile(3,/vol/a)", "Ext_EndSession(3)",
+// "Ext_SetActionObserver(set|null)" or the Free call's name alone.
 std::vector<std::string> Calls();
 
 // Blocks handed out and not given back: their number, and one line per block naming its kind

@@ -1,0 +1,94 @@
+// page.h: what both administration pages share: their texts' translation, the access rules, the
+// three outputs (HTML, JSON, CSV), hand-built responses (data, 303, 403), the page frame with its
+// style and refresh script, and the pieces of a list page (sortable headings, pager, refresh
+// control, result banner).
+#ifndef KEL2CIFS_CIFSADMIN_PAGE_H
+#define KEL2CIFS_CIFSADMIN_PAGE_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "cifsadmin/results.h"
+#include "cifsadmin/text.h"
+
+// The translation of an English text in the message domain "libkel2cifs_admin", or the text
+// itself. Binds the domain on the first call.
+const char *Tr(const char *text);
+
+namespace kel2cifs::admin {
+
+inline constexpr char kTextDomain[] = "libkel2cifs_admin";
+
+// Access bits of the word the console passes.
+inline constexpr unsigned kAccessRead = 0x1u;
+inline constexpr unsigned kAccessChange = 0x2u;
+inline constexpr unsigned kAccessConsole = 0x8u;
+inline constexpr unsigned kAccessDeclined = 0x80000000u | 0x40000000u;
+// A word with a declined bit is not served at all; the pages need the console bit and reading
+// or changing; closing and ending need changing.
+inline bool Declines(unsigned access) {
+    return (access & kAccessDeclined) != 0;
+}
+inline bool MayView(unsigned access) {
+    return (access & kAccessConsole) != 0 && (access & (kAccessRead | kAccessChange)) != 0;
+}
+inline bool MayChange(unsigned access) {
+    return MayView(access) && (access & kAccessChange) != 0;
+}
+
+enum class Output { kHtml, kJson, kCsv };
+// format=json or format=csv of the query (or of a posted form); HTML otherwise.
+Output OutputOf(const Fields &query, const Fields &form);
+
+// The request's method and, for a POST, its form. False when the method cannot be read.
+struct Posted {
+    bool isPost = false;
+    Fields form;
+};
+bool ReadPosted(void *request, Posted *posted);
+
+// Writes text to the open response.
+void Write(void *request, std::string_view text);
+// A whole response: status, content type and body. Returns the status.
+int SendData(void *request, int status, const char *contentType, std::string_view body);
+// JSON {"error": text} with the status.
+int SendJsonError(void *request, int status, std::string_view text);
+// 303 See Other to location (a path and query of this console).
+int SendRedirect(void *request, const std::string &location);
+// 403 for a request that may not do what it asks, in its output.
+int SendForbidden(void *request, Output output);
+
+// Opens the 200 HTML response and writes the console's frame and "<main>"; false (with a 500
+// sent) when the host refused.
+bool BeginPage(void *request, const char *title);
+// The same for a list page that reloads itself every refreshSeconds (0: never) without script.
+bool BeginPage(void *request, const char *title, long refreshSeconds);
+// Writes "</main></body></html>" and ends the response. Returns 200.
+int EndPage(void *request);
+
+// A notice that the feature is not available with the libraries installed.
+int SendNotAvailable(void *request, Output output, const char *title);
+
+// Sortable column heading: a link that sorts by `key` (the other way when it is the current
+// key), with aria-sort on the sorted one. `hrefBase` is the page's URL with everything but sort,
+// order and page, ending in '?' or '&'.
+std::string SortHeading(const char *label, std::string_view key, std::string_view currentKey,
+                        bool ascending, const std::string &hrefBase);
+
+// "Page x of y" with previous and next links; `hrefBase` as above (holds sort and order).
+std::string Pager(std::size_t page, std::size_t pages, const std::string &hrefBase);
+
+// The refresh control's select (inside the filter form) and the "Last updated" line.
+std::string RefreshSelect(long seconds);
+std::string LastUpdated(long refreshSeconds);
+
+// The banner of a kept result: role="status", one line per target.
+std::string ResultBanner(const ActionResult &result);
+
+// The decimal format of sizes in the request's language.
+const char *DecimalFormat();
+
+}  // namespace kel2cifs::admin
+
+#endif  // KEL2CIFS_CIFSADMIN_PAGE_H

@@ -1,0 +1,86 @@
+// The administration pages in the request's language: German and French texts from the built
+// catalogues, and sizes with the language's decimal mark; data is never translated.
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include <locale.h>
+
+#include <gtest/gtest.h>
+
+#include "cifsadmin/calls.h"
+#include "cifsadmin/methods.h"
+#include "cifsadmin/page.h"
+#include "support/fake_host.h"
+#include "support/fake_monitoring.h"
+
+namespace {
+
+using namespace kel2cifs::admin;
+
+// A thread locale whose LC_MESSAGES is the language, as the console sets one per request.
+class Language {
+  public:
+    explicit Language(const char *name)
+        : locale_(newlocale(LC_MESSAGES_MASK, name, newlocale(LC_ALL_MASK, "C", nullptr))),
+          previous_(uselocale(locale_)) {}
+    ~Language() {
+        uselocale(previous_);
+        freelocale(locale_);
+    }
+    bool ok() const { return locale_ != static_cast<locale_t>(0); }
+
+  private:
+    locale_t locale_;
+    locale_t previous_;
+};
+
+class Environment : public ::testing::Environment {
+  public:
+    void SetUp() override { setenv("KEL2CIFS_ROOT", KEL2CIFS_TEST_LOCALE_ROOT, 1); }
+};
+[[maybe_unused]] ::testing::Environment *const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new Environment);
+
+std::string SessionsPage() {
+    fake::Reset();
+    fake::Session session;
+    session.connNumber = 7;
+    session.user = "Unknown";  // data: never looked up
+    session.bytesIn = 1536;
+    session.bytesOut = 5ull * 1024 * 1024 / 2;
+    session.idleSeconds = UINT64_MAX;
+    fake::SetSessions({session});
+    fake::Request request = fake::Get("/cifssessions");
+    EXPECT_EQ(fake::Serve(SessionsMethod, request, KEL_ACCESS_ADMIN), 200);
+    EXPECT_EQ(fake::Outstanding(), 0u);
+    fake::Reset();
+    return request.body;
+}
+
+TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
+    {
+        Language german("de_DE.UTF-8");
+        ASSERT_TRUE(german.ok());
+        const std::string page = SessionsPage();
+        EXPECT_NE(page.find("<td>1,5 KiB</td><td>2,5 MiB</td>"), std::string::npos) << page;
+        EXPECT_NE(page.find(">Verbindung<span"), std::string::npos);
+        EXPECT_NE(page.find("<td>Unknown</td>"), std::string::npos);
+        EXPECT_NE(page.find("<td>unbekannt</td>"), std::string::npos);
+        EXPECT_STREQ(Tr("Find and Sessions"), "Suche und Sitzungen");
+    }
+    {
+        Language french("fr_FR.UTF-8");
+        ASSERT_TRUE(french.ok());
+        const std::string page = SessionsPage();
+        EXPECT_NE(page.find("<td>1,5 KiB</td><td>2,5 MiB</td>"), std::string::npos) << page;
+        EXPECT_NE(page.find(">Connexion<span"), std::string::npos);
+        EXPECT_EQ(page.find("Alle 10 Sekunden"), std::string::npos);
+        EXPECT_NE(page.find("Toutes les 10 secondes"), std::string::npos);
+    }
+    // English: the texts as written.
+    const std::string page = SessionsPage();
+    EXPECT_NE(page.find("<td>1.5 KiB</td><td>2.5 MiB</td>"), std::string::npos) << page;
+}
+
+}  // namespace

@@ -1,0 +1,537 @@
+// The administration pages served against the recording host and the programmable monitoring
+// library: whole pages against golden files, the data outputs with hostile names, the close and
+// end flows, refusals, a library without the administration calls, and the action observer.
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cifsadmin/calls.h"
+#include "cifsadmin/methods.h"
+#include "cifsadmin/registration.h"
+#include "cifsadmin/results.h"
+#include "common/golden.h"
+#include "support/fake_host.h"
+#include "support/fake_monitoring.h"
+
+namespace {
+
+using namespace kel2cifs::admin;
+using testing_support::Golden;
+
+constexpr unsigned kAdmin = 0x0000000Bu;
+constexpr unsigned kReader = 0x00000009u;
+// 2026-12-09 05:06:07 UTC.
+constexpr std::time_t kNow = 1796792767;
+
+// The clock of the pages and the kept results.
+std::time_t g_now = kNow;
+std::time_t FixedClock(std::time_t *out) {
+    if (out != nullptr) {
+        *out = g_now;
+    }
+    return g_now;
+}
+
+// The stand-in for Ext_LastFailure: what the test sets, for every call.
+std::string g_report;
+int Report(char *text, size_t size) {
+    if (text != nullptr && size > 0) {
+        std::snprintf(text, size, "%s", g_report.c_str());
+    }
+    return 0;
+}
+
+// Compares with a golden file; KEL2CIFS_UPDATE_GOLDEN=1 writes it instead.
+void ExpectGolden(const std::string &name, const std::string &actual) {
+    const std::string relative = "cifsadmin/golden/" + name;
+    if (std::getenv("KEL2CIFS_UPDATE_GOLDEN") != nullptr) {
+        std::ofstream(std::string(KEL2CIFS_TESTS_SOURCE_DIR) + "/" + relative, std::ios::binary)
+            << actual;
+        return;
+    }
+    EXPECT_EQ(actual, Golden(relative)) << name;
+}
+
+std::string HeaderValue(const fake::Request &request, const std::string &name) {
+    for (const std::string &line : request.headerLines) {
+        if (line.rfind(name + ": ", 0) == 0) {
+            return line.substr(name.size() + 2);
+        }
+    }
+    return std::string();
+}
+
+// The query of a Location.
+std::string QueryOfLocation(const std::string &location) {
+    const std::size_t mark = location.find('?');
+    return mark == std::string::npos ? std::string() : location.substr(mark + 1);
+}
+
+fake::OpenFile File(uint16_t conn, std::string volume, std::string path, std::string user,
+                    std::string client, uint64_t openedAt) {
+    fake::OpenFile file;
+    file.connNumber = conn;
+    file.volume = std::move(volume);
+    file.path = std::move(path);
+    file.user = std::move(user);
+    file.client = std::move(client);
+    file.openedAt = openedAt;
+    return file;
+}
+
+std::vector<fake::OpenFile> Files() {
+    std::vector<fake::OpenFile> files;
+    files.push_back(File(3, "VOL1", "/vol1/docs/ÄRGER.txt", "jörg", "192.0.2.7", kNow - 3600));
+    files.back().access = CIFSMON_ACCESS_READ | CIFSMON_ACCESS_WRITE;
+    files.back().shareMode = CIFSMON_SHARE_READ;
+    files.back().oplock = "batch";
+    files.push_back(
+        File(5, "VOL2", "/vol2/=cmd|' /C calc'!A0,\"x\".csv", "=evil", "2001:db8::5", kNow - 60));
+    files.push_back(
+        File(5, "VOL2", "/vol2/line\nbreak<script>alert(1)</script>.doc", "bob", "192.0.2.9", 0));
+    files.back().node = 2;
+    files.back().oplock = "lease (RWH)";
+    files.push_back(File(7, "VOL1", "/vol1/plain.txt", "alice", "192.0.2.1", kNow - 7200));
+    return files;
+}
+
+class AdminPages : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::Reset();
+        ForgetResults();
+        g_report.clear();
+        g_now = kNow;
+        Calls calls = Use();
+        calls.now = FixedClock;
+        calls.lastFailure = Report;
+        saved_ = ReplaceCalls(calls);
+        fake::SetOpenFiles(Files());
+    }
+    void TearDown() override {
+        ReplaceCalls(saved_);
+        EXPECT_EQ(fake::Outstanding(), 0u) << ::testing::PrintToString(fake::OutstandingBlocks());
+        EXPECT_TRUE(fake::Errors().empty()) << ::testing::PrintToString(fake::Errors());
+        fake::Reset();
+    }
+
+    static fake::Request &Prepare(fake::Request &request, std::string query) {
+        request.query = std::move(query);
+        return request;
+    }
+
+    Calls saved_{};
+};
+
+// --- Find Open Files ------------------------------------------------------------------------
+
+TEST_F(AdminPages, FindListIsTheGoldenPage) {
+    fake::Request request = fake::Get("/cifsfind");
+    request.query = "sort=user&order=desc&refresh=30&sel=7%3A%2Fvol1%2Fplain.txt";
+    EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
+    EXPECT_TRUE(request.violations.empty()) << ::testing::PrintToString(request.violations);
+    EXPECT_EQ(request.state, fake::Response::kEnded);
+    ASSERT_NE(request.header(), nullptr);
+    ExpectGolden("find_list.html", request.body);
+    ExpectGolden("head.html", request.header()->script);
+}
+
+TEST_F(AdminPages, FindSearchesIgnoringCaseAcrossVolumes) {
+    fake::Request request = fake::Get("/cifsfind");
+    request.query = "q=%C3%A4rger&format=json";
+    EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
+    EXPECT_NE(request.body.find("\"total\": 1,"), std::string::npos) << request.body;
+    EXPECT_NE(request.body.find("\"path\": \"/vol1/docs/ÄRGER.txt\""), std::string::npos);
+
+    fake::Request none = fake::Get("/cifsfind");
+    none.query = "q=nowhere&format=json";
+    EXPECT_EQ(fake::Serve(FindMethod, none, kAdmin), 200);
+    EXPECT_EQ(none.body,
+              "{\"total\": 0, \"page\": 1, \"pages\": 1, \"size\": 100, \"items\": []}\n");
+
+    fake::Request glob = fake::Get("/cifsfind");
+    glob.query = "q=*.TXT&volume=vol1&format=csv";
+    EXPECT_EQ(fake::Serve(FindMethod, glob, kAdmin), 200);
+    EXPECT_EQ(std::count(glob.body.begin(), glob.body.end(), '\n'), 3) << glob.body;
+}
+
+TEST_F(AdminPages, JsonAndCsvCarryHostileNamesSafely) {
+    fake::Request json = fake::Get("/cifsfind");
+    json.query = "format=json&sort=connection";
+    EXPECT_EQ(fake::Serve(FindMethod, json, kReader), 200);
+    EXPECT_EQ(HeaderValue(json, "Content-Type"), "application/json");
+    ExpectGolden("find.json", json.body);
+
+    fake::Request csv = fake::Get("/cifsfind");
+    csv.query = "format=csv&sort=connection";
+    EXPECT_EQ(fake::Serve(FindMethod, csv, kReader), 200);
+    EXPECT_EQ(HeaderValue(csv, "Content-Type"), "text/csv; charset=utf-8");
+    ExpectGolden("find.csv", csv.body);
+}
+
+TEST_F(AdminPages, PagingBySizeAndPagePastTheEnd) {
+    fake::Request request = fake::Get("/cifsfind");
+    request.query = "format=json&size=3&page=9";
+    EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
+    EXPECT_EQ(request.body.rfind("{\"total\": 4, \"page\": 2, \"pages\": 2, \"size\": 3,", 0), 0u)
+        << request.body;
+    EXPECT_EQ(std::count(request.body.begin(), request.body.end(), '\n'), 3);  // one item
+
+    fake::Request huge = fake::Get("/cifsfind");
+    huge.query = "format=json&size=100000";
+    EXPECT_EQ(fake::Serve(FindMethod, huge, kAdmin), 200);
+    EXPECT_NE(huge.body.find("\"size\": 1000,"), std::string::npos);
+}
+
+TEST_F(AdminPages, FilterTextIsEscapedInEveryPlaceItLands) {
+    fake::Request request = fake::Get("/cifsfind");
+    request.query = "user=%22%3E%3Cscript%3Ex%3C%2Fscript%3E&q=%27";
+    EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
+    EXPECT_EQ(request.body.find("<script>x"), std::string::npos);
+    EXPECT_EQ(request.body.find("\"><script"), std::string::npos);
+    EXPECT_NE(request.body.find("value=\"&quot;&gt;&lt;script&gt;x&lt;/script&gt;\""),
+              std::string::npos);
+    EXPECT_NE(request.body.find("user=%22%3E%3Cscript%3Ex%3C%2Fscript%3E"), std::string::npos);
+}
+
+TEST_F(AdminPages, PreviewThenConfirmThenRedirectThenBanner) {
+    // The server can close /vol1/plain.txt only with conn 3's file.
+    fake::SetPlanAlong({Files()[0]});
+    const std::string form =
+        "q=&user=&client=&volume=&sort=path&order=desc&page=1&size=50&refresh=0"
+        "&close=7%3A%2Fvol1%2Fplain.txt&close=9%3A%2Fgone.txt";
+    fake::Request preview = fake::Post("/cifsfind", form);
+    EXPECT_EQ(fake::Serve(FindMethod, preview, kAdmin), 200);
+    EXPECT_TRUE(preview.violations.empty());
+    EXPECT_TRUE(fake::CloseCalls().empty());
+    EXPECT_TRUE(preview.audit.empty());
+    ExpectGolden("find_preview.html", preview.body);
+
+    // Confirmed: each target closed once and recorded with its result.
+    fake::SetCloseHandler([](const fake::CloseCall &call) {
+        if (call.connNumber == 7) {
+            g_report = "also closed /vol1/docs/ÄRGER.txt of connection 3";
+            return 0;
+        }
+        g_report = "no such open file";
+        return 1;
+    });
+    fake::Request confirm = fake::Post("/cifsfind", form + "&step=confirm");
+    confirm.account = "admin";
+    EXPECT_EQ(fake::Serve(FindMethod, confirm, kAdmin), 303);
+    EXPECT_TRUE(confirm.violations.empty());
+    ASSERT_EQ(fake::CloseCalls().size(), 2u);
+    EXPECT_EQ(fake::CloseCalls()[0].kind, fake::CloseCall::kOpenFile);
+    EXPECT_EQ(fake::CloseCalls()[0].connNumber, 7u);
+    EXPECT_EQ(fake::CloseCalls()[0].path, "/vol1/plain.txt");
+    ASSERT_EQ(confirm.audit.size(), 2u);
+    EXPECT_EQ(confirm.audit[0].action, "close file");
+    EXPECT_EQ(confirm.audit[0].target, "connection 7: /vol1/plain.txt");
+    EXPECT_EQ(confirm.audit[0].result, "closed; also closed /vol1/docs/ÄRGER.txt of connection 3");
+    EXPECT_EQ(confirm.audit[1].target, "connection 9: /gone.txt");
+    EXPECT_EQ(confirm.audit[1].result, "failed: no such open file");
+    const std::string location = HeaderValue(confirm, "Location");
+    ASSERT_EQ(location.rfind("/cifsfind?size=50&sort=path&order=desc&result=", 0), 0u) << location;
+
+    // The page sent back shows what happened, to the same account only.
+    fake::SetCloseHandler(nullptr);
+    fake::Request back = fake::Get("/cifsfind");
+    back.query = QueryOfLocation(location);
+    back.account = "admin";
+    EXPECT_EQ(fake::Serve(FindMethod, back, kAdmin), 200);
+    const std::size_t banner = back.body.find("<div class=\"adm-banner\" role=\"status\">");
+    ASSERT_NE(banner, std::string::npos);
+    EXPECT_NE(back.body.find("<li>Closed: connection 7: /vol1/plain.txt</li>"), std::string::npos);
+    EXPECT_NE(back.body.find("<li>Closed along with connection 7: /vol1/plain.txt: also closed "
+                             "/vol1/docs/ÄRGER.txt of connection 3</li>"),
+              std::string::npos);
+    EXPECT_NE(back.body.find("<li class=\"adm-failed\">Not closed: connection 9: /gone.txt (no "
+                             "such open file)</li>"),
+              std::string::npos);
+    // A reload closes nothing.
+    fake::Request reload = fake::Get("/cifsfind");
+    reload.query = back.query;
+    EXPECT_EQ(fake::Serve(FindMethod, reload, kAdmin), 200);
+    EXPECT_EQ(fake::CloseCalls().size(), 2u);
+    EXPECT_TRUE(reload.audit.empty());
+
+    fake::Request other = fake::Get("/cifsfind");
+    other.query = back.query;
+    other.account = "someone-else";
+    EXPECT_EQ(fake::Serve(FindMethod, other, kAdmin), 200);
+    EXPECT_EQ(other.body.find("adm-banner"), std::string::npos);
+}
+
+TEST_F(AdminPages, ReadOnlyAccountsCloseNothing) {
+    const std::string form = "close=7%3A%2Fvol1%2Fplain.txt&step=confirm";
+    fake::Request html = fake::Post("/cifsfind", form);
+    EXPECT_EQ(fake::Serve(FindMethod, html, kReader), 403);
+    EXPECT_EQ(html.errorResponses, std::vector<int>{403});
+
+    fake::Request json = fake::Post("/cifsfind", form);
+    json.query = "format=json";
+    json.viaToken = true;
+    EXPECT_EQ(fake::Serve(FindMethod, json, kReader), 403);
+    EXPECT_EQ(json.handBuiltStatus, 403);
+    EXPECT_EQ(json.body, "{\"error\": \"this account may not do that\"}\n");
+
+    fake::Request end = fake::Post("/cifssessions", "end=7&step=confirm");
+    EXPECT_EQ(fake::Serve(SessionsMethod, end, kReader), 403);
+
+    EXPECT_TRUE(fake::CloseCalls().empty());
+    EXPECT_TRUE(html.audit.empty());
+    EXPECT_TRUE(json.audit.empty());
+
+    // Without the console bit nothing is shown; a declined word is not served at all.
+    fake::Request get = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, get, 0x3u), 403);
+    fake::Request declined = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, declined, kAdmin | 0x80000000u), 0);
+    EXPECT_TRUE(declined.calls.empty());
+}
+
+TEST_F(AdminPages, JsonPostClosesAtOnce) {
+    fake::SetCloseResults({0, 1});
+    fake::Request request =
+        fake::Post("/cifsfind", "close=7%3A%2Fvol1%2Fplain.txt&close=3%3A%2Fnone%2525.txt");
+    request.query = "format=json";
+    g_report = "";
+    EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
+    EXPECT_EQ(request.body,
+              "{\"results\": [\n"
+              "{\"connection\": 7, \"path\": \"/vol1/plain.txt\", \"status\": \"closed\", "
+              "\"report\": \"\"},\n"
+              "{\"connection\": 3, \"path\": \"/none%.txt\", \"status\": \"failed\", "
+              "\"report\": \"status 1\"}\n]}\n");
+    ASSERT_EQ(fake::CloseCalls().size(), 2u);
+    // '%' of a path travels as %25 inside the field's value.
+    EXPECT_EQ(fake::CloseCalls()[1].path, "/none%.txt");
+    EXPECT_EQ(request.audit.size(), 2u);
+
+    fake::Request empty = fake::Post("/cifsfind", "close=nonsense");
+    empty.query = "format=json";
+    EXPECT_EQ(fake::Serve(FindMethod, empty, kAdmin), 400);
+    EXPECT_EQ(fake::CloseCalls().size(), 2u);
+}
+
+TEST_F(AdminPages, ListingFailureIsReported) {
+    fake::SetOpenFiles({}, 10);
+    g_report = "smbd is not running";
+    fake::Request html = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, html, kAdmin), 200);
+    EXPECT_NE(html.body.find("The open files could not be listed: smbd is not running"),
+              std::string::npos);
+    fake::Request json = fake::Get("/cifsfind");
+    json.query = "format=json";
+    EXPECT_EQ(fake::Serve(FindMethod, json, kAdmin), 502);
+    EXPECT_EQ(json.body, "{\"error\": \"smbd is not running\"}\n");
+}
+
+TEST_F(AdminPages, WithoutTheAdministrationCallsThePagesSaySo) {
+    Calls calls = Use();
+    calls.listOpenFiles = nullptr;
+    calls.listSessions = nullptr;
+    ReplaceCalls(calls);
+    fake::Request find = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, find, kAdmin), 200);
+    EXPECT_NE(find.body.find("This feature is not available"), std::string::npos);
+    fake::Request sessions = fake::Get("/cifssessions");
+    sessions.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, sessions, kAdmin), 501);
+    fake::Request post = fake::Post("/cifsfind", "close=7%3A%2Fa&step=confirm");
+    EXPECT_EQ(fake::Serve(FindMethod, post, kAdmin), 200);
+    EXPECT_TRUE(fake::CloseCalls().empty());
+    EXPECT_TRUE(fake::Calls().empty());
+}
+
+TEST_F(AdminPages, ResultsAreKeptBoundedInNumberAndTimeForTheirAccount) {
+    ActionResult result;
+    result.account = "admin";
+    result.lines.push_back({ResultLine::kClosed, "x", "", ""});
+    const std::string first = KeepResult(result);
+    EXPECT_EQ(first.size(), 16u);
+    EXPECT_TRUE(FindResult(first, "admin").has_value());
+    EXPECT_FALSE(FindResult(first, "reader").has_value());
+    g_now = kNow + kResultLifetime + 1;
+    EXPECT_FALSE(FindResult(first, "admin").has_value());
+
+    const std::string oldest = KeepResult(result);
+    std::string newest;
+    for (std::size_t i = 0; i < kKeptResults; ++i) {
+        newest = KeepResult(result);
+        EXPECT_NE(newest, oldest);
+    }
+    EXPECT_FALSE(FindResult(oldest, "admin").has_value());
+    EXPECT_TRUE(FindResult(newest, "admin").has_value());
+    EXPECT_FALSE(FindResult("", "admin").has_value());
+}
+
+std::vector<fake::Session> Sessions();
+
+TEST_F(AdminPages, AnyQueryOrFormGetsOneCompleteResponse) {
+    fake::SetSessions(Sessions());
+    std::vector<std::string> inputs = {
+        "page=-1&size=abc&sort=%3Cscript%3E&order=sideways&refresh=999",
+        "q=[&q=[!&user=%&client=%ZZ&volume=%00",
+        "q=****************************************a&sort=openedAt&order=desc",
+        "sel=&sel=%25&sel=7:&close=:&close=99999:/a&end=&end=-1&end=65536&step=confirm",
+        "format=xml&result=%00&result=zzzz",
+        "&&&==&=&a",
+    };
+    std::uint32_t state = 12345;  // a fixed sequence of arbitrary bytes
+    for (int n = 0; n < 40; ++n) {
+        std::string text;
+        for (int i = 0; i < 60; ++i) {
+            state = state * 1103515245u + 12345u;
+            text += static_cast<char>((state >> 16) & 0xFF);
+        }
+        inputs.push_back("q=" + text + "&close=" + text.substr(0, 20) + "&filter=" + text);
+    }
+    for (const std::string &input : inputs) {
+        for (const ServiceMethod method :
+             {ServiceMethod{FindMethod}, ServiceMethod{SessionsMethod}}) {
+            fake::Request get = fake::Get("/x");
+            get.query = input;
+            fake::Serve(method, get, kAdmin);
+            EXPECT_TRUE(get.Complete()) << input;
+            EXPECT_TRUE(get.violations.empty()) << input;
+            fake::Request post = fake::Post("/x", input);
+            fake::Serve(method, post, kAdmin);
+            EXPECT_TRUE(post.Complete()) << input;
+            EXPECT_TRUE(post.violations.empty()) << input;
+        }
+    }
+}
+
+// --- Sessions -------------------------------------------------------------------------------
+
+std::vector<fake::Session> Sessions() {
+    fake::Session a;
+    a.connNumber = 7;
+    a.user = "alice";
+    a.client = "192.0.2.1";
+    a.machine = "PC-<7>";
+    a.dialect = "SMB3_11";
+    a.signing = "AES-128-GMAC";
+    a.encryption = "AES-128-GCM";
+    a.openFileCount = 2;
+    a.connectedSince = kNow - 86400;
+    a.idleSeconds = 125;
+    a.bytesIn = 1536;
+    a.bytesOut = 3ull * 1024 * 1024 * 1024;
+    fake::Session b;
+    b.connNumber = 3;
+    b.user = "Jörg";
+    b.client = "2001:db8::5";
+    b.idleSeconds = UINT64_MAX;
+    b.bytesIn = 900;
+    b.node = 1;
+    return {a, b};
+}
+
+TEST_F(AdminPages, SessionsListAndDataAreGolden) {
+    fake::SetSessions(Sessions());
+    fake::Request html = fake::Get("/cifssessions");
+    html.query = "sort=bytesOut&order=desc";
+    EXPECT_EQ(fake::Serve(SessionsMethod, html, kReader), 200);
+    EXPECT_TRUE(html.violations.empty());
+    ExpectGolden("sessions_list.html", html.body);
+
+    fake::Request json = fake::Get("/cifssessions");
+    json.query = "format=json&filter=J%C3%96RG";
+    EXPECT_EQ(fake::Serve(SessionsMethod, json, kReader), 200);
+    ExpectGolden("sessions.json", json.body);
+
+    fake::Request csv = fake::Get("/cifssessions");
+    csv.query = "format=csv";
+    EXPECT_EQ(fake::Serve(SessionsMethod, csv, kReader), 200);
+    ExpectGolden("sessions.csv", csv.body);
+}
+
+TEST_F(AdminPages, EndSessionThroughConfirmation) {
+    fake::SetSessions(Sessions());
+    fake::Request ask = fake::Post("/cifssessions",
+                                   "filter=&sort=user&order=asc&page=1&size=100"
+                                   "&refresh=10&end=7");
+    EXPECT_EQ(fake::Serve(SessionsMethod, ask, kAdmin), 200);
+    EXPECT_TRUE(fake::CloseCalls().empty());
+    ExpectGolden("sessions_confirm.html", ask.body);
+
+    fake::Request confirm = fake::Post("/cifssessions", "sort=user&order=asc&end=7&step=confirm");
+    EXPECT_EQ(fake::Serve(SessionsMethod, confirm, kAdmin), 303);
+    ASSERT_EQ(fake::CloseCalls().size(), 1u);
+    EXPECT_EQ(fake::CloseCalls()[0].kind, fake::CloseCall::kEndSession);
+    EXPECT_EQ(fake::CloseCalls()[0].connNumber, 7u);
+    ASSERT_EQ(confirm.audit.size(), 1u);
+    EXPECT_EQ(confirm.audit[0].action, "end session");
+    EXPECT_EQ(confirm.audit[0].target, "connection 7 (alice)");
+    EXPECT_EQ(confirm.audit[0].result, "ended");
+    const std::string location = HeaderValue(confirm, "Location");
+    ASSERT_EQ(location.rfind("/cifssessions?sort=user&order=asc&result=", 0), 0u) << location;
+
+    fake::Request back = fake::Get("/cifssessions");
+    back.query = QueryOfLocation(location);
+    EXPECT_EQ(fake::Serve(SessionsMethod, back, kAdmin), 200);
+    EXPECT_NE(back.body.find("<li>Session 7 of alice ended</li>"), std::string::npos);
+
+    fake::SetCloseResults({0, 1});
+    g_report = "no such connection";
+    fake::Request failed = fake::Post("/cifssessions", "end=3&step=confirm");
+    EXPECT_EQ(fake::Serve(SessionsMethod, failed, kAdmin), 303);
+    fake::Request shown = fake::Get("/cifssessions");
+    shown.query = QueryOfLocation(HeaderValue(failed, "Location"));
+    EXPECT_EQ(fake::Serve(SessionsMethod, shown, kAdmin), 200);
+    EXPECT_NE(shown.body.find("Session 3 of Jörg not ended: no such connection"),
+              std::string::npos);
+}
+
+TEST_F(AdminPages, JsonPostEndsAtOnce) {
+    fake::SetSessions(Sessions());
+    fake::Request request = fake::Post("/cifssessions", "end=3&end=3&end=x");
+    request.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, request, kAdmin), 200);
+    EXPECT_EQ(request.body,
+              "{\"results\": [\n{\"connection\": 3, \"user\": \"Jörg\", "
+              "\"status\": \"ended\", \"report\": \"\"}\n]}\n");
+    EXPECT_EQ(fake::CloseCalls().size(), 1u);
+}
+
+// --- The action observer --------------------------------------------------------------------
+
+// A service method of "the first plug-in": closes through the library as its pages do.
+int ForeignCloser(void *, int, int, unsigned) {
+    Ext_CloseFileByFileName("/vol1/plain.txt");
+    Ext_CloseFileByID(3);
+    return 200;
+}
+
+TEST_F(AdminPages, ObserverRecordsEveryOtherCloseOnceAndIsClearedAtUnload) {
+    SetObserver();
+    ASSERT_NE(fake::CurrentObserver(), nullptr);
+    fake::SetCloseResults({0, 12});
+    g_report = "";
+    fake::Request foreign = fake::Post("/cifsofm", "x");
+    EXPECT_EQ(fake::Serve(ForeignCloser, foreign, kAdmin), 200);
+    ASSERT_EQ(foreign.audit.size(), 2u);
+    EXPECT_EQ(foreign.audit[0].action, "close file");
+    EXPECT_EQ(foreign.audit[0].target, "/vol1/plain.txt");
+    EXPECT_EQ(foreign.audit[0].result, "closed");
+    EXPECT_EQ(foreign.audit[1].action, "close connection's files");
+    EXPECT_EQ(foreign.audit[1].target, "connection 3");
+    EXPECT_EQ(foreign.audit[1].result, "failed: status 12");
+
+    // The plug-in's own closes are recorded once, by the page.
+    fake::SetCloseResults({});
+    fake::Request own = fake::Post("/cifsfind", "close=7%3A%2Fvol1%2Fplain.txt&step=confirm");
+    EXPECT_EQ(fake::Serve(FindMethod, own, kAdmin), 303);
+    EXPECT_EQ(own.audit.size(), 1u);
+
+    ClearObserver();
+    EXPECT_EQ(fake::CurrentObserver(), nullptr);
+    EXPECT_EQ(fake::Calls().back(), "Ext_SetActionObserver(null)");
+}
+
+}  // namespace
