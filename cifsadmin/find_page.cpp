@@ -173,12 +173,33 @@ constexpr Heading kHeadings[] = {
     {TextToTranslate("Oplock or lease"), FileColumn::kOplock},
 };
 
+// The words of AccessText and DenyText in the request's language.
+std::string Localised(const std::string &words) {
+    static constexpr const char *kWords[] = {TextToTranslate("read"), TextToTranslate("write"),
+                                             TextToTranslate("delete"), TextToTranslate("none")};
+    std::string out;
+    std::size_t at = 0;
+    while (at <= words.size()) {
+        const std::size_t slash = std::min(words.find('/', at), words.size());
+        const std::string word = words.substr(at, slash - at);
+        const char *shown = word.c_str();
+        for (const char *known : kWords) {
+            if (word == known) {
+                shown = Tr(known);
+            }
+        }
+        out += (at == 0 ? "" : "/") + std::string(shown);
+        at = slash + 1;
+    }
+    return out;
+}
+
 std::string Cells(const OpenFileRow &row) {
     return "<td>" + Html(row.volume) + "</td><td class=\"adm-path\">" + Html(row.path) +
            "</td><td>" + std::to_string(row.connection) + "</td><td>" + Html(row.user) +
            "</td><td>" + Html(row.client) + "</td><td>" + Html(PageTime(row.openedAt)) +
-           "</td><td>" + Html(AccessText(row.access)) + "</td><td>" +
-           Html(DenyText(row.shareMode)) + "</td><td>" + Html(row.oplock) + "</td>";
+           "</td><td>" + Html(Localised(AccessText(row.access))) + "</td><td>" +
+           Html(Localised(DenyText(row.shareMode))) + "</td><td>" + Html(row.oplock) + "</td>";
 }
 
 std::string FilterForm(const FindState &state) {

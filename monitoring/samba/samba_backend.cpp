@@ -734,6 +734,8 @@ int SambaBackend::PlanClose(const std::vector<OpenRef> &targets,
     }
     *state = taken->state;
     const bool rpc = !settings_.rpcAuthFile.empty();
+    // Whether the close message can be sent here, asked only when a local open needs it.
+    std::optional<bool> messaging;
     for (const OpenRef &ref : targets) {
         std::vector<Target> opens;
         if (TargetsOfConnectionPath(*taken, ref.number, ref.path, &opens) != kStatusOk) {
@@ -741,8 +743,17 @@ int SambaBackend::PlanClose(const std::vector<OpenRef> &targets,
         }
         plan->push_back(OpenRef{ref.number, opens.front().file->path});
         for (const Target &target : opens) {
-            if (rpc || IsThisNode(settings_, target.open.server)) {
+            if (rpc) {
                 continue;
+            }
+            if (IsThisNode(settings_, target.open.server)) {
+                if (!messaging) {
+                    std::string error;
+                    messaging = messenger_.Ready(&error);
+                }
+                if (*messaging) {
+                    continue;
+                }
             }
             // Closed by its share: the process's other files under that directory go along.
             const std::string directory = NormalizeSharePath(target.file->servicePath);

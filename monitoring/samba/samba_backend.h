@@ -54,8 +54,9 @@ class SambaBackend : public Backend {
     // process's other files there along).
     int CloseOpenOfConnection(unsigned int number, std::string_view path) override;
     // The targets that are open, and for those whose process the close message cannot reach (a
-    // process of another cluster node) while no RPC account is configured, every other file
-    // that process holds under the same share directory, which closing the share takes along.
+    // process of another cluster node, or any when the close helper cannot use Samba's
+    // messaging) while no RPC account is configured, every other file that process holds under
+    // the same share directory, which closing the share takes along.
     int PlanClose(const std::vector<OpenRef> &targets, std::shared_ptr<const State> *state,
                   std::vector<OpenRef> *plan) override;
     // `smbcontrol <process> shutdown` to the session's server process: MSG_SHUTDOWN, which an

@@ -233,6 +233,11 @@ int CloseMessenger::SendChunk(const std::vector<CloseTarget> &targets, std::size
     return kStatusOk;
 }
 
+bool CloseMessenger::Ready(std::string *error) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return EnsureRunning(error);
+}
+
 int CloseMessenger::Send(const std::vector<CloseTarget> &targets, std::vector<bool> *delivered,
                          std::string *error) {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -58,6 +58,10 @@ class CloseMessenger {
     int Send(const std::vector<CloseTarget> &targets, std::vector<bool> *delivered,
              std::string *error);
 
+    // Whether the helper runs and can use Samba's messaging (starting it when it does not run),
+    // so that a close would be sent by message; *error says why not.
+    bool Ready(std::string *error);
+
   private:
     bool EnsureRunning(std::string *error);
     // Sends targets[first, first + count) and reads their answers; *answered counts those read.

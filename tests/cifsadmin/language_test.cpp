@@ -58,6 +58,21 @@ std::string SessionsPage() {
     return request.body;
 }
 
+std::string FindPage() {
+    fake::Reset();
+    fake::OpenFile file;
+    file.connNumber = 2;
+    file.volume = "VOL1";
+    file.path = "/vol1/read";  // data: never looked up
+    file.access = CIFSMON_ACCESS_READ | CIFSMON_ACCESS_WRITE;
+    file.shareMode = CIFSMON_SHARE_READ | CIFSMON_SHARE_WRITE | CIFSMON_SHARE_DELETE;
+    fake::SetOpenFiles({file});
+    fake::Request request = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, request, KEL_ACCESS_ADMIN), 200);
+    fake::Reset();
+    return request.body;
+}
+
 TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
     {
         Language german("de_DE.UTF-8");
@@ -68,6 +83,9 @@ TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
         EXPECT_NE(page.find("<td>Unknown</td>"), std::string::npos);
         EXPECT_NE(page.find("<td>unbekannt</td>"), std::string::npos);
         EXPECT_STREQ(Tr("Find and Sessions"), "Suche und Sitzungen");
+        const std::string find = FindPage();
+        EXPECT_NE(find.find("<td>lesen/schreiben</td><td>nichts</td>"), std::string::npos) << find;
+        EXPECT_NE(find.find("<td class=\"adm-path\">/vol1/read</td>"), std::string::npos);
     }
     {
         Language french("fr_FR.UTF-8");
@@ -77,6 +95,7 @@ TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
         EXPECT_NE(page.find(">Connexion<span"), std::string::npos);
         EXPECT_EQ(page.find("Alle 10 Sekunden"), std::string::npos);
         EXPECT_NE(page.find("Toutes les 10 secondes"), std::string::npos);
+        EXPECT_NE(FindPage().find("<td>lecture/écriture</td><td>rien</td>"), std::string::npos);
     }
     // English: the texts as written.
     const std::string page = SessionsPage();

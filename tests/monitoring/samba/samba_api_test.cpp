@@ -518,6 +518,35 @@ TEST_F(SambaApiTest, ConcurrentListingsShareOneSnapshot) {
     EXPECT_EQ(SmbstatusRuns(), 2u);
 }
 
+TEST_F(SambaApiTest, WithoutTheCloseMessageThePlanNamesWhatTheShareTakesAlong) {
+    const unsigned bob = Numbers().at("bob");
+    const std::string report = "/srv/data/report.doc";
+    CifsOpenRef target{static_cast<uint16_t>(bob), report.c_str()};
+    auto plan = [&] {
+        CifsOpenFile *list = nullptr;
+        size_t count = 0;
+        EXPECT_EQ(Ext_PlanClose(&target, 1, &list, &count), 0);
+        std::vector<std::string> paths;
+        for (size_t i = 0; i < count; ++i) {
+            paths.emplace_back(list[i].path);
+        }
+        Ext_FreeOpenFiles(&list);
+        return paths;
+    };
+    EXPECT_THAT(plan(), ElementsAre(report)) << "the close message closes the open alone";
+
+    // Without Samba's messaging bob's process drops the share, and his other file there with
+    // it (not his home share's).
+    Put("nomessaging", "");
+    setenv(cifsmon::kSambaTimeoutVariable, "9", 1);  // a new backend: a new helper is tried
+    EXPECT_THAT(plan(), ElementsAre(report, "/srv/data/<b>&\"x\" 'y'.txt"));
+    ASSERT_EQ(Ext_CloseOpenFile(bob, report.c_str()), 0);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("2002", "data-alias")));
+    char text[512];
+    Ext_LastFailure(text, sizeof text);
+    EXPECT_THAT(text, HasSubstr("also closed /srv/data/<b>&\"x\" 'y'.txt"));
+}
+
 // The recorded server with details: anna (process 0:2001), bob and erin (one process 0:2002),
 // dora (1:4100, on another node); this is node 0.
 class SambaAdminTest : public SambaApiTest {
