@@ -269,8 +269,8 @@ TEST(HostExtension, AccountQueryAndAuditTargetsRefuseWhatDoesNotFit) {
     char small[8] = "xxxxxxx";
     EXPECT_NE(KelReturnRequestAccount(request.handle(), small, sizeof(small), nullptr), 0);
     EXPECT_STREQ(small, "");
-    int stale = 0;
-    EXPECT_NE(KelReturnRequestAccount(&stale, name, sizeof(name), nullptr), 0);
+    alignas(Request) unsigned char stale[sizeof(Request)] = {};  // no live request
+    EXPECT_NE(KelReturnRequestAccount(stale, name, sizeof(name), nullptr), 0);
     const char *query = nullptr;
     ASSERT_EQ(KelReturnQueryString(request.handle(), &query), 0);
     EXPECT_STREQ(query, "format=json&x=%41");
@@ -284,7 +284,7 @@ TEST(HostExtension, AccountQueryAndAuditTargetsRefuseWhatDoesNotFit) {
         EXPECT_EQ(KelAuditTarget(nullptr, "close file", "a", "closed"), 0);
         EXPECT_EQ(KelAuditTarget(request.handle(), "close file", "b", "failed"), 0);
         EXPECT_NE(KelAuditTarget(request.handle(), "close file", nullptr, "closed"), 0);
-        EXPECT_NE(KelAuditTarget(&stale, "close file", "c", "closed"), 0);
+        EXPECT_NE(KelAuditTarget(stale, "close file", "c", "closed"), 0);
     }
     EXPECT_NE(KelAuditTarget(nullptr, "close file", "d", "closed"), 0);
     ASSERT_EQ(request.auditTargets.size(), 2u);
