@@ -498,7 +498,9 @@ int ServePreview(void *request, const FindState &state, const std::vector<Ref> &
     out += "<div class=\"adm-actions\">";
     if (closing > 0) {
         char label[128];
-        std::snprintf(label, sizeof label, Tr("Confirm: close %zu files"), plan.size());
+        std::snprintf(label, sizeof label,
+                      TrN("Confirm: close %zu file", "Confirm: close %zu files", plan.size()),
+                      plan.size());
         out +=
             "<button type=\"submit\" name=\"step\" value=\"confirm\">" + Html(label) + "</button> ";
     }

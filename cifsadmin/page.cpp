@@ -99,6 +99,14 @@ const char *Tr(const char *text) {
     return g_domainBound ? dgettext(kel2cifs::admin::kTextDomain, text) : text;
 }
 
+const char *TrN(const char *singular, const char *plural, unsigned long count) {
+    std::call_once(g_domainOnce, BindDomain);
+    if (g_domainBound) {
+        return dngettext(kel2cifs::admin::kTextDomain, singular, plural, count);
+    }
+    return count == 1 ? singular : plural;
+}
+
 namespace kel2cifs::admin {
 
 Output OutputOf(const Fields &query, const Fields &form) {

@@ -15,6 +15,8 @@
 // The translation of an English text in the message domain "libkel2cifs_admin", or the text
 // itself. Binds the domain on the first call.
 const char *Tr(const char *text);
+// The form of a text with a number for `count`, in the request's language.
+const char *TrN(const char *singular, const char *plural, unsigned long count);
 
 namespace kel2cifs::admin {
 

@@ -218,7 +218,9 @@ bool AuditStore::Query(const AuditFilter &filter, std::vector<AuditRecord> *item
         where += " AND account = :account";
     }
     if (!filter.action.empty()) {
-        where += " AND action = :action";
+        // The request's own action or one of its targets' ("close file", "end session").
+        where +=
+            " AND (action = :action OR id IN (SELECT record FROM targets WHERE action = :action))";
     }
     const auto bind = [&filter](Statement &statement) {
         sqlite3_stmt *raw = statement.get();

@@ -119,7 +119,7 @@ describe('the pages beyond the three', () => {
   it('the home page offers Find Open Files, Sessions and the Audit Trail', async () => {
     await page.goto(demo.at('/'));
     for (const href of ['/cifsfind', '/cifssessions', '/audit', '/cifsofm', '/cifscons']) {
-      assert.ok(await page.locator(`main a[href="${href}"]`).count() > 0, href);
+      assert.ok(await page.locator(`.kc-card a[href="${href}"]`).count() > 0, href);
     }
   });
 
@@ -140,8 +140,9 @@ describe('the pages beyond the three', () => {
 
     // The first row's file, closed for its connection only.
     const box = page.locator('input[name="close"]').first();
+    // The box carries "connection:path", the path percent-encoded.
     const [connectionText, ...rest] = (await box.getAttribute('value')).split(':');
-    const target = { connection: Number(connectionText), path: rest.join(':') };
+    const target = { connection: Number(connectionText), path: decodeURIComponent(rest.join(':')) };
     await box.check();
     await follow(page.getByRole('button', { name: 'Close selected files' }));
     await checkAccessible('preview');

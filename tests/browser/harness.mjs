@@ -17,6 +17,8 @@ export const CHROMIUM = '/usr/bin/chromium';
 export const DEMO_FLAGS = ['--seed', '7', '--now', '1733400000'];
 export const XSS_NAME = '<img src=x onerror=alert(1)>.doc';
 export const GUEST = { name: 'guest', password: 'Quiet-meadow-83' };
+// The console's plug-ins: the three pages' and the second one's (Find Open Files, Sessions).
+export const PLUGINS = ['libkel2cifs.so', 'libkel2cifs_admin.so'];
 
 function required(variable) {
   const value = process.env[variable];
@@ -97,8 +99,9 @@ export class DemoConsole {
     }
     fs.writeFileSync(path.join(this.root, 'opt/zantio/lib/libkel2cifs.conf'),
       'LOG_LEVEL DEBUG\nLOG_MAXIMUM_FILE_SIZE 4194304\nLOG_TIMESTAMPS YES\n');
-    fs.copyFileSync(path.join(this.build, 'libkel2cifs.so'),
-      path.join(this.plugins, 'libkel2cifs.so'));
+    for (const plugin of PLUGINS) {
+      fs.copyFileSync(path.join(this.build, plugin), path.join(this.plugins, plugin));
+    }
     // The catalogues, so that a German or French browser gets its pages in its language.
     fs.cpSync(path.join(this.build, 'locale-root'), this.root, { recursive: true });
     execFileSync(path.join(this.build, 'monitoring', 'cifsmon-demo-gen'),
@@ -117,7 +120,7 @@ export class DemoConsole {
     let stdout = '';
     this.process.stdout.on('data', (chunk) => { stdout += chunk; });
     const [, url] = await waitForLine(this.process.stdout,
-      /serving (http:\/\/127\.0\.0\.1:\d+)\/ \(1 plug-in, 3 pages\)/, 30000, 'kelconsole');
+      /serving (http:\/\/127\.0\.0\.1:\d+)\/ \(2 plug-ins, 5 pages\)/, 30000, 'kelconsole');
     this.url = url;
     const password = stdout.match(/its password \(shown only now\): (\S+)/);
     if (!password) {

@@ -148,7 +148,11 @@ TEST(AuditStore, FiltersByTimeAccountAndActionAndPages) {
     for (int i = 0; i < 10; ++i) {
         const std::int64_t id = store->Begin(1000 + i * 100, i % 2 == 0 ? "admin" : "guest", false,
                                              "c", i < 5 ? "login" : "/x/close");
-        ASSERT_TRUE(store->Finish(id, {}, 303));
+        std::vector<AuditTarget> targets;
+        if (i == 7) {
+            targets.push_back({"end session", "connection 7", "ended"});
+        }
+        ASSERT_TRUE(store->Finish(id, targets, 303));
     }
     std::vector<AuditRecord> items;
     std::size_t total = 0;
@@ -159,6 +163,14 @@ TEST(AuditStore, FiltersByTimeAccountAndActionAndPages) {
     EXPECT_EQ(total, 3u);  // 5, 7, 9
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].time, 1900);
+
+    // A target's action selects its record as well.
+    filter = {};
+    filter.action = "end session";
+    ASSERT_TRUE(store->Query(filter, &items, &total));
+    EXPECT_EQ(total, 1u);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].time, 1700);
 
     filter = {};
     filter.from = 1200;
