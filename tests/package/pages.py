@@ -2,7 +2,9 @@
 """Logs in to a running kelconsole and loads every page of the CIFS plug-in, checking each
 against the demo state file the console serves.
 
-    pages.py URL PASSWORD STATE_FILE
+    pages.py URL PASSWORD STATE_FILE TOKEN
+
+TOKEN is a read API token: the Find Open Files page answers it as JSON, a close it may not make.
 
 Prints one line a page; exits 1 at the first page that is wrong."""
 import html
@@ -13,7 +15,7 @@ import urllib.error
 import urllib.parse
 import urllib.request
 
-url, password, state_file = sys.argv[1:4]
+url, password, state_file, token = sys.argv[1:5]
 state = json.load(open(state_file, encoding="utf-8"))
 
 
@@ -25,8 +27,10 @@ class NoRedirect(urllib.request.HTTPRedirectHandler):
 opener = urllib.request.build_opener(NoRedirect)
 
 
-def fetch(path, data=None, cookie=None, language=None):
+def fetch(path, data=None, cookie=None, language=None, bearer=None):
     headers = {"Origin": url}
+    if bearer:
+        headers = {"Authorization": "Bearer " + bearer}
     if language:
         headers["Accept-Language"] = language
     if cookie:
@@ -88,3 +92,24 @@ page("/cifslogs", cookie, "libkel2cifs.log")
 # The installed catalogues: a German and a French browser get their language.
 page("/cifsofm", cookie, "CIFS: Geöffnete Dateien verwalten", 'lang="de"', language="de-DE,de;q=0.9")
 page("/cifsofm", cookie, "Gérer les fichiers ouverts CIFS", 'lang="fr"', language="fr")
+
+# The administration plug-in and the audit trail, for a script with the read token.
+status, headers, body = fetch("/cifsfind?format=json&size=1000&q=" + urllib.parse.quote(name),
+                              bearer=token)
+if status != 200 or not headers.get("Content-Type", "").startswith("application/json"):
+    fail(f"/cifsfind as JSON: status {status}, {headers.get('Content-Type')}")
+items = json.loads(body)["items"]
+if not any(item["connection"] == connection["number"] and item["path"].endswith("/" + name)
+           for item in items):
+    fail(f"/cifsfind as JSON does not list {name} of connection {connection['number']}")
+print(f"pages: /cifsfind?format=json: {len(items)} items")
+target = f"{connection['number']}:{items[0]['path']}"
+status, _, _ = fetch("/cifsfind?format=json", {"close": target}, bearer=token)
+if status != 403:
+    fail(f"a read token's close was answered {status}")
+page("/cifssessions", cookie, connection["user"])
+status, _, body = fetch("/audit?format=json", bearer=token)
+if status != 200 or not any(item["account"] == "package-test" and item["status"] == 403
+                            for item in json.loads(body)["items"]):
+    fail(f"the audit trail lacks the refused close (status {status})")
+print("pages: /audit?format=json: the refused close is recorded")

@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "cifsmonitoring/monitoring.h"
 #include "common/temp_dir.h"
 #include "console/http_client.h"
@@ -52,6 +54,7 @@ class Console {
         std::filesystem::create_directories(root_ + "/plugins");
         std::filesystem::create_directories(root_ + "/opt/zantio/lib");
         std::filesystem::copy_file(KEL2CIFS_PLUGIN, root_ + "/plugins/libkel2cifs.so");
+        std::filesystem::copy_file(KEL2CIFS_ADMIN_PLUGIN, root_ + "/plugins/libkel2cifs_admin.so");
         log_ = server.Path("log/kelconsole.out");
         setenv("KEL2CIFS_ROOT", root_.c_str(), 1);
         pid_ = Spawn({KELCONSOLE_BINARY, "--listen=127.0.0.1:0", "--plugins=" + root_ + "/plugins",
@@ -95,6 +98,35 @@ class Console {
         console_test::HttpResponse response = console_test::Get(url_ + path, cookie);
         EXPECT_EQ(response.status, 200) << path << "\n" << response.body;
         return response.body;
+    }
+    // A new API token of the administrator role, from `kelconsole token create`; empty when
+    // none was made.
+    std::string Token(const std::string &name) const {
+        const std::string command = std::string(KELCONSOLE_BINARY) + " token create --accounts='" +
+                                    root_ + "/accounts' --role=admin " + name + " 2>/dev/null";
+        std::string token;
+        if (FILE *pipe = popen(command.c_str(), "r"); pipe != nullptr) {
+            char line[256] = {};
+            if (fgets(line, sizeof line, pipe) != nullptr) {
+                token = line;
+            }
+            pclose(pipe);
+        }
+        token.erase(token.find_last_not_of("\r\n") + 1);
+        return token;
+    }
+    // A script's request with that token: GET without a body, else a form POST.
+    console_test::HttpResponse Script(const std::string &token, const std::string &path,
+                                      const std::string &body = {}) const {
+        console_test::HttpRequest request;
+        request.url = url_ + path;
+        request.headers.push_back("Authorization: Bearer " + token);
+        if (!body.empty()) {
+            request.method = "POST";
+            request.body = body;
+            request.headers.push_back("Content-Type: application/x-www-form-urlencoded");
+        }
+        return console_test::Send(request);
     }
     std::string Output() const { return testing_support::ReadFile(log_); }
     const std::string &url() const { return url_; }
@@ -284,6 +316,87 @@ TEST(SambaConsolePages, ListOpenFilesAndConnectionsAndCloseAllFilesOfOne) {
     const std::string volumes = console.Page("/cifsofm/data", cookie);
     EXPECT_THAT(volumes, HasSubstr("The CIFS server does not answer: smbd is not running."));
     EXPECT_THAT(volumes, HasSubstr("</HTML>")) << "the page is whole";
+}
+
+// What an administrator's script does with a token on a real server: find who has a file open
+// by part of its name, close it for that connection alone, end another client's session; the
+// audit trail holds both.
+TEST(SambaConsolePages, AScriptFindsClosesAndEndsASessionWithAToken) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: smbd and smbcontrol run as root";
+    }
+    PrivateServer server(PagesSettings());
+    const std::string reason = server.Start();
+    if (!reason.empty()) {
+        GTEST_SKIP() << reason;
+    }
+    SambaEnvironment environment(server);
+    const std::string a = server.Path("data/a.txt");
+    const std::string b = server.Path("data/b.txt");
+
+    Client root(server, "data", false, "script-root");
+    Client guest(server, "docs", true, "script-guest");
+    root.Send("open a.txt");
+    ASSERT_TRUE(WaitUntil([] { return OpenFiles("data") == 1; }, 20)) << "a.txt never opened";
+    root.Send("open b.txt");
+    ASSERT_TRUE(WaitUntil([] { return OpenFiles("data") == 2; }, 20)) << "b.txt never opened";
+    guest.Send("open c.txt");
+    ASSERT_TRUE(WaitUntil([] { return OpenFiles("docs") == 1; }, 20)) << "c.txt never opened";
+    const std::map<std::string, unsigned> numbers = Numbers();
+    ASSERT_EQ(numbers.size(), 2u);
+
+    Console console(server);
+    ASSERT_FALSE(console.Login().empty()) << console.Output();
+    const std::string token = console.Token("nightly");
+    ASSERT_FALSE(token.empty());
+
+    // Found by part of its name in another letter case, on the right connection.
+    console_test::HttpResponse found = console.Script(token, "/cifsfind?format=json&q=A.T");
+    ASSERT_EQ(found.status, 200) << found.body;
+    nlohmann::json list = nlohmann::json::parse(found.body);
+    ASSERT_EQ(list["total"], 1) << found.body;
+    EXPECT_EQ(list["items"][0]["path"], a);
+    EXPECT_EQ(list["items"][0]["connection"], numbers.at("root"));
+    EXPECT_EQ(list["items"][0]["volume"], "data");
+
+    // Closed for that connection: b.txt stays open, and the client's handle is gone.
+    console_test::HttpResponse closed = console.Script(
+        token, "/cifsfind?format=json", "close=" + std::to_string(numbers.at("root")) + "%3A" + a);
+    ASSERT_EQ(closed.status, 200) << closed.body;
+    EXPECT_EQ(nlohmann::json::parse(closed.body)["results"][0]["status"], "closed") << closed.body;
+    ASSERT_TRUE(WaitUntil([] { return OpenFiles("data") == 1; }, 20));
+    list = nlohmann::json::parse(console.Script(token, "/cifsfind?format=json&volume=data").body);
+    ASSERT_EQ(list["total"], 1);
+    EXPECT_EQ(list["items"][0]["path"], b);
+
+    // The guest's session ended on the server: its client is disconnected, root's works on.
+    console_test::HttpResponse ended = console.Script(
+        token, "/cifssessions?format=json", "end=" + std::to_string(numbers.at("nobody")));
+    ASSERT_EQ(ended.status, 200) << ended.body;
+    EXPECT_EQ(nlohmann::json::parse(ended.body)["results"][0]["status"], "ended") << ended.body;
+    list = nlohmann::json::parse(console.Script(token, "/cifssessions?format=json").body);
+    ASSERT_EQ(list["total"], 1) << list.dump();
+    EXPECT_EQ(list["items"][0]["user"], "root");
+    guest.Send("ls");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_THAT(guest.Finish(), HasSubstr("NT_STATUS_CONNECTION_DISCONNECTED"));
+    root.Send("ls");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_THAT(root.Finish(), HasSubstr("b.txt  "));
+
+    // Both actions are in the audit trail under the token's name.
+    const std::string audit = console.Script(token, "/audit?format=json").body;
+    const nlohmann::json records = nlohmann::json::parse(audit);
+    std::string actions;
+    for (const auto &item : records["items"]) {
+        if (item["account"] == "nightly") {
+            for (const auto &target : item["targets"]) {
+                actions += target["action"].get<std::string>() + ";";
+            }
+        }
+    }
+    EXPECT_THAT(actions, HasSubstr("close file;")) << audit;
+    EXPECT_THAT(actions, HasSubstr("end session;"));
 }
 
 }  // namespace
