@@ -18,14 +18,10 @@
 namespace kel2cifs::admin {
 namespace {
 
-// What the list shows: its filters, order, page and checked rows.
+// What the list shows: its filters, view and checked rows.
 struct FindState {
     FileFilter filter;
-    std::string sort = "path";
-    bool ascending = true;
-    long page = 1;
-    long size = kDefaultPageSize;
-    long refresh = 0;
+    ListView view;
     std::vector<std::string> selected;  // selection keys (MakeRef)
 };
 
@@ -36,12 +32,8 @@ FindState ReadState(const Fields &fields) {
     state.filter.client = FieldValue(fields, "client");
     state.filter.volume = FieldValue(fields, "volume");
     const std::string sort = FieldValue(fields, "sort", "path");
-    state.sort = std::string(kFileColumnNames[static_cast<int>(FileColumnNamed(sort))]);
-    state.ascending = FieldValue(fields, "order") != "desc";
-    state.page = FieldNumber(fields, "page", 1, 1, 1000000);
-    state.size = FieldNumber(fields, "size", kDefaultPageSize, 1, kMaxPageSize);
-    const long refresh = FieldNumber(fields, "refresh", 0, 0, 60);
-    state.refresh = refresh == 10 || refresh == 30 || refresh == 60 ? refresh : 0;
+    state.view = ReadListView(
+        fields, std::string(kFileColumnNames[static_cast<int>(FileColumnNamed(sort))]));
     state.selected = FieldValues(fields, "sel");
     return state;
 }
@@ -58,28 +50,12 @@ std::string StateQuery(const FindState &state, bool withSort, bool withPage) {
     add("user", state.filter.user);
     add("client", state.filter.client);
     add("volume", state.filter.volume);
-    if (state.size != kDefaultPageSize) {
-        add("size", std::to_string(state.size));
-    }
-    if (state.refresh != 0) {
-        add("refresh", std::to_string(state.refresh));
-    }
-    if (withSort) {
-        add("sort", state.sort);
-        add("order", state.ascending ? "asc" : "desc");
-    }
-    if (withPage && state.page != 1) {
-        add("page", std::to_string(state.page));
-    }
+    AppendViewQuery(&query, state.view, withSort, withPage);
     return query;
 }
 
 std::string ListUrl(const FindState &state) {
-    std::string query = StateQuery(state, true, true);
-    if (!query.empty()) {
-        query.pop_back();
-    }
-    return std::string("/") + kFindKeyword + (query.empty() ? "" : "?" + query);
+    return PageUrl(kFindKeyword, StateQuery(state, true, true));
 }
 
 // The list's state as hidden fields of a form.
@@ -93,12 +69,7 @@ std::string HiddenState(const FindState &state) {
     hidden("user", state.filter.user);
     hidden("client", state.filter.client);
     hidden("volume", state.filter.volume);
-    hidden("sort", state.sort);
-    hidden("order", state.ascending ? "asc" : "desc");
-    hidden("page", std::to_string(state.page));
-    hidden("size", std::to_string(state.size));
-    hidden("refresh", std::to_string(state.refresh));
-    return out;
+    return out + ViewHiddenFields(state.view);
 }
 
 const char *Title() {
@@ -126,17 +97,6 @@ std::string JsonItem(const OpenFileRow &row) {
     return out + "}";
 }
 
-std::string JsonList(const std::vector<OpenFileRow> &rows, const PageWindow &window, long size) {
-    std::string out = "{\"total\": " + std::to_string(rows.size()) +
-                      ", \"page\": " + std::to_string(window.page) +
-                      ", \"pages\": " + std::to_string(window.pages) +
-                      ", \"size\": " + std::to_string(size) + ", \"items\": [";
-    for (std::size_t i = window.first; i < window.end; ++i) {
-        out += (i == window.first ? "\n" : ",\n") + JsonItem(rows[i]);
-    }
-    return out + (window.first < window.end ? "\n]}\n" : "]}\n");
-}
-
 std::string CsvList(const std::vector<OpenFileRow> &rows, const PageWindow &window) {
     std::string out = "volume,path,connection,user,client,openedAt,access,shareMode,oplock\r\n";
     for (std::size_t i = window.first; i < window.end; ++i) {
@@ -148,11 +108,6 @@ std::string CsvList(const std::vector<OpenFileRow> &rows, const PageWindow &wind
                "," + CsvCell(row.oplock) + "\r\n";
     }
     return out;
-}
-
-std::string FailureText(int status) {
-    const std::string report = LastReport();
-    return report.empty() ? "status " + std::to_string(status) : report;
 }
 
 // --- The list ----------------------------------------------------------------------------------
@@ -215,15 +170,7 @@ std::string FilterForm(const FindState &state) {
     field("adm-user", "user", Tr("User"), state.filter.user);
     field("adm-client", "client", Tr("Client address"), state.filter.client);
     field("adm-volume", "volume", Tr("Volume"), state.filter.volume);
-    out += "<label for=\"adm-size\">" + Html(Tr("Rows per page")) +
-           "<input id=\"adm-size\" name=\"size\" type=\"number\" min=\"1\" max=\"" +
-           std::to_string(kMaxPageSize) + "\" value=\"" + std::to_string(state.size) +
-           "\"></label>\n";
-    out += RefreshSelect(state.refresh);
-    out += "<input type=\"hidden\" name=\"sort\" value=\"" + Html(state.sort) + "\">\n";
-    out += "<input type=\"hidden\" name=\"order\" value=\"" +
-           std::string(state.ascending ? "asc" : "desc") + "\">\n";
-    out += "<button type=\"submit\">" + Html(Tr("Apply")) + "</button>\n</form>\n";
+    out += ViewFormControls(state.view) + "</form>\n";
     return out;
 }
 
@@ -235,18 +182,19 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         return SendJsonError(request, 502, FailureText(status));
     }
     rows = FilterOpenFiles(std::move(rows), state.filter);
-    SortOpenFiles(rows, FileColumnNamed(state.sort), state.ascending);
-    const PageWindow window = WindowOf(rows.size(), static_cast<std::size_t>(state.page),
-                                       static_cast<std::size_t>(state.size));
-    state.page = static_cast<long>(window.page);
+    SortOpenFiles(rows, FileColumnNamed(state.view.sort), state.view.ascending);
+    const PageWindow window = WindowOf(rows.size(), static_cast<std::size_t>(state.view.page),
+                                       static_cast<std::size_t>(state.view.size));
+    state.view.page = static_cast<long>(window.page);
     if (output == Output::kJson) {
-        return SendData(request, 200, "application/json", JsonList(rows, window, state.size));
+        return SendData(request, 200, "application/json",
+                        JsonList(rows, window, state.view.size, JsonItem));
     }
     if (output == Output::kCsv) {
         return SendData(request, 200, "text/csv; charset=utf-8", CsvList(rows, window));
     }
 
-    if (!BeginPage(request, Title(), state.refresh)) {
+    if (!BeginPage(request, Title(), state.view.refresh)) {
         return 500;
     }
     std::string out;
@@ -257,13 +205,10 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         }
     }
     if (status != CIFSMON_STATUS_OK) {
-        char text[2048];
-        std::snprintf(text, sizeof text, Tr("The open files could not be listed: %s"),
-                      FailureText(status).c_str());
-        out += "<p class=\"adm-banner adm-failed\" role=\"status\">" + Html(text) + "</p>\n";
+        out += ListingFailure(Tr("The open files could not be listed: %s"), status);
     }
     out += FilterForm(state);
-    out += LastUpdated(state.refresh);
+    out += LastUpdated(state.view.refresh);
 
     const std::string sortBase =
         "/" + std::string(kFindKeyword) + "?" + StateQuery(state, false, false);
@@ -278,15 +223,11 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         std::snprintf(caption, sizeof caption, Tr("Open files: %zu found, rows %zu to %zu"),
                       rows.size(), window.first + 1, window.end);
     }
-    out +=
-        "<div class=\"adm-scroll\" role=\"region\" tabindex=\"0\" "
-        "aria-labelledby=\"adm-caption\">\n<table class=\"adm-table\">\n<caption "
-        "id=\"adm-caption\">" +
-        Html(caption) + "</caption>\n<thead><tr>\n<th scope=\"col\"><span class=\"adm-sr\">" +
-        Html(Tr("Select")) + "</span></th>\n";
+    out += OpenListTable(caption) + "<th scope=\"col\"><span class=\"adm-sr\">" +
+           Html(Tr("Select")) + "</span></th>\n";
     for (const Heading &heading : kHeadings) {
         out += SortHeading(Tr(heading.label), kFileColumnNames[static_cast<int>(heading.column)],
-                           state.sort, state.ascending, sortBase);
+                           state.view.sort, state.view.ascending, sortBase);
     }
     out += "</tr></thead>\n<tbody>\n";
     int stripe = 0;
@@ -312,11 +253,7 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     }
     out += "</form>\n";
     out += Pager(window.page, window.pages, pageBase);
-    const std::string dataBase =
-        "/" + std::string(kFindKeyword) + "?" + StateQuery(state, true, true);
-    out += "<p class=\"adm-data\">" + Html(Tr("This page as data:")) + " <a href=\"" +
-           Html(dataBase + "format=json") + "\">JSON</a> <a href=\"" +
-           Html(dataBase + "format=csv") + "\">CSV</a></p>\n";
+    out += DataLinks("/" + std::string(kFindKeyword) + "?" + StateQuery(state, true, true));
     Write(request, out);
     return EndPage(request);
 }

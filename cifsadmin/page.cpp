@@ -1,6 +1,7 @@
 #include "cifsadmin/page.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -327,6 +328,88 @@ std::string ResultBanner(const ActionResult &result) {
 
 const char *DecimalFormat() {
     return Tr("%s.%s %s");
+}
+
+ListView ReadListView(const Fields &fields, std::string sort) {
+    ListView view;
+    view.sort = std::move(sort);
+    view.ascending = FieldValue(fields, "order") != "desc";
+    view.page = FieldNumber(fields, "page", 1, 1, 1000000);
+    view.size = FieldNumber(fields, "size", kDefaultPageSize, 1, kMaxPageSize);
+    const long refresh = FieldNumber(fields, "refresh", 0, 0, 60);
+    view.refresh = refresh == 10 || refresh == 30 || refresh == 60 ? refresh : 0;
+    return view;
+}
+
+void AppendViewQuery(std::string *query, const ListView &view, bool withSort, bool withPage) {
+    if (view.size != kDefaultPageSize) {
+        *query += "size=" + std::to_string(view.size) + "&";
+    }
+    if (view.refresh != 0) {
+        *query += "refresh=" + std::to_string(view.refresh) + "&";
+    }
+    if (withSort) {
+        *query +=
+            "sort=" + UrlComponent(view.sort) + "&order=" + (view.ascending ? "asc" : "desc") + "&";
+    }
+    if (withPage && view.page != 1) {
+        *query += "page=" + std::to_string(view.page) + "&";
+    }
+}
+
+std::string ViewHiddenFields(const ListView &view) {
+    std::string out;
+    const auto hidden = [&](const char *name, const std::string &value) {
+        out += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" + Html(value) +
+               "\">\n";
+    };
+    hidden("sort", view.sort);
+    hidden("order", view.ascending ? "asc" : "desc");
+    hidden("page", std::to_string(view.page));
+    hidden("size", std::to_string(view.size));
+    hidden("refresh", std::to_string(view.refresh));
+    return out;
+}
+
+std::string ViewFormControls(const ListView &view) {
+    return "<label for=\"adm-size\">" + Html(Tr("Rows per page")) +
+           "<input id=\"adm-size\" name=\"size\" type=\"number\" min=\"1\" max=\"" +
+           std::to_string(kMaxPageSize) + "\" value=\"" + std::to_string(view.size) +
+           "\"></label>\n" + RefreshSelect(view.refresh) +
+           "<input type=\"hidden\" name=\"sort\" value=\"" + Html(view.sort) + "\">\n" +
+           "<input type=\"hidden\" name=\"order\" value=\"" + (view.ascending ? "asc" : "desc") +
+           "\">\n<button type=\"submit\">" + Html(Tr("Apply")) + "</button>\n";
+}
+
+std::string PageUrl(std::string_view keyword, std::string query) {
+    if (!query.empty() && query.back() == '&') {
+        query.pop_back();
+    }
+    return "/" + std::string(keyword) + (query.empty() ? "" : "?" + query);
+}
+
+std::string FailureText(int status) {
+    const std::string report = LastReport();
+    return report.empty() ? "status " + std::to_string(status) : report;
+}
+
+std::string ListingFailure(const char *format, int status) {
+    char text[2048];
+    std::snprintf(text, sizeof text, format, FailureText(status).c_str());
+    return "<p class=\"adm-banner adm-failed\" role=\"status\">" + Html(text) + "</p>\n";
+}
+
+std::string OpenListTable(const char *caption) {
+    return "<div class=\"adm-scroll\" role=\"region\" tabindex=\"0\" "
+           "aria-labelledby=\"adm-caption\">\n<table class=\"adm-table\">\n<caption "
+           "id=\"adm-caption\">" +
+           Html(caption) + "</caption>\n<thead><tr>\n";
+}
+
+std::string DataLinks(const std::string &hrefBase) {
+    return "<p class=\"adm-data\">" + Html(Tr("This page as data:")) + " <a href=\"" +
+           Html(hrefBase + "format=json") + "\">JSON</a> <a href=\"" +
+           Html(hrefBase + "format=csv") + "\">CSV</a></p>\n";
 }
 
 }  // namespace kel2cifs::admin

@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "cifsadmin/methods.h"
+#include "cifsadmin/model.h"
 #include "cifsadmin/results.h"
 #include "cifsadmin/text.h"
 
@@ -87,6 +90,52 @@ std::string LastUpdated(long refreshSeconds);
 
 // The banner of a kept result: role="status", one line per target.
 std::string ResultBanner(const ActionResult &result);
+
+// How a list is shown: its sort column (by URL name), order, page, page size and refresh
+// interval. Both list pages read it from the query or the posted form and carry it along.
+struct ListView {
+    std::string sort;
+    bool ascending = true;
+    long page = 1;
+    long size = kDefaultPageSize;
+    long refresh = 0;  // seconds: 0, 10, 30 or 60
+};
+// The view of `fields` ("order", "page", "size", "refresh"), sorted by `sort`, a column name the
+// page has checked.
+ListView ReadListView(const Fields &fields, std::string sort);
+// Appends the view as query fields "name=value&": size and refresh when not the defaults, sort
+// and order when withSort, the page when withPage and not the first.
+void AppendViewQuery(std::string *query, const ListView &view, bool withSort, bool withPage);
+// The view as the hidden fields of a form.
+std::string ViewHiddenFields(const ListView &view);
+// The filter form's rows-per-page field and refresh select, the view's sort and order, and the
+// form's Apply button (which ends the form's controls; the caller closes the form).
+std::string ViewFormControls(const ListView &view);
+// "/keyword", followed by "?" and `query` (fields "name=value&") when it holds any.
+std::string PageUrl(std::string_view keyword, std::string query);
+
+// What the library said about a listing or action that failed, or "status N".
+std::string FailureText(int status);
+// The banner of a listing that failed: `format` holds one %s for FailureText(status).
+std::string ListingFailure(const char *format, int status);
+// The list's scrolling box, its table and caption, up to the opened heading row.
+std::string OpenListTable(const char *caption);
+// "This page as data: JSON CSV" for the page at `hrefBase` (ending in '?' or '&').
+std::string DataLinks(const std::string &hrefBase);
+
+// A list's JSON answer: {"total", "page", "pages", "size", "items"} with the rows of the window
+// written by item(row).
+template <typename Row, typename Item>
+std::string JsonList(const std::vector<Row> &rows, const PageWindow &window, long size, Item item) {
+    std::string out = "{\"total\": " + std::to_string(rows.size()) +
+                      ", \"page\": " + std::to_string(window.page) +
+                      ", \"pages\": " + std::to_string(window.pages) +
+                      ", \"size\": " + std::to_string(size) + ", \"items\": [";
+    for (std::size_t i = window.first; i < window.end; ++i) {
+        out += (i == window.first ? "\n" : ",\n") + item(rows[i]);
+    }
+    return out + (window.first < window.end ? "\n]}\n" : "]}\n");
+}
 
 // The decimal format of sizes in the request's language.
 const char *DecimalFormat();

@@ -19,80 +19,38 @@ namespace {
 
 struct SessionState {
     std::string filter;
-    std::string sort = "connection";
-    bool ascending = true;
-    long page = 1;
-    long size = kDefaultPageSize;
-    long refresh = 0;
+    ListView view;
 };
 
 SessionState ReadState(const Fields &fields) {
     SessionState state;
     state.filter = FieldValue(fields, "filter");
     const std::string sort = FieldValue(fields, "sort", "connection");
-    state.sort = std::string(kSessionColumnNames[static_cast<int>(SessionColumnNamed(sort))]);
-    state.ascending = FieldValue(fields, "order") != "desc";
-    state.page = FieldNumber(fields, "page", 1, 1, 1000000);
-    state.size = FieldNumber(fields, "size", kDefaultPageSize, 1, kMaxPageSize);
-    const long refresh = FieldNumber(fields, "refresh", 0, 0, 60);
-    state.refresh = refresh == 10 || refresh == 30 || refresh == 60 ? refresh : 0;
+    state.view = ReadListView(
+        fields, std::string(kSessionColumnNames[static_cast<int>(SessionColumnNamed(sort))]));
     return state;
 }
 
 std::string StateQuery(const SessionState &state, bool withSort, bool withPage) {
     std::string query;
-    const auto add = [&](const char *name, const std::string &value) {
-        if (!value.empty()) {
-            query += std::string(name) + "=" + UrlComponent(value) + "&";
-        }
-    };
-    add("filter", state.filter);
-    if (state.size != kDefaultPageSize) {
-        add("size", std::to_string(state.size));
+    if (!state.filter.empty()) {
+        query += "filter=" + UrlComponent(state.filter) + "&";
     }
-    if (state.refresh != 0) {
-        add("refresh", std::to_string(state.refresh));
-    }
-    if (withSort) {
-        add("sort", state.sort);
-        add("order", state.ascending ? "asc" : "desc");
-    }
-    if (withPage && state.page != 1) {
-        add("page", std::to_string(state.page));
-    }
+    AppendViewQuery(&query, state.view, withSort, withPage);
     return query;
 }
 
 std::string ListUrl(const SessionState &state) {
-    std::string query = StateQuery(state, true, true);
-    if (!query.empty()) {
-        query.pop_back();
-    }
-    return std::string("/") + kSessionsKeyword + (query.empty() ? "" : "?" + query);
+    return PageUrl(kSessionsKeyword, StateQuery(state, true, true));
 }
 
 std::string HiddenState(const SessionState &state) {
-    std::string out;
-    const auto hidden = [&](const char *name, const std::string &value) {
-        out += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" + Html(value) +
-               "\">\n";
-    };
-    hidden("filter", state.filter);
-    hidden("sort", state.sort);
-    hidden("order", state.ascending ? "asc" : "desc");
-    hidden("page", std::to_string(state.page));
-    hidden("size", std::to_string(state.size));
-    hidden("refresh", std::to_string(state.refresh));
-    return out;
+    return "<input type=\"hidden\" name=\"filter\" value=\"" + Html(state.filter) + "\">\n" +
+           ViewHiddenFields(state.view);
 }
 
 const char *Title() {
     return Tr("Sessions");
-}
-
-std::string FailureText(int status) {
-    const std::string report = LastReport();
-    return report.empty() ? "status " + std::to_string(status) : report;
 }
 
 std::string JsonItem(const SessionRow &row) {
@@ -172,26 +130,19 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         return SendJsonError(request, 502, FailureText(status));
     }
     rows = FilterSessions(std::move(rows), state.filter);
-    SortSessions(rows, SessionColumnNamed(state.sort), state.ascending);
-    const PageWindow window = WindowOf(rows.size(), static_cast<std::size_t>(state.page),
-                                       static_cast<std::size_t>(state.size));
-    state.page = static_cast<long>(window.page);
+    SortSessions(rows, SessionColumnNamed(state.view.sort), state.view.ascending);
+    const PageWindow window = WindowOf(rows.size(), static_cast<std::size_t>(state.view.page),
+                                       static_cast<std::size_t>(state.view.size));
+    state.view.page = static_cast<long>(window.page);
     if (output == Output::kJson) {
-        std::string out = "{\"total\": " + std::to_string(rows.size()) +
-                          ", \"page\": " + std::to_string(window.page) +
-                          ", \"pages\": " + std::to_string(window.pages) +
-                          ", \"size\": " + std::to_string(state.size) + ", \"items\": [";
-        for (std::size_t i = window.first; i < window.end; ++i) {
-            out += (i == window.first ? "\n" : ",\n") + JsonItem(rows[i]);
-        }
-        out += window.first < window.end ? "\n]}\n" : "]}\n";
-        return SendData(request, 200, "application/json", out);
+        return SendData(request, 200, "application/json",
+                        JsonList(rows, window, state.view.size, JsonItem));
     }
     if (output == Output::kCsv) {
         return SendData(request, 200, "text/csv; charset=utf-8", CsvList(rows, window));
     }
 
-    if (!BeginPage(request, Title(), state.refresh)) {
+    if (!BeginPage(request, Title(), state.view.refresh)) {
         return 500;
     }
     std::string out;
@@ -202,24 +153,14 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         }
     }
     if (status != CIFSMON_STATUS_OK) {
-        char text[2048];
-        std::snprintf(text, sizeof text, Tr("The sessions could not be listed: %s"),
-                      FailureText(status).c_str());
-        out += "<p class=\"adm-banner adm-failed\" role=\"status\">" + Html(text) + "</p>\n";
+        out += ListingFailure(Tr("The sessions could not be listed: %s"), status);
     }
     out += "<form method=\"get\" action=\"/" + std::string(kSessionsKeyword) +
            "\" class=\"adm-filters\" role=\"search\" aria-label=\"" + Html(Tr("Filter sessions")) +
            "\">\n<label for=\"adm-filter\">" + Html(Tr("User, client or machine")) +
            "<input id=\"adm-filter\" name=\"filter\" type=\"search\" value=\"" +
-           Html(state.filter) + "\"></label>\n<label for=\"adm-size\">" +
-           Html(Tr("Rows per page")) +
-           "<input id=\"adm-size\" name=\"size\" type=\"number\" min=\"1\" max=\"" +
-           std::to_string(kMaxPageSize) + "\" value=\"" + std::to_string(state.size) +
-           "\"></label>\n" + RefreshSelect(state.refresh) +
-           "<input type=\"hidden\" name=\"sort\" value=\"" + Html(state.sort) + "\">\n" +
-           "<input type=\"hidden\" name=\"order\" value=\"" + (state.ascending ? "asc" : "desc") +
-           "\">\n<button type=\"submit\">" + Html(Tr("Apply")) + "</button>\n</form>\n";
-    out += LastUpdated(state.refresh);
+           Html(state.filter) + "\"></label>\n" + ViewFormControls(state.view) + "</form>\n";
+    out += LastUpdated(state.view.refresh);
 
     const std::string sortBase =
         "/" + std::string(kSessionsKeyword) + "?" + StateQuery(state, false, false);
@@ -232,14 +173,10 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         std::snprintf(caption, sizeof caption, Tr("Sessions: %zu found, rows %zu to %zu"),
                       rows.size(), window.first + 1, window.end);
     }
-    out +=
-        "<div class=\"adm-scroll\" role=\"region\" tabindex=\"0\" "
-        "aria-labelledby=\"adm-caption\">\n<table class=\"adm-table\">\n<caption "
-        "id=\"adm-caption\">" +
-        Html(caption) + "</caption>\n<thead><tr>\n";
+    out += OpenListTable(caption);
     for (const Heading &heading : kHeadings) {
         out += SortHeading(Tr(heading.label), kSessionColumnNames[static_cast<int>(heading.column)],
-                           state.sort, state.ascending, sortBase);
+                           state.view.sort, state.view.ascending, sortBase);
     }
     out += "<th scope=\"col\">" + Html(Tr("Action")) + "</th>\n</tr></thead>\n<tbody>\n";
     int stripe = 0;
@@ -256,11 +193,7 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     }
     out += "</tbody>\n</table>\n</div>\n";
     out += Pager(window.page, window.pages, pageBase);
-    const std::string dataBase =
-        "/" + std::string(kSessionsKeyword) + "?" + StateQuery(state, true, true);
-    out += "<p class=\"adm-data\">" + Html(Tr("This page as data:")) + " <a href=\"" +
-           Html(dataBase + "format=json") + "\">JSON</a> <a href=\"" +
-           Html(dataBase + "format=csv") + "\">CSV</a></p>\n";
+    out += DataLinks("/" + std::string(kSessionsKeyword) + "?" + StateQuery(state, true, true));
     Write(request, out);
     return EndPage(request);
 }
