@@ -12,6 +12,7 @@
 #include "cifsadmin/methods.h"
 #include "cifsadmin/registration.h"
 #include "cifsadmin/results.h"
+#include "cifsadmin/text.h"
 #include "common/golden.h"
 #include "support/fake_host.h"
 #include "support/fake_monitoring.h"
@@ -404,6 +405,26 @@ TEST_F(AdminPages, AnyQueryOrFormGetsOneCompleteResponse) {
             EXPECT_TRUE(post.violations.empty()) << input;
         }
     }
+}
+
+// A NUL in a filter (%00) lands in the page as U+FFFD: the host writes what it is given as a C
+// string, so the NUL itself would cut the page short there.
+TEST_F(AdminPages, ANulInTheQueryDoesNotCutThePageShort) {
+    fake::SetSessions(Sessions());
+    fake::Request find = fake::Get("/cifsfind");
+    find.query = "user=a%00b";
+    EXPECT_EQ(fake::Serve(FindMethod, find, kAdmin), 200);
+    EXPECT_NE(find.body.find("name=\"user\" type=\"search\" value=\"a\xEF\xBF\xBD"
+                             "b\">"),
+              std::string::npos);
+    EXPECT_NE(find.body.find("name=\"volume\""), std::string::npos);
+    EXPECT_NE(find.body.find("class=\"adm-data\""), std::string::npos);
+    fake::Request sessions = fake::Get("/cifssessions");
+    sessions.query = "filter=%00";
+    EXPECT_EQ(fake::Serve(SessionsMethod, sessions, kAdmin), 200);
+    EXPECT_NE(sessions.body.find("value=\"\xEF\xBF\xBD\"></label>"), std::string::npos);
+    EXPECT_NE(sessions.body.find("class=\"adm-data\""), std::string::npos);
+    EXPECT_EQ(Html(std::string("x\0y", 3)), "x\xEF\xBF\xBDy");
 }
 
 // --- Sessions -------------------------------------------------------------------------------
