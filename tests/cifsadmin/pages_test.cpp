@@ -520,6 +520,39 @@ TEST_F(AdminPages, JsonPostEndsAtOnce) {
     EXPECT_EQ(fake::CloseCalls().size(), 1u);
 }
 
+// A form may name at most a page's rows: one with more is refused before anything closes or
+// ends, so a body of thousands of fields neither runs thousands of actions nor fills the audit
+// record.
+TEST_F(AdminPages, FormsWithMoreTargetsThanAPageHoldsAreRefused) {
+    fake::SetSessions(Sessions());
+    std::string closes;
+    std::string ends;
+    for (std::size_t i = 0; i <= kMaxTargets; ++i) {
+        closes += "close=" + std::to_string(i % 60000) + "%3A%2Fvol1%2Ff" + std::to_string(i) + "&";
+        ends += "end=" + std::to_string(i) + "&";
+    }
+    for (const std::string query : {"format=json", ""}) {
+        fake::Request find = fake::Post("/cifsfind", closes + "step=confirm");
+        find.query = query;
+        EXPECT_EQ(fake::Serve(FindMethod, find, kAdmin), 400) << query;
+        fake::Request end = fake::Post("/cifssessions", ends + "step=confirm");
+        end.query = query;
+        EXPECT_EQ(fake::Serve(SessionsMethod, end, kAdmin), 400) << query;
+        EXPECT_TRUE(find.audit.empty() && end.audit.empty()) << query;
+    }
+    EXPECT_TRUE(fake::CloseCalls().empty());
+
+    // A full page's worth is served.
+    std::string full;
+    for (std::size_t i = 0; i < kMaxTargets; ++i) {
+        full += "end=3&";
+    }
+    fake::Request page = fake::Post("/cifssessions", full);
+    page.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, page, kAdmin), 200);
+    EXPECT_EQ(fake::CloseCalls().size(), 1u);
+}
+
 // --- The action observer --------------------------------------------------------------------
 
 // A service method of "the first plug-in": closes through the library as its pages do.
