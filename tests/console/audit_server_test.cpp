@@ -330,6 +330,25 @@ TEST_F(AuditConsole, TokensReachOnlyDataInJsonOrCsvAndAReaderPostsNothing) {
     EXPECT_EQ(WithToken(admin, "/dataprobe/list?format=json").status, 200);
 }
 
+// A page may read the query's names decoded (as the administration plug-in does) or as they are
+// (as HttpFindNameAndValue and the Audit Trail do): a token request whose format one of them
+// would read otherwise than the console checked reaches no page at all.
+TEST_F(AuditConsole, ATokenReachesNoPageWhoseFormatItCouldReadOtherwise) {
+    const std::string reader = MakeToken("monitor", kel::console::kReadAccess);
+    const int before = g_dataCalls.load();
+    for (const char *query :
+         {"form%61t=html&format=json", "format=json&form%61t=html", "format=json&format=html",
+          "form%61t=json", "%66ormat=csv&format=csv", "format=json&format"}) {
+        EXPECT_EQ(WithToken(reader, std::string("/dataprobe/list?") + query).status, 406) << query;
+        EXPECT_EQ(WithToken(reader, std::string("/audit?") + query).status, 406) << query;
+    }
+    EXPECT_EQ(g_dataCalls.load(), before);
+    // The same format twice, or a value written with escapes, is still that format.
+    EXPECT_EQ(WithToken(reader, "/dataprobe/list?format=json&x=1&format=json").status, 200);
+    EXPECT_EQ(WithToken(reader, "/dataprobe/list?format=%6Ason").status, 200);
+    EXPECT_EQ(WithToken(reader, "/audit?format=%63sv").status, 200);
+}
+
 TEST_F(AuditConsole, WrongTokensCountAgainstTheAddressLikeFailedLogins) {
     const std::string token = MakeToken("monitor", kel::console::kReadAccess);
     std::string wrong = token;
