@@ -562,7 +562,22 @@ void Router::ServeMethod(Incoming &incoming, unsigned int access, Request &reque
         request.AddHeader("Cache-Control", "no-store");
     };
     if (!IsPost(incoming)) {
+        // A page may change something through a link (a GET), as the connections page closes
+        // connections; what it reports (itself or through the monitoring library's action
+        // observer) is recorded once it has run, since nothing told the console beforehand.
+        request.auditing = true;
+        request.auditTargets.clear();
         run();
+        request.auditing = false;
+        if (!request.auditTargets.empty()) {
+            const std::int64_t id =
+                audit_.Begin(static_cast<std::int64_t>(std::time(nullptr)), request.frame.account,
+                             request.viaToken, incoming.client, incoming.decodedPath);
+            if (id == 0 || !audit_.Finish(id, request.auditTargets, request.status)) {
+                Say(stderr, "the audit record of " + incoming.method + " " + incoming.target.path +
+                                " could not be written: " + audit_.LastError());
+            }
+        }
         return;
     }
     Audited(incoming, request, request.frame.account, incoming.decodedPath, run);
