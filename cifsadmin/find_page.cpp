@@ -469,6 +469,9 @@ int FindMethod(void *request, int /*reserved1*/, int /*reserved2*/, unsigned int
     if (!posted.isPost) {
         return ServeList(request, query, output, account);
     }
+    if (FieldValues(posted.form, "close").size() > kMaxTargets) {
+        return SendTooManyTargets(request, output, "close");
+    }
     if (output != Output::kHtml) {
         return ServeJsonClose(request, posted.form);
     }

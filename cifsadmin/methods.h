@@ -13,6 +13,8 @@
 #ifndef KEL2CIFS_CIFSADMIN_METHODS_H
 #define KEL2CIFS_CIFSADMIN_METHODS_H
 
+#include <cstddef>
+
 namespace kel2cifs::admin {
 
 inline constexpr char kFindKeyword[] = "cifsfind";
@@ -24,6 +26,10 @@ int SessionsMethod(void *request, int reserved1, int reserved2, unsigned int acc
 // Page sizes: the default and the largest a request may ask for.
 inline constexpr long kDefaultPageSize = 100;
 inline constexpr long kMaxPageSize = 1000;
+// The most close (or end) fields one POST may carry: the rows of the largest page. A form with
+// more is refused before any of them is read, so that its size bounds the work and the audit
+// record of one request.
+inline constexpr std::size_t kMaxTargets = static_cast<std::size_t>(kMaxPageSize);
 
 }  // namespace kel2cifs::admin
 

@@ -9,6 +9,7 @@
 #include <libintl.h>
 
 #include "cifsadmin/calls.h"
+#include "cifsadmin/methods.h"
 #include "kel/host.h"
 #include "kel2cifs/locations.h"
 #include "kel2cifs/text_marker.h"
@@ -184,6 +185,15 @@ int SendForbidden(void *request, Output output) {
         return 403;
     }
     return SendJsonError(request, 403, "this account may not do that");
+}
+
+int SendTooManyTargets(void *request, Output output, const char *field) {
+    if (output == Output::kHtml) {
+        HttpSendErrorResponse(request, 400);
+        return 400;
+    }
+    return SendJsonError(request, 400,
+                         "at most " + std::to_string(kMaxTargets) + " " + field + " fields");
 }
 
 bool BeginPage(void *request, const char *title, long refreshSeconds) {

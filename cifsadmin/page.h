@@ -72,6 +72,9 @@ bool BeginPage(void *request, const char *title, long refreshSeconds);
 // Writes "</main></body></html>" and ends the response. Returns 200.
 int EndPage(void *request);
 
+// 400 for a form with more than kMaxTargets `field` fields, in its output.
+int SendTooManyTargets(void *request, Output output, const char *field);
+
 // A notice that the feature is not available with the libraries installed.
 int SendNotAvailable(void *request, Output output, const char *title);
 

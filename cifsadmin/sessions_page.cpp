@@ -319,6 +319,9 @@ int SessionsMethod(void *request, int /*reserved1*/, int /*reserved2*/, unsigned
     if (!posted.isPost) {
         return ServeList(request, query, output, account);
     }
+    if (FieldValues(posted.form, "end").size() > kMaxTargets) {
+        return SendTooManyTargets(request, output, "end");
+    }
     const SessionState state = ReadState(posted.form);
     const std::vector<unsigned> ends = ReadEnds(posted.form);
     std::vector<SessionRow> rows;

@@ -227,6 +227,10 @@ std::string Html(std::string_view text) {
                 case '\'':
                     out += "&#39;";
                     break;
+                case '\0':
+                    // The host formats what a page writes as a C string: a NUL would end it there.
+                    out += "\xEF\xBF\xBD";
+                    break;
                 default:
                     out += sequence;
             }

@@ -13,7 +13,8 @@
 
 namespace kel2cifs::admin {
 
-// Element text or attribute value: & < > " ' escaped, bytes that are not UTF-8 shown as U+FFFD.
+// Element text or attribute value: & < > " ' escaped, NUL and bytes that are not UTF-8 shown as
+// U+FFFD.
 std::string Html(std::string_view text);
 // One component of a URL query: everything but A-Z a-z 0-9 - . _ ~ as %XX.
 std::string UrlComponent(std::string_view text);

@@ -380,6 +380,10 @@ std::string JsonString(std::string_view text) {
 
 std::string CsvField(std::string_view text) {
     std::string out = "\"";
+    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' ||
+                          text[0] == '\t' || text[0] == '\r')) {
+        out += '\'';
+    }
     for (char c : text) {
         out += c;
         if (c == '"') {

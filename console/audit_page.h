@@ -38,7 +38,9 @@ bool ParseAuditQuery(std::string_view query, AuditQuery *parsed, std::string *er
 // `text` as a JSON string, quotes included: control characters, quotes, backslashes and "<", ">"
 // and "&" escaped, bytes that are not UTF-8 replaced by U+FFFD.
 std::string JsonString(std::string_view text);
-// `text` as a CSV field (RFC 4180): quoted, inner quotes doubled.
+// `text` as a CSV field (RFC 4180): quoted, inner quotes doubled; a text that starts with = + - @,
+// a tab or a CR gets a leading ' so that a spreadsheet does not read a formula (an account name
+// comes from anyone's login form).
 std::string CsvField(std::string_view text);
 
 std::string AuditJson(const std::vector<AuditRecord> &items, std::size_t total);

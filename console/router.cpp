@@ -74,6 +74,45 @@ std::optional<std::string_view> BearerToken(std::string_view authorization) {
     return authorization;
 }
 
+// The decoded text of one field's name or value.
+std::string DecodedField(std::string_view text) {
+    const std::string raw(text);
+    std::vector<char> decoded(raw.size() + 1);
+    const int size = HttpUnConvertName(raw.c_str(), decoded.data(), static_cast<int>(raw.size()));
+    return std::string(decoded.data(), static_cast<std::size_t>(size));
+}
+
+// The format a token request asks for: the value of every query field named "format", when
+// there is one and all agree; empty otherwise, and empty when a name only decodes to "format":
+// a page may look up names as they are or decoded ("form%61t" is "format" to one, not to the
+// other), and both must find the format checked here.
+std::string RequestedFormat(std::string_view query) {
+    std::string format;
+    bool seen = false;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view field = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const std::size_t equals = field.find('=');
+        const std::string_view name = field.substr(0, equals);
+        if (DecodedField(name) != "format") {
+            continue;
+        }
+        if (name != "format") {
+            return {};
+        }
+        const std::string value = equals == std::string_view::npos
+                                      ? std::string()
+                                      : DecodedField(field.substr(equals + 1));
+        if (seen && value != format) {
+            return {};
+        }
+        format = value;
+        seen = true;
+    }
+    return format;
+}
+
 // A short plain-text answer, for scripts.
 void PlainAnswer(Request &request, int status, std::string_view text) {
     request.Complete(status, kTextContentType, std::string(text) + "\n");
@@ -321,7 +360,7 @@ void Router::ServeToken(Incoming &incoming, std::string_view presented, Request 
         }
     }
     const std::string format =
-        incoming.target.hasQuery ? FormValue(incoming.target.query, "format") : std::string();
+        incoming.target.hasQuery ? RequestedFormat(incoming.target.query) : std::string();
     if (format != "json" && format != "csv") {
         PlainAnswer(request, 406, "An API token needs format=json or format=csv in the query.");
         return;
@@ -523,7 +562,22 @@ void Router::ServeMethod(Incoming &incoming, unsigned int access, Request &reque
         request.AddHeader("Cache-Control", "no-store");
     };
     if (!IsPost(incoming)) {
+        // A page may change something through a link (a GET), as the connections page closes
+        // connections; what it reports (itself or through the monitoring library's action
+        // observer) is recorded once it has run, since nothing told the console beforehand.
+        request.auditing = true;
+        request.auditTargets.clear();
         run();
+        request.auditing = false;
+        if (!request.auditTargets.empty()) {
+            const std::int64_t id =
+                audit_.Begin(static_cast<std::int64_t>(std::time(nullptr)), request.frame.account,
+                             request.viaToken, incoming.client, incoming.decodedPath);
+            if (id == 0 || !audit_.Finish(id, request.auditTargets, request.status)) {
+                Say(stderr, "the audit record of " + incoming.method + " " + incoming.target.path +
+                                " could not be written: " + audit_.LastError());
+            }
+        }
         return;
     }
     Audited(incoming, request, request.frame.account, incoming.decodedPath, run);

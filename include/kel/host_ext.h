@@ -40,7 +40,9 @@ int KelReturnRequestAccount(void *request, char *name, size_t size, int *viaToke
  * the action ("close file", "end session", ...), the target (a decoded file name, "connection
  * 7", ...) and its result ("closed", "failed: smbd is not running.", ...). request may be null:
  * then the request the calling thread is serving. The record, with every target, is written
- * before the answer is sent. Non-zero when there is no such request or a text is null. */
+ * before the answer is sent. A GET that reports targets (a page that changes through a link)
+ * gets a record too, written once its method has returned. Non-zero when there is no such
+ * request or a text is null. */
 int KelAuditTarget(void *request, const char *action, const char *target, const char *result);
 
 #ifdef __cplusplus

@@ -12,6 +12,7 @@
 #include "cifsadmin/methods.h"
 #include "cifsadmin/registration.h"
 #include "cifsadmin/results.h"
+#include "cifsadmin/text.h"
 #include "common/golden.h"
 #include "support/fake_host.h"
 #include "support/fake_monitoring.h"
@@ -406,6 +407,26 @@ TEST_F(AdminPages, AnyQueryOrFormGetsOneCompleteResponse) {
     }
 }
 
+// A NUL in a filter (%00) lands in the page as U+FFFD: the host writes what it is given as a C
+// string, so the NUL itself would cut the page short there.
+TEST_F(AdminPages, ANulInTheQueryDoesNotCutThePageShort) {
+    fake::SetSessions(Sessions());
+    fake::Request find = fake::Get("/cifsfind");
+    find.query = "user=a%00b";
+    EXPECT_EQ(fake::Serve(FindMethod, find, kAdmin), 200);
+    EXPECT_NE(find.body.find("name=\"user\" type=\"search\" value=\"a\xEF\xBF\xBD"
+                             "b\">"),
+              std::string::npos);
+    EXPECT_NE(find.body.find("name=\"volume\""), std::string::npos);
+    EXPECT_NE(find.body.find("class=\"adm-data\""), std::string::npos);
+    fake::Request sessions = fake::Get("/cifssessions");
+    sessions.query = "filter=%00";
+    EXPECT_EQ(fake::Serve(SessionsMethod, sessions, kAdmin), 200);
+    EXPECT_NE(sessions.body.find("value=\"\xEF\xBF\xBD\"></label>"), std::string::npos);
+    EXPECT_NE(sessions.body.find("class=\"adm-data\""), std::string::npos);
+    EXPECT_EQ(Html(std::string("x\0y", 3)), "x\xEF\xBF\xBDy");
+}
+
 // --- Sessions -------------------------------------------------------------------------------
 
 std::vector<fake::Session> Sessions() {
@@ -496,6 +517,39 @@ TEST_F(AdminPages, JsonPostEndsAtOnce) {
     EXPECT_EQ(request.body,
               "{\"results\": [\n{\"connection\": 3, \"user\": \"Jörg\", "
               "\"status\": \"ended\", \"report\": \"\"}\n]}\n");
+    EXPECT_EQ(fake::CloseCalls().size(), 1u);
+}
+
+// A form may name at most a page's rows: one with more is refused before anything closes or
+// ends, so a body of thousands of fields neither runs thousands of actions nor fills the audit
+// record.
+TEST_F(AdminPages, FormsWithMoreTargetsThanAPageHoldsAreRefused) {
+    fake::SetSessions(Sessions());
+    std::string closes;
+    std::string ends;
+    for (std::size_t i = 0; i <= kMaxTargets; ++i) {
+        closes += "close=" + std::to_string(i % 60000) + "%3A%2Fvol1%2Ff" + std::to_string(i) + "&";
+        ends += "end=" + std::to_string(i) + "&";
+    }
+    for (const std::string query : {"format=json", ""}) {
+        fake::Request find = fake::Post("/cifsfind", closes + "step=confirm");
+        find.query = query;
+        EXPECT_EQ(fake::Serve(FindMethod, find, kAdmin), 400) << query;
+        fake::Request end = fake::Post("/cifssessions", ends + "step=confirm");
+        end.query = query;
+        EXPECT_EQ(fake::Serve(SessionsMethod, end, kAdmin), 400) << query;
+        EXPECT_TRUE(find.audit.empty() && end.audit.empty()) << query;
+    }
+    EXPECT_TRUE(fake::CloseCalls().empty());
+
+    // A full page's worth is served.
+    std::string full;
+    for (std::size_t i = 0; i < kMaxTargets; ++i) {
+        full += "end=3&";
+    }
+    fake::Request page = fake::Post("/cifssessions", full);
+    page.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, page, kAdmin), 200);
     EXPECT_EQ(fake::CloseCalls().size(), 1u);
 }
 

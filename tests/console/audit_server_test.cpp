@@ -66,12 +66,20 @@ int DataProbe(void *request, int, int, unsigned int access) {
             KelAuditTarget(nullptr, "close file", name.c_str(), "closed");
             KelAuditTarget(request, "close file", (name + ".bak").c_str(), "failed: busy");
         }
-    } else if (KelAuditTarget(request, "close file", "x", "closed") == 0) {
-        return 500;  // a GET changes nothing and has no record to add to
     }
     HttpSendSuccessfulResponse(request, "text/plain");
     HttpSendDataSprintf(request, "%s token=%d query=[%s] access=0x%08x", account, viaToken, query,
                         access);
+    HttpEndDataResponse(request);
+    return 200;
+}
+
+// A page that changes through a link, as the connections page closes connections: a GET whose
+// close the monitoring library's observer reports for the calling thread's request.
+int LinkProbe(void *request, int, int, unsigned int) {
+    KelAuditTarget(nullptr, "close connection's files", "connection 5", "closed");
+    HttpSendSuccessfulResponse(request, "text/plain");
+    HttpSendDataSprintf(request, "closed");
     HttpEndDataResponse(request);
     return 200;
 }
@@ -96,11 +104,16 @@ class AuditConsole : public ::testing::Test {
         ASSERT_NE(RegisterServiceMethodEx("Page Probe", "pageprobe", 9, &group, 0, nullptr,
                                           PageProbe, nullptr, &status),
                   0);
+        group.word2 = 0;
+        ASSERT_NE(RegisterServiceMethodEx("Link Probe", "linkprobe", 9, &group, 0, nullptr,
+                                          LinkProbe, nullptr, &status),
+                  0);
     }
     static void TearDownTestSuite() {
         int status = 0;
         DeRegisterServiceMethod("Data Probe", "dataprobe", 9, DataProbe, nullptr, &status);
         DeRegisterServiceMethod("Page Probe", "pageprobe", 9, PageProbe, nullptr, &status);
+        DeRegisterServiceMethod("Link Probe", "linkprobe", 9, LinkProbe, nullptr, &status);
     }
 
     void SetUp() override {
@@ -210,6 +223,24 @@ TEST_F(AuditConsole, EveryChangeIsRecordedWithItsTargetsAndSurvivesARestart) {
     EXPECT_EQ(records[4].action, "login");
     EXPECT_EQ(records[4].account, "admin");
     EXPECT_EQ(records[4].status, 401);
+}
+
+// A GET that closes something (a link of the connections page, told by the observer) leaves a
+// record too; a GET that reports nothing leaves none.
+TEST_F(AuditConsole, AChangeMadeThroughALinkIsRecordedAfterItRan) {
+    const std::string cookie = console_->LoginAdmin();
+    ASSERT_FALSE(cookie.empty());
+    EXPECT_EQ(Get(console_->At("/dataprobe/list"), cookie).status, 200);
+    EXPECT_EQ(Get(console_->At("/linkprobe/CIFSCloseConnections/x"), cookie).status, 200);
+    const std::vector<kel::console::AuditRecord> records = Records();
+    ASSERT_EQ(records.size(), 2u);  // and the login
+    EXPECT_EQ(records[0].account, "admin");
+    EXPECT_EQ(records[0].action, "/linkprobe/CIFSCloseConnections/x");
+    EXPECT_EQ(records[0].status, 200);
+    ASSERT_EQ(records[0].targets.size(), 1u);
+    EXPECT_EQ(records[0].targets[0].action, "close connection's files");
+    EXPECT_EQ(records[0].targets[0].target, "connection 5");
+    EXPECT_EQ(records[1].action, "login");
 }
 
 TEST_F(AuditConsole, ARequestWhoseRecordCannotBeWrittenIsRefusedBeforeItRuns) {
@@ -328,6 +359,25 @@ TEST_F(AuditConsole, TokensReachOnlyDataInJsonOrCsvAndAReaderPostsNothing) {
     EXPECT_EQ(revoked.Header("WWW-Authenticate"), "Bearer");
     Advance(std::chrono::seconds(120));  // the failure holds the address back a while
     EXPECT_EQ(WithToken(admin, "/dataprobe/list?format=json").status, 200);
+}
+
+// A page may read the query's names decoded (as the administration plug-in does) or as they are
+// (as HttpFindNameAndValue and the Audit Trail do): a token request whose format one of them
+// would read otherwise than the console checked reaches no page at all.
+TEST_F(AuditConsole, ATokenReachesNoPageWhoseFormatItCouldReadOtherwise) {
+    const std::string reader = MakeToken("monitor", kel::console::kReadAccess);
+    const int before = g_dataCalls.load();
+    for (const char *query :
+         {"form%61t=html&format=json", "format=json&form%61t=html", "format=json&format=html",
+          "form%61t=json", "%66ormat=csv&format=csv", "format=json&format"}) {
+        EXPECT_EQ(WithToken(reader, std::string("/dataprobe/list?") + query).status, 406) << query;
+        EXPECT_EQ(WithToken(reader, std::string("/audit?") + query).status, 406) << query;
+    }
+    EXPECT_EQ(g_dataCalls.load(), before);
+    // The same format twice, or a value written with escapes, is still that format.
+    EXPECT_EQ(WithToken(reader, "/dataprobe/list?format=json&x=1&format=json").status, 200);
+    EXPECT_EQ(WithToken(reader, "/dataprobe/list?format=%6Ason").status, 200);
+    EXPECT_EQ(WithToken(reader, "/audit?format=%63sv").status, 200);
 }
 
 TEST_F(AuditConsole, WrongTokensCountAgainstTheAddressLikeFailedLogins) {

