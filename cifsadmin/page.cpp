@@ -422,4 +422,21 @@ std::string DataLinks(const std::string &hrefBase) {
            Html(hrefBase + "format=csv") + "\">CSV</a></p>\n";
 }
 
+PageWindow ShowWindow(ListView *view, std::size_t total) {
+    const PageWindow window =
+        WindowOf(total, static_cast<std::size_t>(view->page), static_cast<std::size_t>(view->size));
+    view->page = static_cast<long>(window.page);
+    return window;
+}
+
+std::string QueryResultBanner(const Fields &query, const std::string &account) {
+    const std::string id = FieldValue(query, "result");
+    if (!id.empty()) {
+        if (const auto result = FindResult(id, account)) {
+            return ResultBanner(*result);
+        }
+    }
+    return std::string();
+}
+
 }  // namespace kel2cifs::admin

@@ -140,6 +140,25 @@ std::string JsonList(const std::vector<Row> &rows, const PageWindow &window, lon
     return out + (window.first < window.end ? "\n]}\n" : "]}\n");
 }
 
+// The window of `total` rows the view shows; the view's page becomes the page shown.
+PageWindow ShowWindow(ListView *view, std::size_t total);
+// The banner of the kept result the query names (result=ID) when it is the account's, else "".
+std::string QueryResultBanner(const Fields &query, const std::string &account);
+
+// A list as data: its window as JSON (item(row) each) or as CSV (csv(rows, window)). Returns
+// the status sent, or 0 without sending anything when the output is HTML.
+template <typename Row, typename Item, typename Csv>
+int SendListData(void *request, Output output, const std::vector<Row> &rows,
+                 const PageWindow &window, long size, Item item, Csv csv) {
+    if (output == Output::kJson) {
+        return SendData(request, 200, "application/json", JsonList(rows, window, size, item));
+    }
+    if (output == Output::kCsv) {
+        return SendData(request, 200, "text/csv; charset=utf-8", csv(rows, window));
+    }
+    return 0;
+}
+
 // The decimal format of sizes in the request's language.
 const char *DecimalFormat();
 

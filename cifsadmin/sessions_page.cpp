@@ -131,27 +131,15 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     }
     rows = FilterSessions(std::move(rows), state.filter);
     SortSessions(rows, SessionColumnNamed(state.view.sort), state.view.ascending);
-    const PageWindow window = WindowOf(rows.size(), static_cast<std::size_t>(state.view.page),
-                                       static_cast<std::size_t>(state.view.size));
-    state.view.page = static_cast<long>(window.page);
-    if (output == Output::kJson) {
-        return SendData(request, 200, "application/json",
-                        JsonList(rows, window, state.view.size, JsonItem));
-    }
-    if (output == Output::kCsv) {
-        return SendData(request, 200, "text/csv; charset=utf-8", CsvList(rows, window));
+    const PageWindow window = ShowWindow(&state.view, rows.size());
+    if (output != Output::kHtml) {
+        return SendListData(request, output, rows, window, state.view.size, JsonItem, CsvList);
     }
 
     if (!BeginPage(request, Title(), state.view.refresh)) {
         return 500;
     }
-    std::string out;
-    const std::string resultId = FieldValue(query, "result");
-    if (!resultId.empty()) {
-        if (const auto result = FindResult(resultId, account)) {
-            out += ResultBanner(*result);
-        }
-    }
+    std::string out = QueryResultBanner(query, account);
     if (status != CIFSMON_STATUS_OK) {
         out += ListingFailure(Tr("The sessions could not be listed: %s"), status);
     }

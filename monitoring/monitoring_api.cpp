@@ -76,14 +76,36 @@ void ClearListing(Record **list, std::size_t *count) {
     }
 }
 
+// The body of a listing of administration.h: its records built from a fresh snapshot.
+template <typename Record, typename Build>
+int ListFromSnapshot(Record **list, std::size_t *count, Build build) {
+    ClearListing(list, count);
+    return Guarded([&] {
+        if (list == nullptr || count == nullptr) {
+            return kStatusInvalidArgument;
+        }
+        std::shared_ptr<const State> state;
+        const int status = cifsmon::Snapshot(&state);
+        return status != kStatusOk ? status : build(*state, list, count);
+    });
+}
+
+// The free call of a listing of administration.h: one block.
+template <typename Record>
+int FreeBlock(Record **list) {
+    return FreeAndClear<Record>(list, [](Record *block) { std::free(block); });
+}
+
 }  // namespace
 
 }  // namespace cifsmon
 
 using cifsmon::FreeAndClear;
+using cifsmon::FreeBlock;
 using cifsmon::Guarded;
 using cifsmon::kStatusInvalidArgument;
 using cifsmon::kStatusOk;
+using cifsmon::ListFromSnapshot;
 using cifsmon::State;
 
 extern "C" {
@@ -177,46 +199,21 @@ int Ext_CloseFileByID(unsigned int connNumber) {
 }
 
 int Ext_ListOpenFiles(CifsOpenFile **list, size_t *count) {
-    cifsmon::ClearListing(list, count);
-    return Guarded([&] {
-        if (list == nullptr || count == nullptr) {
-            return kStatusInvalidArgument;
-        }
-        std::shared_ptr<const State> state;
-        int status = cifsmon::Snapshot(&state);
-        return status != kStatusOk ? status
-                                   : cifsmon::BuildOpenFileList(*state, nullptr, list, count);
+    return ListFromSnapshot(list, count, [](const State &state, CifsOpenFile **l, size_t *c) {
+        return cifsmon::BuildOpenFileList(state, nullptr, l, c);
     });
 }
 
 int Ext_FreeOpenFiles(CifsOpenFile **list) {
-    if (list == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    std::free(*list);
-    *list = nullptr;
-    return kStatusOk;
+    return FreeBlock(list);
 }
 
 int Ext_ListSessions(CifsSession **list, size_t *count) {
-    cifsmon::ClearListing(list, count);
-    return Guarded([&] {
-        if (list == nullptr || count == nullptr) {
-            return kStatusInvalidArgument;
-        }
-        std::shared_ptr<const State> state;
-        int status = cifsmon::Snapshot(&state);
-        return status != kStatusOk ? status : cifsmon::BuildSessionList(*state, list, count);
-    });
+    return ListFromSnapshot(list, count, cifsmon::BuildSessionList);
 }
 
 int Ext_FreeSessions(CifsSession **list) {
-    if (list == nullptr) {
-        return kStatusInvalidArgument;
-    }
-    std::free(*list);
-    *list = nullptr;
-    return kStatusOk;
+    return FreeBlock(list);
 }
 
 int Ext_PlanClose(const CifsOpenRef *targets, size_t targetCount, CifsOpenFile **list,
