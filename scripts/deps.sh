@@ -10,7 +10,8 @@ set -euo pipefail
 # names; openssl: the TLS tests' client and their self-signed certificates. locales-all: the
 # compiled de_DE.UTF-8 and fr_FR.UTF-8 locales, without which glibc cannot give a request thread
 # a German or French message locale (the console then writes English pages). scdoc: the manual
-# pages (packaging/man). libsqlite3-dev: the console's audit trail.
+# pages (packaging/man). libsqlite3-dev: the console's audit trail. ctdb, iproute2, python3: the
+# cluster test's three CTDB nodes in network namespaces (scripts/ctdb-cluster) and its driver.
 KEL2CIFS_PACKAGES=(
     g++ cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev
@@ -19,7 +20,7 @@ KEL2CIFS_PACKAGES=(
     libmicrohttpd-dev libcrypt-dev libpwquality-dev cracklib-runtime libcurl4-openssl-dev
     libgnutls28-dev openssl libsqlite3-dev
     wrk curl
-    samba smbclient
+    samba smbclient ctdb iproute2 python3
     clang libclang-rt-14-dev clang-format
     scdoc
 )
