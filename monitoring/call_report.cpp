@@ -35,7 +35,7 @@ void SetFailureReason(std::string_view text) {
     AppendLine(&report.reason, text);
 }
 
-void AddCloseNote(std::string_view text) {
+void AddNote(std::string_view text) {
     if (!report.notes.empty()) {
         AppendLine(&report.notes, "; ");
     }

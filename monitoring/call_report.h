@@ -2,9 +2,9 @@
 // kept per thread for Ext_LastFailure (cifsmonitoring/failure.h).
 //
 // Every entry point opens a CallReport, which clears the thread's report; a backend that knows
-// why it failed says so with SetFailureReason, and a close that took other files with it says
-// what with AddCloseNote; the entry point ends with Finish(status). A failure without a reason
-// gets the status's general description.
+// why it failed says so with SetFailureReason, and a close that took other files with it (or a
+// listing that lacks a cluster node's data) says what with AddNote; the entry point ends with
+// Finish(status). A failure without a reason gets the status's general description.
 #ifndef CIFSMONITORING_CALL_REPORT_H
 #define CIFSMONITORING_CALL_REPORT_H
 
@@ -19,8 +19,9 @@ inline constexpr std::size_t kReportLimit = 4096;
 
 // Sets the reason of the calling thread's current call (the last one set wins).
 void SetFailureReason(std::string_view text);
-// Adds to what the calling thread's current close did besides what was asked.
-void AddCloseNote(std::string_view text);
+// Adds to what the calling thread's current call has to say when it succeeds: what a close did
+// besides what was asked, what a listing could not include.
+void AddNote(std::string_view text);
 
 // The general description of a status, for a failure no backend explained.
 std::string_view DescribeStatus(int status);

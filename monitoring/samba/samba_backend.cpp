@@ -86,9 +86,8 @@ bool IsLiveProcess(const ServerId &server) {
 }
 
 // Whether the process runs on this machine: outside a cluster, or on this node of it.
-bool IsThisNode(const SambaSettings &settings, const ServerId &server) {
-    return server.vnn == kNonClusterVnn ||
-           (settings.haveLocalVnn && server.vnn == settings.localVnn);
+bool IsThisNode(std::optional<uint32_t> localVnn, const ServerId &server) {
+    return server.vnn == kNonClusterVnn || (localVnn && server.vnn == *localVnn);
 }
 
 // The kernel's counters of each session's client connection, for sessions of this node.
@@ -131,8 +130,8 @@ SambaBackend::SambaBackend(SambaSettings settings)
     : settings_(std::move(settings)),
       tools_(ToolOptionsOf(settings_)),
       messenger_(tools_, settings_.configPath) {
-    const SambaSettings &s = settings_;
-    auto local = [s](const ServerId &server) { return IsThisNode(s, server); };
+    // Called while a snapshot is built, with mutex_ held and localVnn_ set for it.
+    auto local = [this](const ServerId &server) { return IsThisNode(localVnn_, server); };
     lookups_.processStart = [local](const ServerId &server) -> std::optional<uint64_t> {
         if (!local(server)) {
             return std::nullopt;
@@ -272,6 +271,46 @@ int SambaBackend::AwaitPendingCloses(SambaStatus *status, std::string *error) {
     }
 }
 
+int SambaBackend::ReadNodes(Taken *taken, std::vector<ClusterNode> *nodes, std::string *error,
+                            std::string *reason) {
+    std::optional<uint32_t> configured;
+    if (settings_.haveLocalVnn) {
+        configured = settings_.localVnn;
+    }
+    taken->localVnn = configured;
+    localVnn_ = configured;
+    if (!taken->config.clustering) {
+        return kStatusOk;
+    }
+    std::string failure;
+    if (ReadClusterNodes(tools_, taken->config.ctdbdSocket, nodes, &failure) != kStatusOk) {
+        // smbstatus still lists what the cluster's databases hold; which nodes take part, and
+        // so which processes are this node's, is not known.
+        ReportOnce("cannot read the cluster's nodes: " + failure);
+        nodes->clear();
+        return kStatusOk;
+    }
+    const std::optional<uint32_t> self = ThisNode(*nodes);
+    for (const ClusterNode &node : *nodes) {
+        if (node.thisNode && node.Absent()) {
+            *reason = "this cluster node (" + std::to_string(node.pnn) + ", " + node.address +
+                      ") is " + std::string(node.State()) +
+                      ": it takes no part in the cluster's databases and cannot list them.";
+            *error = *reason;
+            return kStatusServerNotRunning;
+        }
+    }
+    if (configured && self && *configured != *self) {
+        ReportOnce(std::string(kSambaVnnVariable) + " says this is node " +
+                   std::to_string(*configured) + ", ctdb says node " + std::to_string(*self) +
+                   ": going by ctdb");
+    }
+    taken->localVnn = self ? self : configured;
+    localVnn_ = taken->localVnn;
+    taken->notice = AbsentNodesNotice(*nodes);
+    return kStatusOk;
+}
+
 int SambaBackend::Gather(Taken *taken, std::string *error, std::string *reason) {
     const std::string &conf = settings_.configPath;
     ToolResult result;
@@ -289,6 +328,11 @@ int SambaBackend::Gather(Taken *taken, std::string *error, std::string *reason) 
     if (!ParseTestparmOutput(result.output, &taken->config, error)) {
         return kStatusToolOutputInvalid;
     }
+    std::vector<ClusterNode> nodes;
+    status = ReadNodes(taken, &nodes, error, reason);
+    if (status != kStatusOk) {
+        return status;
+    }
 
     status = CheckServer(error, reason);
     if (status != kStatusOk) {
@@ -301,6 +345,7 @@ int SambaBackend::Gather(Taken *taken, std::string *error, std::string *reason) 
     if (status != kStatusOk) {
         return status;
     }
+    DropAbsentNodes(nodes, &taken->status);
     MarkDirectories(&taken->status);
 
     std::vector<std::string> keys;
@@ -369,6 +414,9 @@ int SambaBackend::Snapshot(std::shared_ptr<const State> *state) {
     int status = Take(Purpose::kListing, &taken);
     if (status == kStatusOk) {
         *state = taken->state;
+        if (!taken->notice.empty()) {
+            AddNote(taken->notice);
+        }
     }
     return status;
 }
@@ -387,7 +435,7 @@ void SambaBackend::CloseByMessage(const Taken &taken, std::vector<Target> *targe
     std::vector<Target> left;
     for (Target &target : *targets) {
         // Samba's messaging bindings reach the processes of this machine only.
-        const bool here = IsThisNode(settings_, target.open.server);
+        const bool here = IsThisNode(taken.localVnn, target.open.server);
         (here ? reachable : left).push_back(std::move(target));
     }
     *targets = std::move(left);
@@ -398,7 +446,9 @@ void SambaBackend::CloseByMessage(const Taken &taken, std::vector<Target> *targe
     for (const Target &target : reachable) {
         CloseTarget message;
         message.pid = target.open.server.pid;
-        message.vnn = target.open.server.vnn;
+        // Addressed as a process of this machine: Samba's messaging bindings take no part in
+        // the cluster and silently drop a message to a node number, even their own node's.
+        message.vnn = kNonClusterVnn;
         message.devid = target.file->devid;
         message.inode = target.file->inode;
         message.extid = target.file->extid;
@@ -437,12 +487,13 @@ void SambaBackend::CloseOverRpc(const Taken &taken, std::vector<Target> *targets
     std::vector<Target> left;
     for (Target &target : *targets) {
         const uint32_t id = RpcFileId(target.open.server, target.open.shareFileId);
-        // The service closes every open carrying the id; one of another file must not go too.
+        // The service closes every open carrying the id, on every node (the id holds no node
+        // number): one of another file, or of another node's process, must not go too.
         bool shared = false;
         for (const SambaOpenFile &file : taken.status.openFiles) {
             for (const SambaOpen &other : file.opens) {
-                shared = shared || (file.path != target.file->path &&
-                                    RpcFileId(other.server, other.shareFileId) == id);
+                shared = shared || (RpcFileId(other.server, other.shareFileId) == id &&
+                                    (&file != target.file || !SameOpen(other, target.open)));
             }
         }
         const std::string who = Describe(taken, target.open.server, target.owner);
@@ -450,7 +501,7 @@ void SambaBackend::CloseOverRpc(const Taken &taken, std::vector<Target> *targets
         if (shared) {
             Report("not closing " + target.file->path + " of " + who +
                    " through the server service: its file id " + std::to_string(id) +
-                   " also names an open of another file");
+                   " also names another open");
             left.push_back(std::move(target));
         } else if (CloseOpenOverRpc(tools_, settings_.configPath, settings_.rpcServer,
                                     settings_.rpcAuthFile, id, &error) != kStatusOk) {
@@ -564,8 +615,8 @@ int SambaBackend::CloseByShare(const Taken &taken, const std::vector<Target> &ta
             Report("closed share " + share + " in " + who + " to close " + target.file->path +
                    "; this also closed its other files on that share: " + JoinPaths(others));
             if (!others.empty()) {
-                AddCloseNote("closing share " + share + " of " + who + " also closed " +
-                             JoinPaths(others));
+                AddNote("closing share " + share + " of " + who + " also closed " +
+                        JoinPaths(others));
             }
         }
     }
@@ -746,7 +797,7 @@ int SambaBackend::PlanClose(const std::vector<OpenRef> &targets,
             if (rpc) {
                 continue;
             }
-            if (IsThisNode(settings_, target.open.server)) {
+            if (IsThisNode(taken->localVnn, target.open.server)) {
                 if (!messaging) {
                     std::string error;
                     messaging = messenger_.Ready(&error);
@@ -827,7 +878,7 @@ int SambaBackend::EndSession(unsigned int number) {
                                          " also served " + JoinPaths(others) +
                                          ", which ended with it";
                 Report(note);
-                AddCloseNote(note);
+                AddNote(note);
             }
             continue;
         }
@@ -840,13 +891,35 @@ int SambaBackend::EndSession(unsigned int number) {
         closedSinceKept_ = true;
     }
     // The process leaves its session records as it exits; the next listing should not show it.
+    const auto deadline = std::chrono::steady_clock::now() + kCloseGrace;
+    std::vector<ServerId> remote;
     for (const ServerId &server : processes) {
-        if (!IsLiveProcess(server) || !IsThisNode(settings_, server)) {
+        if (!IsLiveProcess(server)) {
             continue;
         }
-        const auto deadline = std::chrono::steady_clock::now() + kCloseGrace;
+        if (!IsThisNode(taken->localVnn, server)) {
+            remote.push_back(server);
+            continue;
+        }
         while (kill(static_cast<pid_t>(server.pid), 0) == 0 &&
                std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kCloseCheckPause);
+        }
+    }
+    // Another node's process is seen to go only in the cluster's session records.
+    while (!remote.empty() && std::chrono::steady_clock::now() < deadline) {
+        SambaStatus now;
+        std::string error;
+        if (RunSmbstatus(&now, &error) != kStatusOk) {
+            break;
+        }
+        std::erase_if(remote, [&now](const ServerId &server) {
+            return std::none_of(now.sessions.begin(), now.sessions.end(),
+                                [&server](const SambaSession &session) {
+                                    return session.server.SameProcess(server);
+                                });
+        });
+        if (!remote.empty()) {
             std::this_thread::sleep_for(kCloseCheckPause);
         }
     }

@@ -25,11 +25,13 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "monitoring/backend.h"
+#include "monitoring/samba/samba_cluster.h"
 #include "monitoring/samba/samba_config.h"
 #include "monitoring/samba/samba_messenger.h"
 #include "monitoring/samba/samba_state.h"
@@ -71,6 +73,10 @@ class SambaBackend : public Backend {
         std::vector<uint16_t> numbers;  // of status.sessions, index for index
         OpenOwners owners;
         std::shared_ptr<const State> state;
+        // In a CTDB cluster: this node's number (none when it cannot be told), and what every
+        // listing made from this snapshot says about nodes that did not answer.
+        std::optional<uint32_t> localVnn;
+        std::string notice;
     };
 
     // A close message sent, until a snapshot no longer lists its open.
@@ -86,6 +92,11 @@ class SambaBackend : public Backend {
     int Take(Purpose purpose, std::shared_ptr<const Taken> *taken);
     // *error says what failed for standard error; *reason, when set, says it shorter for a page.
     int Gather(Taken *taken, std::string *error, std::string *reason);
+    // For a clustered server, the cluster's nodes (`ctdb status`): this node's number, the
+    // notice on absent nodes; fails when this node itself is out of the cluster. Sets
+    // taken->localVnn and localVnn_ in every case.
+    int ReadNodes(Taken *taken, std::vector<ClusterNode> *nodes, std::string *error,
+                  std::string *reason);
     int CheckServer(std::string *error, std::string *reason);
     int RunSmbstatus(SambaStatus *status, std::string *error);
     // Runs smbstatus again, briefly, while it still lists an open whose close was just sent.
@@ -133,6 +144,7 @@ class SambaBackend : public Backend {
     int keptStatus_ = 0;
     std::string keptError_;
     std::vector<PendingClose> pending_;
+    std::optional<uint32_t> localVnn_;  // of the snapshot being taken, for lookups_
     std::unordered_map<std::string, uint64_t> firstLogin_;  // by SessionKey
 
     std::mutex reportMutex_;

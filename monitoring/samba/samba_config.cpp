@@ -127,6 +127,10 @@ bool ParseTestparmOutput(std::string_view text, SambaConfig *config, std::string
         if (EqualsIgnoringCase(section.name, "global")) {
             if (name == "netbios name") {
                 config->netbiosName = UpperAscii(value);
+            } else if (name == "clustering") {
+                config->clustering = IsTrue(value);
+            } else if (name == "ctdbd socket") {
+                config->ctdbdSocket = std::string(value);
             } else if (name == "winbind separator" && !value.empty()) {
                 config->winbindSeparator = value.front();
             } else if (name == "idmap uid" || IsIdmapRangeParameter(name)) {

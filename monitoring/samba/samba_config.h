@@ -33,6 +33,10 @@ struct SambaConfig {
     // Unix ids that idmap hands out to domain accounts: every "idmap config <domain> : range"
     // and the older "idmap uid" range.
     std::vector<IdRange> idmapRanges;
+    // "clustering": smbd is a node of a CTDB cluster; "ctdbd socket": where its ctdbd listens
+    // (empty: the ctdb tool's default).
+    bool clustering = false;
+    std::string ctdbdSocket;
 };
 
 // Parses testparm's output. False (and *error) when it holds no [global] section, which

@@ -18,7 +18,9 @@ namespace cifsmon {
 namespace {
 
 // The helper. Answers "ready" once Samba's messaging is set up (or "fail <why>" and exits),
-// then one line per request: "ok" when the message was delivered, "error <why>" when not. It
+// then one line per request: "ok" when the message was delivered, "error <why>" when not. The
+// bindings take no part in a cluster: they silently drop a message that names a node (their own
+// node's too), so a request must name this machine's process with the vnn of no cluster. It
 // exits when its input ends or after a minute without requests. The message is MSG_SMB_CLOSE_FILE
 // (0x0313 in Samba's messaging.idl): 76 little-endian bytes laid out as the server's share mode
 // entry message, of which the close reads the file id (device, inode, extension at 34) and the
@@ -50,12 +52,14 @@ while True:
         if word != b"close":
             raise ValueError("unknown request")
         pid, vnn, dev, ino, ext, fid = (int(x) for x in (pid, vnn, dev, ino, ext, fid))
+        if vnn != 4294967295:
+            raise ValueError("a message to cluster node %d would be dropped unsent" % vnn)
         msg = bytearray(76)
         struct.pack_into("<I", msg, 0, pid & 0xFFFFFFFF)
         struct.pack_into("<QQQ", msg, 34, dev, ino, ext)
         struct.pack_into("<I", msg, 58, fid & 0xFFFFFFFF)
         struct.pack_into("<I", msg, 72, vnn)
-        bus.send((pid, 0, vnn - 4294967296 if vnn >= 2147483648 else vnn), 0x0313, bytes(msg))
+        bus.send((pid, 0, -1), 0x0313, bytes(msg))
         say("ok")
     except Exception as error:
         say("error %s" % error)

@@ -13,7 +13,8 @@
 // Delivery is all the message tells: the process takes the message from its socket and closes
 // the handle when it still has it (a handle the client closed meanwhile is not reopened, and a
 // share_file_id is never reused within a process). Messages reach processes of this machine
-// only; a process of another cluster node is not reachable this way.
+// only, named with the vnn of no cluster (kNonClusterVnn) also on a cluster node; a process of
+// another cluster node is not reachable this way.
 #ifndef CIFSMONITORING_SAMBA_MESSENGER_H
 #define CIFSMONITORING_SAMBA_MESSENGER_H
 

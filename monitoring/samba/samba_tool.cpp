@@ -56,17 +56,32 @@ struct Pipe {
     }
 };
 
-// The caller's environment with every LC_ALL and LANG entry replaced by one LC_ALL=C. The
-// strings stay those of `environ` (or the literal) and must outlive the vector.
-std::vector<char *> ChildEnvironment() {
+// The caller's environment with every LC_ALL and LANG entry replaced by one LC_ALL=C, and the
+// `extra` entries in place of the caller's of the same names. The strings stay those of
+// `environ`, `extra` (which must outlive the vector) or the literal.
+std::vector<char *> ChildEnvironment(std::vector<std::string> &extra) {
     static char cLocale[] = "LC_ALL=C";
     std::vector<char *> entries;
+    auto replaced = [&extra](std::string_view text) {
+        for (const std::string &entry : extra) {
+            const std::size_t equals = entry.find('=');
+            if (equals != std::string::npos && text.starts_with(entry.substr(0, equals + 1))) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (char **entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         std::string_view text(*entry);
-        if (text.starts_with("LC_ALL=") || text.starts_with("LANG=")) {
+        if (text.starts_with("LC_ALL=") || text.starts_with("LANG=") || replaced(text)) {
             continue;
         }
         entries.push_back(*entry);
+    }
+    for (std::string &entry : extra) {
+        if (entry.find('=') != std::string::npos) {
+            entries.push_back(entry.data());
+        }
     }
     entries.push_back(cLocale);
     entries.push_back(nullptr);
@@ -183,8 +198,8 @@ namespace {
 // error, and returns its pid once it runs (execve succeeded); -1 and *error when it could not
 // be started. The caller closes its copies of the child's descriptors.
 pid_t Launch(const std::string &path, std::string_view name,
-             const std::vector<std::string> &arguments, int input, int output, int errors,
-             const std::string &command, std::string *error) {
+             const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
+             int input, int output, int errors, const std::string &command, std::string *error) {
     // Everything the child needs is built before fork: after it, only async-signal-safe calls.
     std::string argv0(name);
     std::vector<char *> argv;
@@ -194,7 +209,8 @@ pid_t Launch(const std::string &path, std::string_view name,
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    std::vector<char *> envp = ChildEnvironment();
+    std::vector<std::string> extra(environment);
+    std::vector<char *> envp = ChildEnvironment(extra);
     Pipe report;
     if (!report.Open()) {
         *error = "cannot run " + command + ": " + std::strerror(errno);
@@ -245,8 +261,8 @@ int StartToolSession(const ToolOptions &options, std::string_view name,
     }
     Descriptor ours(pair[0]);
     Descriptor theirs(pair[1]);
-    pid_t child =
-        Launch(path, name, arguments, theirs.get(), theirs.get(), theirs.get(), command, error);
+    pid_t child = Launch(path, name, arguments, options.environment, theirs.get(), theirs.get(),
+                         theirs.get(), command, error);
     if (child < 0) {
         return kStatusToolFailed;
     }
@@ -272,8 +288,8 @@ int RunTool(const ToolOptions &options, std::string_view name,
         *error = "cannot run " + command + ": " + std::strerror(errno);
         return kStatusToolFailed;
     }
-    pid_t child = Launch(result->path, name, arguments, input.get(), output.write.get(),
-                         errors.write.get(), command, error);
+    pid_t child = Launch(result->path, name, arguments, options.environment, input.get(),
+                         output.write.get(), errors.write.get(), command, error);
     input.Close();
     output.write.Close();
     errors.write.Close();

@@ -26,6 +26,8 @@ struct ToolOptions {
     std::string searchPath;  // colon-separated directories; empty entries are skipped
     unsigned timeoutMs = 10000;
     uint64_t outputLimit = 1 << 20;  // bytes of standard output
+    // "NAME=value" entries the tool gets in place of the caller's of the same names.
+    std::vector<std::string> environment;
 };
 
 struct ToolResult {

@@ -586,9 +586,10 @@ TEST_F(SambaAdminTest, ClosingOneConnectionsOpenClosesItsHandlesAndNoOthers) {
     EXPECT_THAT(Plan("CORP+anna", "/srv/data/report.doc"),
                 ElementsAre("CORP+anna /srv/data/report.doc"));
     ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("CORP+anna"), "/srv/data/report.doc"), 0);
-    // Her two handles; bob's and dora's opens of the file stay.
-    EXPECT_THAT(Log("python3"),
-                ElementsAre("close 2001 0 65024 10 0 7", "close 2001 0 65024 10 0 9"));
+    // Her two handles; bob's and dora's opens of the file stay. Her process on this node (0) is
+    // named as a process of this machine: Samba's messaging drops what names a node number.
+    EXPECT_THAT(Log("python3"), ElementsAre("close 2001 4294967295 65024 10 0 7",
+                                            "close 2001 4294967295 65024 10 0 9"));
     EXPECT_THAT(Log("smbcontrol"), IsEmpty());
     EXPECT_EQ(LastFailure(), "");
 
@@ -652,3 +653,120 @@ TEST_F(SambaAdminTest, SessionsCarryTheDetailsOfTheRecordedServer) {
 }
 
 }  // namespace
+
+// The recorded server as a node of a CTDB cluster: testparm says "clustering", and a stand-in
+// ctdb prints ctdb.txt (the cluster's nodes) and logs its socket and arguments. No vnn is
+// configured: this node's number comes from ctdb.
+class SambaClusterTest : public SambaAdminTest {
+  protected:
+    void SetUp() override {
+        std::string testparm = Fixture("testparm.txt");
+        const std::string global = "[global]\n";
+        testparm.insert(testparm.find(global) + global.size(),
+                        "\tclustering = Yes\n\tctdbd socket = " + Path("ctdbd.socket") + "\n");
+        Put("testparm.txt", testparm);
+        AddTool("ctdb", "printf '%s %s\\n' \"$CTDB_SOCKET\" \"$*\" >> " + Path("ctdb.log") +
+                            "\ncat " + Path("ctdb.txt") + "\n");
+        Nodes("0", "0");
+        SambaAdminTest::SetUp();
+        unsetenv(cifsmon::kSambaVnnVariable);
+    }
+    // ctdb's answer: nodes 0 (this one) and 1 with their Stopped and Disconnected flags.
+    void Nodes(const char *stopped0, const char *stopped1, const char *disconnected1 = "0") {
+        Put("ctdb.txt",
+            "|Node|IP|Disconnected|Unknown|Banned|Disabled|Unhealthy|Stopped|Inactive|"
+            "PartiallyOnline|ThisNode|\n|0|10.0.0.1|0|0|0|0|0|" +
+                std::string(stopped0) + "|" + stopped0 + "|0|Y|\n|1|10.0.0.2|" + disconnected1 +
+                "|0|0|0|0|" + stopped1 + "|" + stopped1 + "|0|N|\n");
+    }
+    std::set<std::string> Users() {
+        CifsSession *list = nullptr;
+        size_t count = 0;
+        std::set<std::string> users;
+        if (Ext_ListSessions(&list, &count) == 0) {
+            for (size_t i = 0; i < count; ++i) {
+                users.insert(list[i].user);
+            }
+        }
+        Ext_FreeSessions(&list);
+        return users;
+    }
+};
+
+TEST_F(SambaClusterTest, ANodeThatDidNotAnswerIsLeftOutAndNamedUntilItIsBack) {
+    EXPECT_THAT(Users(), ElementsAre("CORP+anna", "bob", "dora", "erin"));
+    EXPECT_EQ(LastFailure(), "");
+    EXPECT_THAT(Log("ctdb"), Not(IsEmpty()));
+    EXPECT_EQ(Log("ctdb").front(), Path("ctdbd.socket") + " -X status");
+
+    Nodes("0", "1");
+    EXPECT_THAT(Users(), ElementsAre("CORP+anna", "bob", "erin"));
+    EXPECT_EQ(LastFailure(),
+              "node 1 (10.0.0.2) did not answer (stopped): its sessions and open files are not "
+              "listed");
+    // dora's opens went with her node; the first plug-in's listings carry the same note.
+    CifsOpenFile *files = nullptr;
+    size_t count = 0;
+    ASSERT_EQ(Ext_ListOpenFiles(&files, &count), 0);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_NE(std::string(files[i].user), "dora");
+    }
+    Ext_FreeOpenFiles(&files);
+    EXPECT_EQ(Ext_CloseOpenFile(numbers_.at("dora"), "/srv/data/report.doc"),
+              cifsmon::kStatusNotFound);
+
+    Nodes("0", "0", "1");
+    EXPECT_THAT(Users(), Not(testing::Contains("dora")));
+    EXPECT_THAT(LastFailure(), HasSubstr("node 1 (10.0.0.2) did not answer (disconnected)"));
+
+    Nodes("0", "0");
+    EXPECT_THAT(Users(), ElementsAre("CORP+anna", "bob", "dora", "erin"));
+    EXPECT_EQ(LastFailure(), "");
+}
+
+TEST_F(SambaClusterTest, ThisNodeOutOfTheClusterFailsTheListingAndSaysSo) {
+    Nodes("1", "0");
+    const std::size_t runs = SmbstatusRuns();
+    CifsSession *list = nullptr;
+    size_t count = 0;
+    EXPECT_EQ(Ext_ListSessions(&list, &count), cifsmon::kStatusServerNotRunning);
+    EXPECT_THAT(LastFailure(), HasSubstr("this cluster node (0, 10.0.0.1) is stopped"));
+    EXPECT_EQ(SmbstatusRuns(), runs) << "smbstatus would wait on frozen databases";
+}
+
+TEST_F(SambaClusterTest, OnlyThisNodesProcessesGetTheCloseMessage) {
+    // anna's process is on node 0, which ctdb says is this one: the message, addressed so that
+    // Samba's messaging delivers it.
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("CORP+anna"), "/srv/data/report.doc"), 0);
+    EXPECT_THAT(Log("python3"), ElementsAre("close 2001 4294967295 65024 10 0 7",
+                                            "close 2001 4294967295 65024 10 0 9"));
+    // dora's on node 1 never gets it: her process's share is closed through ctdb.
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("dora"), "/srv/data/report.doc"), 0);
+    EXPECT_EQ(Log("python3").size(), 2u);
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("1:4100", "data")));
+
+    // Without ctdb's answer no process is known to be this node's: none gets the message.
+    Put("ctdb.txt", "");
+    setenv(cifsmon::kSambaTimeoutVariable, "9", 1);  // a new backend
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("bob"), "/srv/data/report.doc"), 0);
+    EXPECT_EQ(Log("python3").size(), 2u);
+    EXPECT_EQ(Log("smbcontrol").back(), CloseShareLine("0:2002", "data"));
+}
+
+TEST_F(SambaClusterTest, AnRpcIdThatAlsoNamesAnotherNodesOpenIsNotUsed) {
+    // dora's process on node 1 has the pid of anna's on node 0, and her open of report.doc the
+    // number of one of anna's: the server service would close both, as its ids carry no node.
+    std::string status = Fixture("smbstatus_details.json");
+    for (std::size_t at; (at = status.find("\"pid\": \"4100\"")) != std::string::npos;) {
+        status.replace(at, 13, "\"pid\": \"2001\"");
+    }
+    const std::string first = "\"uid\": 1002, \"share_file_id\": \"1\"";
+    ASSERT_NE(status.find(first), std::string::npos);
+    status.replace(status.find(first), first.size(), "\"uid\": 1002, \"share_file_id\": \"7\"");
+    Put("status.json", status);
+    numbers_ = Numbers();
+    setenv(cifsmon::kSambaRpcAuthVariable, Path("auth").c_str(), 1);
+    ASSERT_EQ(Ext_CloseOpenFile(numbers_.at("dora"), "/srv/data/report.doc"), 0);
+    EXPECT_THAT(Log("net"), IsEmpty());
+    EXPECT_THAT(Log("smbcontrol"), ElementsAre(CloseShareLine("1:2001", "data")));
+}

@@ -12,6 +12,7 @@
 #include "monitoring/admin_records.h"
 #include "monitoring/admin_render.h"
 #include "monitoring/records.h"
+#include "monitoring/samba/samba_cluster.h"
 #include "monitoring/samba/samba_config.h"
 #include "monitoring/samba/samba_state.h"
 #include "monitoring/samba/samba_status.h"
@@ -502,3 +503,45 @@ TEST(SambaState, AdministrationListingsOfARecordedServer) {
 }
 
 }  // namespace
+
+TEST(SambaCluster, ReadsTheNodesByTheHeadersColumns) {
+    // An older ctdb without the Unknown column; this node stopped, node 2 banned.
+    std::vector<cifsmon::ClusterNode> nodes;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseCtdbStatus(
+        "|Node|IP|Disconnected|Banned|Disabled|Unhealthy|Stopped|Inactive|PartiallyOnline|"
+        "ThisNode|\n|0|10.0.0.1|0|0|0|0|1|1|0|Y|\r\n|1|fd00::2|0|0|1|1|0|0|0|N|\n"
+        "|2|10.0.0.3|0|1|0|0|0|1|0|N|\n",
+        &nodes, &error))
+        << error;
+    ASSERT_EQ(nodes.size(), 3u);
+    EXPECT_TRUE(nodes[0].thisNode && nodes[0].stopped && nodes[0].Absent());
+    EXPECT_EQ(cifsmon::ThisNode(nodes), 0u);
+    EXPECT_FALSE(nodes[1].Absent()) << "a disabled, unhealthy node still serves its clients";
+    EXPECT_EQ(nodes[1].address, "fd00::2");
+    EXPECT_EQ(nodes[2].State(), "banned");
+    EXPECT_EQ(cifsmon::AbsentNodesNotice(nodes),
+              "node 0 (10.0.0.1) did not answer (stopped): its sessions and open files are not "
+              "listed; node 2 (10.0.0.3) did not answer (banned): its sessions and open files are "
+              "not listed");
+
+    for (const char *bad :
+         {"", "Number of nodes:3\n", "|Node|IP|ThisNode|\n|0|10.0.0.1|\n",
+          "|Node|IP|Stopped|\n|x|10.0.0.1|0|\n", "|Node|IP|Stopped|\n|4294967295|10.0.0.1|0|\n",
+          "|Node|IP|Stopped|\n|0|10.0.0.1|yes|\n"}) {
+        EXPECT_FALSE(cifsmon::ParseCtdbStatus(bad, &nodes, &error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SambaConfig, ReadsWhetherTheServerIsAClusterNode) {
+    cifsmon::SambaConfig config;
+    std::string error;
+    ASSERT_TRUE(cifsmon::ParseTestparmOutput(
+        "[global]\n\tclustering = Yes\n\tctdbd socket = /run/ctdb/ctdbd.socket\n", &config,
+        &error));
+    EXPECT_TRUE(config.clustering);
+    EXPECT_EQ(config.ctdbdSocket, "/run/ctdb/ctdbd.socket");
+    ASSERT_TRUE(cifsmon::ParseTestparmOutput("[global]\n\tnetbios name = x\n", &config, &error));
+    EXPECT_FALSE(config.clustering);
+}

@@ -254,7 +254,7 @@ std::string PrivateServer::Start() {
                   Path("log/smbd.out"), true);
     bool up = WaitUntil(
         [this] {
-            cifsmon::ToolOptions options{kSearchPath, 5000, 1 << 16};
+            cifsmon::ToolOptions options{kSearchPath, 5000, 1 << 16, {}};
             cifsmon::ToolResult result;
             std::string error;
             return PortAnswers(port_) &&
