@@ -53,8 +53,8 @@ inline constexpr char kSambaRpcAuthVariable[] = "CIFSMONITORING_SAMBA_RPC_AUTH";
 // The server that RPC call goes to.
 inline constexpr char kSambaRpcServerVariable[] = "CIFSMONITORING_SAMBA_RPC_SERVER";
 inline constexpr char kDefaultSambaRpcServer[] = "127.0.0.1";
-// In a CTDB cluster, this node's number: only processes of this node have their traffic and
-// start time read from /proc. Unset: only processes outside a cluster.
+// In a CTDB cluster, this node's number where `ctdb -X status` cannot tell it: only processes of
+// this node have their traffic and start time read from /proc and get the close message.
 inline constexpr char kSambaVnnVariable[] = "CIFSMONITORING_SAMBA_VNN";
 
 struct SambaSettings {

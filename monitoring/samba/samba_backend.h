@@ -19,6 +19,11 @@
 // caller's report names them. Closes use the snapshot of the interval (so that closing many
 // files in one request takes one snapshot and starts the close helper once); the next listing
 // takes a fresh snapshot and waits, briefly, for the closed handles to go.
+//
+// On a CTDB cluster node (samba_cluster.h) a snapshot also asks ctdb for the nodes: this node's
+// number decides which processes the close message and the kernel's counters reach, and the
+// sessions and opens of nodes that take no part in the cluster are left out, with a notice
+// every listing of the snapshot carries.
 #ifndef CIFSMONITORING_SAMBA_BACKEND_H
 #define CIFSMONITORING_SAMBA_BACKEND_H
 
