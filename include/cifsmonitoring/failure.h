@@ -9,7 +9,9 @@
  *   made no call yet) and copies into text a report for people: English, one line, no control
  *   characters. After a failure the report says why ("smbd is not running" and the like);
  *   after a close that succeeded it is empty, unless the server could only close the file
- *   together with others, and then it names what else was closed.
+ *   together with others, and then it names what else was closed; after a listing that
+ *   succeeded it is empty, unless a node of a clustered server did not answer, and then it
+ *   names that node, whose data the listing lacks.
  * - At most size - 1 bytes and a terminating NUL are written, cut at a UTF-8 character
  *   boundary; nothing is written when text is null or size is 0. The caller owns text.
  * - A library without this call is a library of monitoring.h alone: callers look it up as an
