@@ -97,15 +97,21 @@ std::string JsonItem(const OpenFileRow &row) {
     return out + "}";
 }
 
-std::string CsvList(const std::vector<OpenFileRow> &rows, const PageWindow &window) {
-    std::string out = "volume,path,connection,user,client,openedAt,access,shareMode,oplock\r\n";
+// The window's rows; with `nodes`, a last column "node" (empty for a row without one).
+std::string CsvList(const std::vector<OpenFileRow> &rows, const PageWindow &window, bool nodes) {
+    std::string out = "volume,path,connection,user,client,openedAt,access,shareMode,oplock";
+    out += nodes ? ",node\r\n" : "\r\n";
     for (std::size_t i = window.first; i < window.end; ++i) {
         const OpenFileRow &row = rows[i];
         out += CsvCell(row.volume) + "," + CsvCell(row.path) + "," +
                std::to_string(row.connection) + "," + CsvCell(row.user) + "," +
                CsvCell(row.client) + "," + CsvCell(IsoTime(row.openedAt)) + "," +
                CsvCell(AccessText(row.access)) + "," + CsvCell("deny " + DenyText(row.shareMode)) +
-               "," + CsvCell(row.oplock) + "\r\n";
+               "," + CsvCell(row.oplock);
+        if (nodes) {
+            out += "," + NodeText(row.node);
+        }
+        out += "\r\n";
     }
     return out;
 }
@@ -116,12 +122,14 @@ struct Heading {
     const char *label;
     FileColumn column;
 };
+// The columns of every table of open files; the node's only where the list has nodes.
 constexpr Heading kHeadings[] = {
     {TextToTranslate("Volume"), FileColumn::kVolume},
     {TextToTranslate("Path"), FileColumn::kPath},
     {TextToTranslate("Connection"), FileColumn::kConnection},
     {TextToTranslate("User"), FileColumn::kUser},
     {TextToTranslate("Client address"), FileColumn::kClient},
+    {TextToTranslate("Node"), FileColumn::kNode},
     {TextToTranslate("Opened at"), FileColumn::kOpenedAt},
     {TextToTranslate("Access"), FileColumn::kAccess},
     {TextToTranslate("Denied to others"), FileColumn::kShareMode},
@@ -149,12 +157,15 @@ std::string Localised(const std::string &words) {
     return out;
 }
 
-std::string Cells(const OpenFileRow &row) {
+// A row's cells in the order of kHeadings, the node's with `nodes` only.
+std::string Cells(const OpenFileRow &row, bool nodes) {
     return "<td>" + Html(row.volume) + "</td><td class=\"adm-path\">" + Html(row.path) +
            "</td><td>" + std::to_string(row.connection) + "</td><td>" + Html(row.user) +
-           "</td><td>" + Html(row.client) + "</td><td>" + Html(PageTime(row.openedAt)) +
-           "</td><td>" + Html(Localised(AccessText(row.access))) + "</td><td>" +
-           Html(Localised(DenyText(row.shareMode))) + "</td><td>" + Html(row.oplock) + "</td>";
+           "</td><td>" + Html(row.client) + "</td>" +
+           (nodes ? "<td>" + NodeText(row.node) + "</td>" : std::string()) + "<td>" +
+           Html(PageTime(row.openedAt)) + "</td><td>" + Html(Localised(AccessText(row.access))) +
+           "</td><td>" + Html(Localised(DenyText(row.shareMode))) + "</td><td>" + Html(row.oplock) +
+           "</td>";
 }
 
 std::string FilterForm(const FindState &state) {
@@ -177,15 +188,22 @@ std::string FilterForm(const FindState &state) {
 int ServeList(void *request, const Fields &query, Output output, const std::string &account) {
     FindState state = ReadState(query);
     std::vector<OpenFileRow> rows;
-    const int status = ListOpenFiles(&rows);
+    std::string notice;
+    const int status = ListOpenFiles(&rows, &notice);
     if (status != CIFSMON_STATUS_OK && output != Output::kHtml) {
         return SendJsonError(request, 502, FailureText(status));
     }
+    // Decided by everything listed, so that the columns stay the same on every page and
+    // whatever the filter lets through.
+    const bool nodes = AnyNode(rows);
     rows = FilterOpenFiles(std::move(rows), state.filter);
     SortOpenFiles(rows, FileColumnNamed(state.view.sort), state.view.ascending);
     const PageWindow window = ShowWindow(&state.view, rows.size());
     if (output != Output::kHtml) {
-        return SendListData(request, output, rows, window, state.view.size, JsonItem, CsvList);
+        const auto csv = [nodes](const std::vector<OpenFileRow> &shown, const PageWindow &at) {
+            return CsvList(shown, at, nodes);
+        };
+        return SendListData(request, output, rows, window, state.view.size, JsonItem, csv, notice);
     }
 
     if (!BeginPage(request, Title(), state.view.refresh)) {
@@ -195,6 +213,7 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     if (status != CIFSMON_STATUS_OK) {
         out += ListingFailure(Tr("The open files could not be listed: %s"), status);
     }
+    out += ListingNotice(notice);
     out += FilterForm(state);
     out += LastUpdated(state.view.refresh);
 
@@ -214,6 +233,9 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     out += OpenListTable(caption) + "<th scope=\"col\"><span class=\"adm-sr\">" +
            Html(Tr("Select")) + "</span></th>\n";
     for (const Heading &heading : kHeadings) {
+        if (heading.column == FileColumn::kNode && !nodes) {
+            continue;
+        }
         out += SortHeading(Tr(heading.label), kFileColumnNames[static_cast<int>(heading.column)],
                            state.view.sort, state.view.ascending, sortBase);
     }
@@ -230,7 +252,8 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
                "><td><input type=\"checkbox\" id=\"adm-c" + std::to_string(i + 1) +
                "\" name=\"close\" value=\"" + Html(ref) + "\"" + (checked ? " checked" : "") +
                "><label class=\"adm-sr\" for=\"adm-c" + std::to_string(i + 1) + "\">" +
-               Html(label) + ": " + Html(row.path) + "</label></td>" + Cells(row) + "</tr>\n";
+               Html(label) + ": " + Html(row.path) + "</label></td>" + Cells(row, nodes) +
+               "</tr>\n";
     }
     out += "</tbody>\n</table>\n</div>\n";
     if (!rows.empty()) {
@@ -383,13 +406,15 @@ int ServePreview(void *request, const FindState &state, const std::vector<Ref> &
         "id=\"adm-plan-caption\">" +
         Html(Tr("Files the close takes")) + "</caption>\n<thead><tr>\n";
     for (const Heading &heading : kHeadings) {
-        out += "<th scope=\"col\">" + Html(Tr(heading.label)) + "</th>\n";
+        if (heading.column != FileColumn::kNode) {
+            out += "<th scope=\"col\">" + Html(Tr(heading.label)) + "</th>\n";
+        }
     }
     out += "<th scope=\"col\">" + Html(Tr("Why")) + "</th>\n</tr></thead>\n<tbody>\n";
     int stripe = 0;
     for (const OpenFileRow &row : plan) {
         out += "<tr " + std::string((stripe++ % 2 == 0) ? pzSTRIPE_LIGHT : pzSTRIPE_DARK) + ">" +
-               Cells(row) + "<td>" +
+               Cells(row, false) + "<td>" +
                (isTarget(row) ? Html(Tr("selected"))
                               : "<strong>" + Html(Tr("taken along")) + "</strong>") +
                "</td></tr>\n";

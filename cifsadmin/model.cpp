@@ -39,6 +39,8 @@ int CompareFileColumn(const OpenFileRow &a, const OpenFileRow &b, FileColumn col
             return Compare(DenyText(a.shareMode), DenyText(b.shareMode));
         case FileColumn::kOplock:
             return Compare(a.oplock, b.oplock);
+        case FileColumn::kNode:
+            return Compare(a.node, b.node);
     }
     return 0;
 }
@@ -69,12 +71,22 @@ int CompareSessionColumn(const SessionRow &a, const SessionRow &b, SessionColumn
             return Compare(a.bytesIn, b.bytesIn);
         case SessionColumn::kBytesOut:
             return Compare(a.bytesOut, b.bytesOut);
+        case SessionColumn::kNode:
+            return Compare(a.node, b.node);
     }
     return 0;
 }
 
 bool EqualsFolded(std::string_view a, std::string_view b) {
     return Fold(a) == Fold(b);
+}
+
+// The report of the listing just made on this thread, when it succeeded; nothing may call the
+// library in between, or the report would be that call's.
+void ReadNotice(int status, std::string *notice) {
+    if (notice != nullptr) {
+        *notice = status == CIFSMON_STATUS_OK ? LastReport() : std::string();
+    }
 }
 
 }  // namespace
@@ -130,11 +142,12 @@ std::vector<SessionRow> CopySessions(const CifsSession *list, std::size_t count)
     return rows;
 }
 
-int ListOpenFiles(std::vector<OpenFileRow> *rows) {
+int ListOpenFiles(std::vector<OpenFileRow> *rows, std::string *notice) {
     const Calls &calls = Use();
     CifsOpenFile *list = nullptr;
     std::size_t count = 0;
     const int status = calls.listOpenFiles(&list, &count);
+    ReadNotice(status, notice);
     if (list != nullptr) {
         if (status == CIFSMON_STATUS_OK) {
             *rows = CopyOpenFiles(list, count);
@@ -144,11 +157,12 @@ int ListOpenFiles(std::vector<OpenFileRow> *rows) {
     return status;
 }
 
-int ListSessions(std::vector<SessionRow> *rows) {
+int ListSessions(std::vector<SessionRow> *rows, std::string *notice) {
     const Calls &calls = Use();
     CifsSession *list = nullptr;
     std::size_t count = 0;
     const int status = calls.listSessions(&list, &count);
+    ReadNotice(status, notice);
     if (list != nullptr) {
         if (status == CIFSMON_STATUS_OK) {
             *rows = CopySessions(list, count);
@@ -184,6 +198,10 @@ std::string DenyText(std::uint32_t shareMode) {
         text += text.empty() ? "delete" : "/delete";
     }
     return text.empty() ? "none" : text;
+}
+
+std::string NodeText(std::uint32_t node) {
+    return node == CIFSMON_NO_NODE ? std::string() : std::to_string(node);
 }
 
 FileColumn FileColumnNamed(std::string_view name) {

@@ -48,15 +48,32 @@ std::vector<OpenFileRow> CopyOpenFiles(const CifsOpenFile *list, std::size_t cou
 std::vector<SessionRow> CopySessions(const CifsSession *list, std::size_t count);
 
 // Lists through the library, giving its block back at once. Returns the library's status.
-int ListOpenFiles(std::vector<OpenFileRow> *rows);
-int ListSessions(std::vector<SessionRow> *rows);
+// After a listing that succeeded, `notice` (when given) receives what the library reports beside
+// it, read at once on this thread: on a cluster, the node that did not answer and whose sessions
+// and open files are missing; "" when nothing is missing.
+int ListOpenFiles(std::vector<OpenFileRow> *rows, std::string *notice = nullptr);
+int ListSessions(std::vector<SessionRow> *rows, std::string *notice = nullptr);
+
+// Whether any row carries a cluster node (the lists then show a node column).
+template <typename Row>
+bool AnyNode(const std::vector<Row> &rows) {
+    for (const Row &row : rows) {
+        if (row.node != CIFSMON_NO_NODE) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // "read", "write", "read/write", with "/delete" when the open may delete; "-" for none.
 std::string AccessText(std::uint32_t access);
 // What the open denies others: "none", "read", "write", "delete" or several joined by "/".
 std::string DenyText(std::uint32_t shareMode);
+// The node's number, "" for CIFSMON_NO_NODE.
+std::string NodeText(std::uint32_t node);
 
-// The open-file columns by their URL name; sorting by anything else sorts by path.
+// The open-file columns by their URL name; sorting by anything else sorts by path. A URL names a
+// column by its position in the names, so new columns go at the end.
 enum class FileColumn {
     kVolume,
     kPath,
@@ -66,12 +83,15 @@ enum class FileColumn {
     kOpenedAt,
     kAccess,
     kShareMode,
-    kOplock
+    kOplock,
+    kNode  // rows without a node after every node
 };
 inline constexpr std::string_view kFileColumnNames[] = {
-    "volume", "path", "connection", "user", "client", "openedAt", "access", "shareMode", "oplock"};
+    "volume",   "path",   "connection", "user",   "client",
+    "openedAt", "access", "shareMode",  "oplock", "node"};
 FileColumn FileColumnNamed(std::string_view name);
 
+// The session columns by their URL name, as above; anything else sorts by connection.
 enum class SessionColumn {
     kConnection,
     kUser,
@@ -84,11 +104,12 @@ enum class SessionColumn {
     kConnectedSince,
     kIdle,
     kBytesIn,
-    kBytesOut
+    kBytesOut,
+    kNode  // as FileColumn::kNode
 };
 inline constexpr std::string_view kSessionColumnNames[] = {
-    "connection", "user",      "client",         "machine",     "dialect", "signing",
-    "encryption", "openFiles", "connectedSince", "idleSeconds", "bytesIn", "bytesOut"};
+    "connection", "user",           "client",      "machine", "dialect",  "signing", "encryption",
+    "openFiles",  "connectedSince", "idleSeconds", "bytesIn", "bytesOut", "node"};
 SessionColumn SessionColumnNamed(std::string_view name);
 
 struct FileFilter {

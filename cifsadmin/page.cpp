@@ -409,6 +409,13 @@ std::string ListingFailure(const char *format, int status) {
     return "<p class=\"adm-banner adm-failed\" role=\"status\">" + Html(text) + "</p>\n";
 }
 
+std::string ListingNotice(const std::string &notice) {
+    if (notice.empty()) {
+        return std::string();
+    }
+    return "<p class=\"adm-banner\" role=\"status\">" + Html(notice) + "</p>\n";
+}
+
 std::string OpenListTable(const char *caption) {
     return "<div class=\"adm-scroll\" role=\"region\" tabindex=\"0\" "
            "aria-labelledby=\"adm-caption\">\n<table class=\"adm-table\">\n<caption "

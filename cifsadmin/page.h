@@ -121,19 +121,27 @@ std::string PageUrl(std::string_view keyword, std::string query);
 std::string FailureText(int status);
 // The banner of a listing that failed: `format` holds one %s for FailureText(status).
 std::string ListingFailure(const char *format, int status);
+// The banner of what a listing that succeeded came with ("" for none): a node that did not
+// answer.
+std::string ListingNotice(const std::string &notice);
 // The list's scrolling box, its table and caption, up to the opened heading row.
 std::string OpenListTable(const char *caption);
 // "This page as data: JSON CSV" for the page at `hrefBase` (ending in '?' or '&').
 std::string DataLinks(const std::string &hrefBase);
 
 // A list's JSON answer: {"total", "page", "pages", "size", "items"} with the rows of the window
-// written by item(row).
+// written by item(row), and "notice" before "items" when the listing came with one.
 template <typename Row, typename Item>
-std::string JsonList(const std::vector<Row> &rows, const PageWindow &window, long size, Item item) {
+std::string JsonList(const std::vector<Row> &rows, const PageWindow &window, long size, Item item,
+                     std::string_view notice = {}) {
     std::string out = "{\"total\": " + std::to_string(rows.size()) +
                       ", \"page\": " + std::to_string(window.page) +
                       ", \"pages\": " + std::to_string(window.pages) +
-                      ", \"size\": " + std::to_string(size) + ", \"items\": [";
+                      ", \"size\": " + std::to_string(size);
+    if (!notice.empty()) {
+        out += ", \"notice\": " + Json(notice);
+    }
+    out += ", \"items\": [";
     for (std::size_t i = window.first; i < window.end; ++i) {
         out += (i == window.first ? "\n" : ",\n") + item(rows[i]);
     }
@@ -145,13 +153,16 @@ PageWindow ShowWindow(ListView *view, std::size_t total);
 // The banner of the kept result the query names (result=ID) when it is the account's, else "".
 std::string QueryResultBanner(const Fields &query, const std::string &account);
 
-// A list as data: its window as JSON (item(row) each) or as CSV (csv(rows, window)). Returns
-// the status sent, or 0 without sending anything when the output is HTML.
+// A list as data: its window as JSON (item(row) each, with the listing's notice) or as CSV
+// (csv(rows, window); CSV has no place for the notice). Returns the status sent, or 0 without
+// sending anything when the output is HTML.
 template <typename Row, typename Item, typename Csv>
 int SendListData(void *request, Output output, const std::vector<Row> &rows,
-                 const PageWindow &window, long size, Item item, Csv csv) {
+                 const PageWindow &window, long size, Item item, Csv csv,
+                 std::string_view notice = {}) {
     if (output == Output::kJson) {
-        return SendData(request, 200, "application/json", JsonList(rows, window, size, item));
+        return SendData(request, 200, "application/json",
+                        JsonList(rows, window, size, item, notice));
     }
     if (output == Output::kCsv) {
         return SendData(request, 200, "text/csv; charset=utf-8", csv(rows, window));

@@ -71,10 +71,12 @@ std::string JsonItem(const SessionRow &row) {
     return out + "}";
 }
 
-std::string CsvList(const std::vector<SessionRow> &rows, const PageWindow &window) {
+// The window's rows; with `nodes`, a last column "node" (empty for a row without one).
+std::string CsvList(const std::vector<SessionRow> &rows, const PageWindow &window, bool nodes) {
     std::string out =
         "connection,user,client,machine,dialect,signing,encryption,openFiles,connectedSince,"
-        "idleSeconds,bytesIn,bytesOut\r\n";
+        "idleSeconds,bytesIn,bytesOut";
+    out += nodes ? ",node\r\n" : "\r\n";
     for (std::size_t i = window.first; i < window.end; ++i) {
         const SessionRow &row = rows[i];
         out += std::to_string(row.connection) + "," + CsvCell(row.user) + "," +
@@ -82,7 +84,11 @@ std::string CsvList(const std::vector<SessionRow> &rows, const PageWindow &windo
                CsvCell(row.signing) + "," + CsvCell(row.encryption) + "," +
                std::to_string(row.openFiles) + "," + CsvCell(IsoTime(row.connectedSince)) + "," +
                (row.idleSeconds == UINT64_MAX ? std::string() : std::to_string(row.idleSeconds)) +
-               "," + std::to_string(row.bytesIn) + "," + std::to_string(row.bytesOut) + "\r\n";
+               "," + std::to_string(row.bytesIn) + "," + std::to_string(row.bytesOut);
+        if (nodes) {
+            out += "," + NodeText(row.node);
+        }
+        out += "\r\n";
     }
     return out;
 }
@@ -91,10 +97,12 @@ struct Heading {
     const char *label;
     SessionColumn column;
 };
+// The columns of every table of sessions; the node's only where the list has nodes.
 constexpr Heading kHeadings[] = {
     {TextToTranslate("Connection"), SessionColumn::kConnection},
     {TextToTranslate("User"), SessionColumn::kUser},
     {TextToTranslate("Client address"), SessionColumn::kClient},
+    {TextToTranslate("Node"), SessionColumn::kNode},
     {TextToTranslate("Machine"), SessionColumn::kMachine},
     {TextToTranslate("Dialect"), SessionColumn::kDialect},
     {TextToTranslate("Signing"), SessionColumn::kSigning},
@@ -110,12 +118,14 @@ std::string Known(const std::string &text) {
     return text.empty() ? Html(Tr("unknown")) : Html(text);
 }
 
-std::string Cells(const SessionRow &row) {
+// A row's cells in the order of kHeadings, the node's with `nodes` only.
+std::string Cells(const SessionRow &row, bool nodes) {
     return "<td>" + std::to_string(row.connection) + "</td><td>" + Html(row.user) + "</td><td>" +
-           Html(row.client) + "</td><td>" + Html(row.machine) + "</td><td>" + Known(row.dialect) +
-           "</td><td>" + Known(row.signing) + "</td><td>" + Known(row.encryption) + "</td><td>" +
-           std::to_string(row.openFiles) + "</td><td>" + Html(PageTime(row.connectedSince)) +
-           "</td><td>" +
+           Html(row.client) + "</td>" +
+           (nodes ? "<td>" + NodeText(row.node) + "</td>" : std::string()) + "<td>" +
+           Html(row.machine) + "</td><td>" + Known(row.dialect) + "</td><td>" + Known(row.signing) +
+           "</td><td>" + Known(row.encryption) + "</td><td>" + std::to_string(row.openFiles) +
+           "</td><td>" + Html(PageTime(row.connectedSince)) + "</td><td>" +
            (row.idleSeconds == UINT64_MAX ? Html(Tr("unknown"))
                                           : Html(HumanDuration(row.idleSeconds))) +
            "</td><td>" + Html(HumanBytes(row.bytesIn, DecimalFormat())) + "</td><td>" +
@@ -125,15 +135,22 @@ std::string Cells(const SessionRow &row) {
 int ServeList(void *request, const Fields &query, Output output, const std::string &account) {
     SessionState state = ReadState(query);
     std::vector<SessionRow> rows;
-    const int status = ListSessions(&rows);
+    std::string notice;
+    const int status = ListSessions(&rows, &notice);
     if (status != CIFSMON_STATUS_OK && output != Output::kHtml) {
         return SendJsonError(request, 502, FailureText(status));
     }
+    // Decided by everything listed, so that the columns stay the same on every page and
+    // whatever the filter lets through.
+    const bool nodes = AnyNode(rows);
     rows = FilterSessions(std::move(rows), state.filter);
     SortSessions(rows, SessionColumnNamed(state.view.sort), state.view.ascending);
     const PageWindow window = ShowWindow(&state.view, rows.size());
     if (output != Output::kHtml) {
-        return SendListData(request, output, rows, window, state.view.size, JsonItem, CsvList);
+        const auto csv = [nodes](const std::vector<SessionRow> &shown, const PageWindow &at) {
+            return CsvList(shown, at, nodes);
+        };
+        return SendListData(request, output, rows, window, state.view.size, JsonItem, csv, notice);
     }
 
     if (!BeginPage(request, Title(), state.view.refresh)) {
@@ -143,6 +160,7 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     if (status != CIFSMON_STATUS_OK) {
         out += ListingFailure(Tr("The sessions could not be listed: %s"), status);
     }
+    out += ListingNotice(notice);
     out += "<form method=\"get\" action=\"/" + std::string(kSessionsKeyword) +
            "\" class=\"adm-filters\" role=\"search\" aria-label=\"" + Html(Tr("Filter sessions")) +
            "\">\n<label for=\"adm-filter\">" + Html(Tr("User, client or machine")) +
@@ -163,6 +181,9 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
     }
     out += OpenListTable(caption);
     for (const Heading &heading : kHeadings) {
+        if (heading.column == SessionColumn::kNode && !nodes) {
+            continue;
+        }
         out += SortHeading(Tr(heading.label), kSessionColumnNames[static_cast<int>(heading.column)],
                            state.view.sort, state.view.ascending, sortBase);
     }
@@ -174,8 +195,8 @@ int ServeList(void *request, const Fields &query, Output output, const std::stri
         std::snprintf(label, sizeof label, Tr("End session %u of %s"), row.connection,
                       row.user.c_str());
         out += "<tr " + std::string((stripe++ % 2 == 0) ? pzSTRIPE_LIGHT : pzSTRIPE_DARK) + ">" +
-               Cells(row) + "<td><form method=\"post\" action=\"/" + kSessionsKeyword + "\">" +
-               HiddenState(state) + "<button type=\"submit\" name=\"end\" value=\"" +
+               Cells(row, nodes) + "<td><form method=\"post\" action=\"/" + kSessionsKeyword +
+               "\">" + HiddenState(state) + "<button type=\"submit\" name=\"end\" value=\"" +
                std::to_string(row.connection) + "\" aria-label=\"" + Html(label) + "\">" +
                Html(Tr("End")) + "</button></form></td></tr>\n";
     }
@@ -269,10 +290,12 @@ int ServeConfirmation(void *request, const SessionState &state, unsigned connect
            "id=\"adm-end-caption\">" +
            Html(Tr("The session")) + "</caption>\n<thead><tr>\n";
     for (const Heading &h : kHeadings) {
-        out += "<th scope=\"col\">" + Html(Tr(h.label)) + "</th>\n";
+        if (h.column != SessionColumn::kNode) {
+            out += "<th scope=\"col\">" + Html(Tr(h.label)) + "</th>\n";
+        }
     }
-    out += "</tr></thead>\n<tbody>\n<tr " + std::string(pzSTRIPE_LIGHT) + ">" + Cells(*found) +
-           "</tr>\n</tbody>\n</table>\n</div>\n";
+    out += "</tr></thead>\n<tbody>\n<tr " + std::string(pzSTRIPE_LIGHT) + ">" +
+           Cells(*found, false) + "</tr>\n</tbody>\n</table>\n</div>\n";
     out += "<form method=\"post\" action=\"/" + std::string(kSessionsKeyword) + "\">\n" +
            HiddenState(state) + "<input type=\"hidden\" name=\"end\" value=\"" +
            std::to_string(connection) +

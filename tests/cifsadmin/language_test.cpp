@@ -42,9 +42,10 @@ class Environment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment *const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new Environment);
 
-std::string SessionsPage() {
+std::string SessionsPage(uint32_t node = CIFSMON_NO_NODE) {
     fake::Reset();
     fake::Session session;
+    session.node = node;
     session.connNumber = 7;
     session.user = "Unknown";  // data: never looked up
     session.bytesIn = 1536;
@@ -83,6 +84,7 @@ TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
         EXPECT_NE(page.find("<td>Unknown</td>"), std::string::npos);
         EXPECT_NE(page.find("<td>unbekannt</td>"), std::string::npos);
         EXPECT_STREQ(Tr("Find and Sessions"), "Suche und Sitzungen");
+        EXPECT_NE(SessionsPage(4).find(">Knoten</a></th>"), std::string::npos);
         const std::string find = FindPage();
         EXPECT_NE(find.find("<td>lesen/schreiben</td><td>nichts</td>"), std::string::npos) << find;
         EXPECT_NE(find.find("<td class=\"adm-path\">/vol1/read</td>"), std::string::npos);
@@ -95,6 +97,7 @@ TEST(AdminLanguages, GermanAndFrenchTextsAndDecimalMarks) {
         EXPECT_NE(page.find(">Connexion<span"), std::string::npos);
         EXPECT_EQ(page.find("Alle 10 Sekunden"), std::string::npos);
         EXPECT_NE(page.find("Toutes les 10 secondes"), std::string::npos);
+        EXPECT_NE(SessionsPage(4).find(">N\xC5\x93ud</a></th>"), std::string::npos);
         EXPECT_NE(FindPage().find("<td>lecture/écriture</td><td>rien</td>"), std::string::npos);
     }
     // English: the texts as written.

@@ -3,11 +3,13 @@
 #include "cifsadmin/model.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "cifsadmin/calls.h"
 #include "support/fake_monitoring.h"
 
 namespace {
@@ -33,15 +35,21 @@ OpenFileRow File(std::string volume, std::string path, unsigned connection, std:
     return row;
 }
 
-// Rows where every column has at least two distinct values and ties in each.
+// Rows where every column has at least two distinct values and ties in each (the node: one row
+// without one).
 std::vector<OpenFileRow> Files() {
-    return {
+    std::vector<OpenFileRow> rows = {
         File("VOL2", "/v2/b", 3, "carol", "10.0.0.3", 300, 3, 7, "batch"),
         File("VOL1", "/v1/a", 5, "alice", "10.0.0.1", 100, 1, 3, "none"),
         File("VOL1", "/v1/a", 2, "bob", "10.0.0.2", 200, 1, 3, "none"),
         File("VOL2", "/v2/a", 4, "alice", "10.0.0.1", 100, 2, 0, "lease (RWH)"),
         File("VOL1", "/v1/c", 1, "bob", "10.0.0.2", 300, 3, 1, "level II"),
     };
+    const std::uint32_t nodes[] = {1, 1, CIFSMON_NO_NODE, 0, 1};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].node = nodes[i];
+    }
+    return rows;
 }
 
 std::string Key(const OpenFileRow &row) {
@@ -78,6 +86,9 @@ TEST(SortOpenFiles, EveryColumnBothWaysWithTiesInVolumePathConnectionOrder) {
                         return DenyText(r.shareMode);
                     case FileColumn::kOplock:
                         return r.oplock;
+                    case FileColumn::kNode:
+                        return std::string(10 - std::to_string(r.node).size(), '0') +
+                               std::to_string(r.node);
                 }
                 return "";
             };
@@ -114,6 +125,27 @@ TEST(SortOpenFiles, TiesAreDeterministicWhateverTheInputOrder) {
                                            "VOL1/v1/a#5", "VOL2/v2/a#4"}));
 }
 
+std::vector<std::string> Keys(const std::vector<OpenFileRow> &rows) {
+    std::vector<std::string> keys;
+    for (const OpenFileRow &row : rows) {
+        keys.push_back(Key(row));
+    }
+    return keys;
+}
+
+// A row without a node is the largest; equal nodes keep volume, path, connection ascending in
+// both directions.
+TEST(SortOpenFiles, ByNodeWithRowsWithoutOneAndTies) {
+    std::vector<OpenFileRow> rows = Files();
+    SortOpenFiles(rows, FileColumn::kNode, true);
+    EXPECT_EQ(Keys(rows), (std::vector<std::string>{"VOL2/v2/a#4", "VOL1/v1/a#5", "VOL1/v1/c#1",
+                                                    "VOL2/v2/b#3", "VOL1/v1/a#2"}));
+    std::reverse(rows.begin(), rows.end());
+    SortOpenFiles(rows, FileColumn::kNode, false);
+    EXPECT_EQ(Keys(rows), (std::vector<std::string>{"VOL1/v1/a#2", "VOL1/v1/a#5", "VOL1/v1/c#1",
+                                                    "VOL2/v2/b#3", "VOL2/v2/a#4"}));
+}
+
 TEST(SortSessions, EveryColumnBothWaysTiesByConnection) {
     std::vector<SessionRow> rows(4);
     for (unsigned i = 0; i < 4; ++i) {
@@ -130,6 +162,10 @@ TEST(SortSessions, EveryColumnBothWaysTiesByConnection) {
         rows[i].bytesIn = 1000 * (i % 2);
         rows[i].bytesOut = 1000 * (i / 2);
     }
+    // Connections 10, 9, 8, 7: node 1, none, 1, 0.
+    rows[0].node = 1;
+    rows[2].node = 1;
+    rows[3].node = 0;
     for (std::size_t c = 0; c < std::size(kSessionColumnNames); ++c) {
         const SessionColumn column = SessionColumnNamed(kSessionColumnNames[c]);
         ASSERT_EQ(static_cast<std::size_t>(column), c);
@@ -153,6 +189,20 @@ TEST(SortSessions, EveryColumnBothWaysTiesByConnection) {
     SortSessions(byUser, SessionColumn::kIdle, false);  // unknown idle (largest) first
     EXPECT_EQ(byUser[0].connection, 9u);
     EXPECT_EQ(byUser[1].connection, 10u);
+
+    // By node: no node is the largest; node 1's two sessions by connection either way.
+    const auto connections = [](const std::vector<SessionRow> &list) {
+        std::vector<unsigned> out;
+        for (const SessionRow &row : list) {
+            out.push_back(row.connection);
+        }
+        return out;
+    };
+    std::vector<SessionRow> byNode = rows;
+    SortSessions(byNode, SessionColumn::kNode, true);
+    EXPECT_EQ(connections(byNode), (std::vector<unsigned>{7, 8, 10, 9}));
+    SortSessions(byNode, SessionColumn::kNode, false);
+    EXPECT_EQ(connections(byNode), (std::vector<unsigned>{9, 8, 10, 7}));
 }
 
 TEST(Filter, NameUserClientAndVolumeTogether) {
@@ -224,6 +274,74 @@ TEST(Listing, CopiesBoundedFieldsAndGivesTheBlockBack) {
     sessions.clear();
     EXPECT_EQ(ListSessions(&sessions), kServerNotRunning);
     EXPECT_TRUE(sessions.empty());
+    EXPECT_EQ(fake::Outstanding(), 0u);
+    fake::Reset();
+}
+
+// What the stand-in for Ext_LastFailure says, and which calls of the library had been made when
+// it was asked.
+std::string g_said;
+std::vector<std::vector<std::string>> g_asked;
+int Say(char *text, size_t size) {
+    g_asked.push_back(fake::Calls());
+    std::snprintf(text, size, "%s", g_said.c_str());
+    return 0;
+}
+
+// The notice is read at once after the listing, before its block is given back, and only when
+// the listing succeeded: after a failure the report says why, which is no notice.
+TEST(Listing, NoticeIsTheReportOfTheListingThatSucceeded) {
+    fake::Reset();
+    Calls calls = Use();
+    calls.lastFailure = Say;
+    const Calls saved = ReplaceCalls(calls);
+    g_asked.clear();
+    g_said =
+        "node 2 (10.0.0.3) did not answer (STOPPED): its sessions and open files are not "
+        "listed";
+    fake::OpenFile file;
+    file.connNumber = 4;
+    file.node = 0;
+    file.path = "/p";
+    fake::SetOpenFiles({file});
+    std::vector<OpenFileRow> rows;
+    std::string notice = "stale";
+    EXPECT_EQ(ListOpenFiles(&rows, &notice), 0);
+    EXPECT_EQ(notice, g_said);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].node, 0u);
+    ASSERT_EQ(g_asked.size(), 1u);
+    EXPECT_EQ(g_asked[0], std::vector<std::string>{"Ext_ListOpenFiles()"});
+
+    fake::Session session;
+    session.node = 3;
+    fake::SetSessions({session});
+    std::vector<SessionRow> sessions;
+    EXPECT_EQ(ListSessions(&sessions, &notice), 0);
+    EXPECT_EQ(notice, g_said);
+    ASSERT_EQ(g_asked.size(), 2u);
+    EXPECT_EQ(g_asked[1].back(), "Ext_ListSessions()");
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].node, 3u);
+
+    g_said = "smbd is not running";
+    fake::SetSessions({}, kServerNotRunning);
+    notice = "stale";
+    EXPECT_EQ(ListSessions(&sessions, &notice), kServerNotRunning);
+    EXPECT_EQ(notice, "");
+    fake::SetOpenFiles({}, kServerNotRunning);
+    notice = "stale";
+    EXPECT_EQ(ListOpenFiles(&rows, &notice), kServerNotRunning);
+    EXPECT_EQ(notice, "");
+
+    // Without Ext_LastFailure there is no notice.
+    calls.lastFailure = nullptr;
+    ReplaceCalls(calls);
+    fake::SetOpenFiles({file});
+    notice = "stale";
+    EXPECT_EQ(ListOpenFiles(&rows, &notice), 0);
+    EXPECT_EQ(notice, "");
+    ReplaceCalls(saved);
     EXPECT_EQ(fake::Outstanding(), 0u);
     fake::Reset();
 }

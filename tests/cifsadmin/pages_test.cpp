@@ -2,6 +2,7 @@
 // library: whole pages against golden files, the data outputs with hostile names, the close and
 // end flows, refusals, a library without the administration calls, and the action observer.
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,12 +37,46 @@ std::time_t FixedClock(std::time_t *out) {
     return g_now;
 }
 
-// The stand-in for Ext_LastFailure: what the test sets, for every call.
+// The stand-in for Ext_LastFailure. As the library's, it reports on the thread's latest call
+// other than a Free call: after a listing that succeeded, g_notice (a node that did not answer,
+// or nothing); after anything else, g_report. The test sets both.
 std::string g_report;
+std::string g_notice;
+thread_local bool t_listed = false;
 int Report(char *text, size_t size) {
     if (text != nullptr && size > 0) {
-        std::snprintf(text, size, "%s", g_report.c_str());
+        std::snprintf(text, size, "%s", (t_listed ? g_notice : g_report).c_str());
     }
+    return 0;
+}
+
+// The library's calls the pages make, each noting whether it is a listing that succeeded.
+int ListingFiles(CifsOpenFile **list, size_t *count) {
+    const int status = Ext_ListOpenFiles(list, count);
+    t_listed = status == CIFSMON_STATUS_OK;
+    return status;
+}
+int ListingSessions(CifsSession **list, size_t *count) {
+    const int status = Ext_ListSessions(list, count);
+    t_listed = status == CIFSMON_STATUS_OK;
+    return status;
+}
+int Planning(const CifsOpenRef *targets, size_t targetCount, CifsOpenFile **list, size_t *count) {
+    t_listed = false;
+    return Ext_PlanClose(targets, targetCount, list, count);
+}
+int Closing(unsigned int connNumber, const char *path) {
+    t_listed = false;
+    return Ext_CloseOpenFile(connNumber, path);
+}
+int Ending(unsigned int connNumber) {
+    t_listed = false;
+    return Ext_EndSession(connNumber);
+}
+
+// A library that fills the whole buffer and does not terminate it.
+int Flood(char *text, size_t size) {
+    std::memset(text, 'n', size);
     return 0;
 }
 
@@ -99,16 +134,75 @@ std::vector<fake::OpenFile> Files() {
     return files;
 }
 
+// The rows of a server that is not part of a cluster.
+template <typename Row>
+std::vector<Row> WithoutNodes(std::vector<Row> rows) {
+    for (Row &row : rows) {
+        row.node = CIFSMON_NO_NODE;
+    }
+    return rows;
+}
+
+// Every open file of a cluster of three nodes: node 1 holds /vol1/a.txt twice, the tie that
+// connection breaks.
+std::vector<fake::OpenFile> ClusterFiles() {
+    std::vector<fake::OpenFile> files;
+    const auto add = [&](uint16_t conn, const char *volume, const char *path, const char *user,
+                         uint32_t node) {
+        files.push_back(
+            File(conn, volume, path, user, "10.0.0." + std::to_string(conn), kNow - 60 * conn));
+        files.back().node = node;
+    };
+    add(16, "VOL1", "/vol1/a.txt", "frank", 1);
+    add(12, "VOL1", "/vol1/b.txt", "bob", 0);
+    add(13, "VOL2", "/vol2/a.txt", "carol", 1);
+    add(11, "VOL1", "/vol1/b.txt", "alice", 1);
+    add(14, "VOL1", "/vol1/a.txt", "dave", 0);
+    add(15, "VOL2", "/vol2/c.txt", "erin", 2);
+    add(11, "VOL1", "/vol1/a.txt", "alice", 1);
+    return files;
+}
+
+// What the library says after a listing in which a node did not answer.
+constexpr char kNotice[] =
+    "node 3 (10.213.0.4) did not answer (STOPPED): its sessions & <open> files are not listed";
+
+// The items of a JSON list in order, each "path#connection" (open files) or "connection".
+std::vector<std::string> Items(const std::string &json) {
+    std::vector<std::string> items;
+    std::size_t at = 0;
+    while ((at = json.find("\n{", at)) != std::string::npos) {
+        const std::size_t end = json.find('\n', at + 1);
+        const std::string item = json.substr(at + 1, end - at - 1);
+        const std::size_t conn = item.find("\"connection\": ") + 14;
+        std::string key = item.substr(conn, item.find(',', conn) - conn);
+        const std::size_t path = item.find("\"path\": \"");
+        if (path != std::string::npos) {
+            key = item.substr(path + 9, item.find('"', path + 9) - path - 9) + "#" + key;
+        }
+        items.push_back(key);
+        at = end;
+    }
+    return items;
+}
+
 class AdminPages : public ::testing::Test {
   protected:
     void SetUp() override {
         fake::Reset();
         ForgetResults();
         g_report.clear();
+        g_notice.clear();
+        t_listed = false;
         g_now = kNow;
         Calls calls = Use();
         calls.now = FixedClock;
         calls.lastFailure = Report;
+        calls.listOpenFiles = ListingFiles;
+        calls.listSessions = ListingSessions;
+        calls.planClose = Planning;
+        calls.closeOpenFile = Closing;
+        calls.endSession = Ending;
         saved_ = ReplaceCalls(calls);
         fake::SetOpenFiles(Files());
     }
@@ -130,6 +224,7 @@ class AdminPages : public ::testing::Test {
 // --- Find Open Files ------------------------------------------------------------------------
 
 TEST_F(AdminPages, FindListIsTheGoldenPage) {
+    fake::SetOpenFiles(WithoutNodes(Files()));
     fake::Request request = fake::Get("/cifsfind");
     request.query = "sort=user&order=desc&refresh=30&sel=7%3A%2Fvol1%2Fplain.txt";
     EXPECT_EQ(fake::Serve(FindMethod, request, kAdmin), 200);
@@ -166,6 +261,7 @@ TEST_F(AdminPages, JsonAndCsvCarryHostileNamesSafely) {
     EXPECT_EQ(HeaderValue(json, "Content-Type"), "application/json");
     ExpectGolden("find.json", json.body);
 
+    fake::SetOpenFiles(WithoutNodes(Files()));
     fake::Request csv = fake::Get("/cifsfind");
     csv.query = "format=csv&sort=connection";
     EXPECT_EQ(fake::Serve(FindMethod, csv, kReader), 200);
@@ -454,18 +550,20 @@ std::vector<fake::Session> Sessions() {
 }
 
 TEST_F(AdminPages, SessionsListAndDataAreGolden) {
-    fake::SetSessions(Sessions());
+    fake::SetSessions(WithoutNodes(Sessions()));
     fake::Request html = fake::Get("/cifssessions");
     html.query = "sort=bytesOut&order=desc";
     EXPECT_EQ(fake::Serve(SessionsMethod, html, kReader), 200);
     EXPECT_TRUE(html.violations.empty());
     ExpectGolden("sessions_list.html", html.body);
 
+    fake::SetSessions(Sessions());
     fake::Request json = fake::Get("/cifssessions");
     json.query = "format=json&filter=J%C3%96RG";
     EXPECT_EQ(fake::Serve(SessionsMethod, json, kReader), 200);
     ExpectGolden("sessions.json", json.body);
 
+    fake::SetSessions(WithoutNodes(Sessions()));
     fake::Request csv = fake::Get("/cifssessions");
     csv.query = "format=csv";
     EXPECT_EQ(fake::Serve(SessionsMethod, csv, kReader), 200);
@@ -551,6 +649,241 @@ TEST_F(AdminPages, FormsWithMoreTargetsThanAPageHoldsAreRefused) {
     page.query = "format=json";
     EXPECT_EQ(fake::Serve(SessionsMethod, page, kAdmin), 200);
     EXPECT_EQ(fake::CloseCalls().size(), 1u);
+}
+
+// --- On a cluster ---------------------------------------------------------------------------
+
+// Sessions of a cluster: nodes 0 and 2 serve two each.
+std::vector<fake::Session> ClusterSessions() {
+    std::vector<fake::Session> sessions;
+    const auto add = [&](uint16_t conn, const char *user, uint32_t node) {
+        fake::Session session;
+        session.connNumber = conn;
+        session.user = user;
+        session.client = "10.0.0." + std::to_string(conn);
+        session.machine = std::string("PC") + std::to_string(conn);
+        session.dialect = "SMB3_11";
+        session.signing = "AES-128-GMAC";
+        session.encryption = "no";
+        session.openFileCount = conn % 3;
+        session.connectedSince = kNow - 3600;
+        session.idleSeconds = conn;
+        session.bytesIn = 1000u * conn;
+        session.bytesOut = 2000u * conn;
+        session.node = node;
+        sessions.push_back(session);
+    };
+    add(25, "erin", 0);
+    add(23, "carol", 2);
+    add(21, "alice", 2);
+    add(24, "dave", 1);
+    add(22, "bob", 0);
+    return sessions;
+}
+
+// A page of the list sorted by node, descending, with the notice of a node that did not answer.
+TEST_F(AdminPages, FindOnAClusterIsGolden) {
+    fake::SetOpenFiles(ClusterFiles());
+    g_notice = kNotice;
+    fake::Request html = fake::Get("/cifsfind");
+    html.query = "sort=node&order=desc&size=4";
+    EXPECT_EQ(fake::Serve(FindMethod, html, kAdmin), 200);
+    EXPECT_TRUE(html.violations.empty()) << ::testing::PrintToString(html.violations);
+    ExpectGolden("find_cluster.html", html.body);
+    EXPECT_NE(html.body.find("<p class=\"adm-banner\" role=\"status\">node 3 (10.213.0.4) did not "
+                             "answer (STOPPED): its sessions &amp; &lt;open&gt; files are not "
+                             "listed</p>"),
+              std::string::npos);
+
+    fake::Request json = fake::Get("/cifsfind");
+    json.query = "format=json&sort=node";
+    EXPECT_EQ(fake::Serve(FindMethod, json, kReader), 200);
+    ExpectGolden("find_cluster.json", json.body);
+
+    fake::Request csv = fake::Get("/cifsfind");
+    csv.query = "format=csv&sort=node&order=desc";
+    EXPECT_EQ(fake::Serve(FindMethod, csv, kReader), 200);
+    ExpectGolden("find_cluster.csv", csv.body);
+    EXPECT_EQ(csv.body.find("did not answer"), std::string::npos);
+}
+
+TEST_F(AdminPages, SessionsOnAClusterAreGolden) {
+    fake::SetSessions(ClusterSessions());
+    g_notice = kNotice;
+    fake::Request html = fake::Get("/cifssessions");
+    html.query = "sort=node";
+    EXPECT_EQ(fake::Serve(SessionsMethod, html, kReader), 200);
+    EXPECT_TRUE(html.violations.empty()) << ::testing::PrintToString(html.violations);
+    ExpectGolden("sessions_cluster.html", html.body);
+
+    fake::Request json = fake::Get("/cifssessions");
+    json.query = "format=json&sort=node&order=desc&size=2&page=2";
+    EXPECT_EQ(fake::Serve(SessionsMethod, json, kReader), 200);
+    ExpectGolden("sessions_cluster.json", json.body);
+
+    fake::Request csv = fake::Get("/cifssessions");
+    csv.query = "format=csv&sort=node";
+    EXPECT_EQ(fake::Serve(SessionsMethod, csv, kReader), 200);
+    ExpectGolden("sessions_cluster.csv", csv.body);
+    EXPECT_EQ(csv.body.find("did not answer"), std::string::npos);
+}
+
+// Equal nodes keep the order the other columns' ties have: volume, path, connection (sessions:
+// connection), ascending in both directions.
+TEST_F(AdminPages, SortByNodeBothWaysWithTies) {
+    fake::SetOpenFiles(ClusterFiles());
+    fake::SetSessions(ClusterSessions());
+    const auto serve = [](ServiceMethod method, const std::string &query) {
+        fake::Request request = fake::Get("/x");
+        request.query = "format=json&" + query;
+        EXPECT_EQ(fake::Serve(method, request, kReader), 200) << query;
+        return Items(request.body);
+    };
+    EXPECT_EQ(serve(FindMethod, "sort=node&order=asc"),
+              (std::vector<std::string>{"/vol1/a.txt#14", "/vol1/b.txt#12", "/vol1/a.txt#11",
+                                        "/vol1/a.txt#16", "/vol1/b.txt#11", "/vol2/a.txt#13",
+                                        "/vol2/c.txt#15"}));
+    EXPECT_EQ(serve(FindMethod, "sort=node&order=desc"),
+              (std::vector<std::string>{"/vol2/c.txt#15", "/vol1/a.txt#11", "/vol1/a.txt#16",
+                                        "/vol1/b.txt#11", "/vol2/a.txt#13", "/vol1/a.txt#14",
+                                        "/vol1/b.txt#12"}));
+    EXPECT_EQ(serve(SessionsMethod, "sort=node"),
+              (std::vector<std::string>{"22", "25", "24", "21", "23"}));
+    EXPECT_EQ(serve(SessionsMethod, "sort=node&order=desc"),
+              (std::vector<std::string>{"21", "23", "24", "22", "25"}));
+    // Rows without a node come after every node, and first in descending order.
+    fake::SetSessions(Sessions());
+    EXPECT_EQ(serve(SessionsMethod, "sort=node"), (std::vector<std::string>{"3", "7"}));
+    EXPECT_EQ(serve(SessionsMethod, "sort=node&order=desc"), (std::vector<std::string>{"7", "3"}));
+
+    // The Node heading sorts ascending first, and the other way when it is the sort.
+    fake::Request page = fake::Get("/cifssessions");
+    page.query = "sort=node&order=asc";
+    EXPECT_EQ(fake::Serve(SessionsMethod, page, kReader), 200);
+    EXPECT_NE(page.body.find("<th scope=\"col\" aria-sort=\"ascending\"><a "
+                             "href=\"/cifssessions?sort=node&amp;order=desc\">Node<span"),
+              std::string::npos)
+        << page.body;
+    EXPECT_NE(page.body.find("<th scope=\"col\"><a href=\"/cifssessions?sort=connection&amp;"
+                             "order=asc\">Connection</a></th>"),
+              std::string::npos);
+}
+
+// Whether the node column is shown is decided by the whole listing: a page or a filter whose
+// rows have no node still shows it (empty cells), and a listing without nodes never does.
+TEST_F(AdminPages, NodeColumnFollowsTheWholeListingNotThePage) {
+    // Files(): only /vol2/line... (connection 5) has a node; sorted by path it is last.
+    fake::Request first = fake::Get("/cifsfind");
+    first.query = "sort=path&size=1";
+    EXPECT_EQ(fake::Serve(FindMethod, first, kReader), 200);
+    EXPECT_NE(first.body.find(">Node</a></th>"), std::string::npos);
+    EXPECT_NE(first.body.find("<td>192.0.2.7</td><td></td><td>2026-12-09 04:06:07 UTC</td>"),
+              std::string::npos)
+        << first.body;
+    fake::Request last = fake::Get("/cifsfind");
+    last.query = "sort=path&size=1&page=4";
+    EXPECT_EQ(fake::Serve(FindMethod, last, kReader), 200);
+    EXPECT_NE(last.body.find("<td>192.0.2.9</td><td>2</td><td></td>"), std::string::npos)
+        << last.body;
+    fake::Request filtered = fake::Get("/cifsfind");
+    filtered.query = "q=plain";
+    EXPECT_EQ(fake::Serve(FindMethod, filtered, kReader), 200);
+    EXPECT_NE(filtered.body.find(">Node</a></th>"), std::string::npos);
+
+    fake::Request csv = fake::Get("/cifsfind");
+    csv.query = "format=csv&sort=path&size=1";
+    EXPECT_EQ(fake::Serve(FindMethod, csv, kReader), 200);
+    EXPECT_EQ(csv.body,
+              "volume,path,connection,user,client,openedAt,access,shareMode,oplock,node\r\n"
+              "VOL1,/vol1/docs/ÄRGER.txt,3,jörg,192.0.2.7,2026-12-09T04:06:07Z,read/write,"
+              "deny write/delete,batch,\r\n");
+
+    fake::SetSessions(Sessions());
+    fake::Request sessions = fake::Get("/cifssessions");
+    sessions.query = "sort=connection&order=desc&size=1";
+    EXPECT_EQ(fake::Serve(SessionsMethod, sessions, kReader), 200);
+    EXPECT_NE(sessions.body.find("<td>192.0.2.1</td><td></td><td>PC-&lt;7&gt;</td>"),
+              std::string::npos)
+        << sessions.body;
+    fake::Request sessionsCsv = fake::Get("/cifssessions");
+    sessionsCsv.query = "format=csv&sort=connection&order=desc&size=1&page=2";
+    EXPECT_EQ(fake::Serve(SessionsMethod, sessionsCsv, kReader), 200);
+    EXPECT_EQ(sessionsCsv.body,
+              "connection,user,client,machine,dialect,signing,encryption,openFiles,connectedSince,"
+              "idleSeconds,bytesIn,bytesOut,node\r\n3,Jörg,2001:db8::5,,,,,0,,,900,0,1\r\n");
+
+    // Without nodes no node column, in HTML or CSV, even when sorted by node.
+    fake::SetOpenFiles(WithoutNodes(Files()));
+    fake::SetSessions(WithoutNodes(Sessions()));
+    for (const ServiceMethod method : {ServiceMethod{FindMethod}, ServiceMethod{SessionsMethod}}) {
+        fake::Request plain = fake::Get("/x");
+        plain.query = "sort=node";
+        EXPECT_EQ(fake::Serve(method, plain, kReader), 200);
+        EXPECT_EQ(plain.body.find(">Node<"), std::string::npos);
+        EXPECT_EQ(plain.body.find("<td></td><td></td>"), std::string::npos);
+        fake::Request data = fake::Get("/x");
+        data.query = "sort=node&format=csv";
+        EXPECT_EQ(fake::Serve(method, data, kReader), 200);
+        EXPECT_EQ(data.body.find("node"), std::string::npos) << data.body;
+    }
+}
+
+// The notice belongs to the listing that succeeded: a failed listing shows its failure alone,
+// and without a notice nothing is added.
+TEST_F(AdminPages, NoticeOnlyAfterAListingThatSucceeded) {
+    fake::SetSessions(ClusterSessions());
+    fake::Request quiet = fake::Get("/cifssessions");
+    quiet.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, quiet, kReader), 200);
+    EXPECT_EQ(quiet.body.rfind("{\"total\": 5, \"page\": 1, \"pages\": 1, \"size\": 100, "
+                               "\"items\": [\n",
+                               0),
+              0u)
+        << quiet.body;
+    fake::Request quietPage = fake::Get("/cifssessions");
+    EXPECT_EQ(fake::Serve(SessionsMethod, quietPage, kReader), 200);
+    EXPECT_EQ(quietPage.body.find("adm-banner"), std::string::npos);
+
+    fake::SetOpenFiles({}, CIFSMON_STATUS_SERVER_NOT_RUNNING);
+    g_report = "smbd is not running";
+    g_notice = kNotice;
+    fake::Request failed = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, failed, kAdmin), 200);
+    EXPECT_NE(failed.body.find("<p class=\"adm-banner adm-failed\" role=\"status\">The open files "
+                               "could not be listed: smbd is not running</p>"),
+              std::string::npos);
+    EXPECT_EQ(failed.body.find("did not answer"), std::string::npos);
+    fake::Request failedJson = fake::Get("/cifsfind");
+    failedJson.query = "format=json";
+    EXPECT_EQ(fake::Serve(FindMethod, failedJson, kAdmin), 502);
+    EXPECT_EQ(failedJson.body, "{\"error\": \"smbd is not running\"}\n");
+
+    // The sessions listed before an end lend it no report: the end's is its own.
+    g_report = "";
+    fake::Request end = fake::Post("/cifssessions", "end=21");
+    end.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, end, kAdmin), 200);
+    EXPECT_EQ(end.body,
+              "{\"results\": [\n{\"connection\": 21, \"user\": \"alice\", \"status\": "
+              "\"ended\", \"report\": \"\"}\n]}\n");
+}
+
+// A library that fills the report's buffer without ending it: the notice stops at the buffer.
+TEST_F(AdminPages, AnUnterminatedNoticeIsCutAtTheBuffer) {
+    Calls calls = Use();
+    calls.lastFailure = Flood;
+    ReplaceCalls(calls);
+    fake::SetSessions(ClusterSessions());
+    fake::Request json = fake::Get("/cifssessions");
+    json.query = "format=json";
+    EXPECT_EQ(fake::Serve(SessionsMethod, json, kReader), 200);
+    EXPECT_NE(json.body.find(", \"notice\": \"" + std::string(1023, 'n') + "\", \"items\": ["),
+              std::string::npos)
+        << json.body.substr(0, 200);
+    fake::Request html = fake::Get("/cifsfind");
+    EXPECT_EQ(fake::Serve(FindMethod, html, kReader), 200);
+    EXPECT_NE(html.body.find("role=\"status\">" + std::string(1023, 'n') + "</p>"),
+              std::string::npos);
 }
 
 // --- The action observer --------------------------------------------------------------------
