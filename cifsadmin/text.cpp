@@ -271,7 +271,7 @@ std::string Json(std::string_view text) {
                 out += "\\t";
             } else if (code < 0x20 || code == 0x7F || code == '<' || code == '>' || code == '&' ||
                        code == 0x2028 || code == 0x2029) {
-                char escaped[8];
+                char escaped[12];  // room for any 32-bit value
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
                 out += escaped;
             } else {
