@@ -8,6 +8,7 @@
 #include "plugin/html.h"
 #include "plugin/list_sort.h"
 #include "plugin/pages.h"
+#include "plugin/text_sort.h"
 #include "plugin/trace.h"
 
 using namespace kel2cifs;
@@ -54,6 +55,15 @@ void mergesortFile(OpenFileInfo **list, cifsSortType sortType) {
     };
     // A traced comparison writes one line per pair compared: those pairs are the nodes'.
     const bool traced = sortType == kSortByFileName && trace::Enabled(kLevelDebug);
+    // Text keys by their bytes, a shared beginning read once (the same order as the merges).
+    if (!traced && (sortType == kSortByUserName || sortType == kSortByFileName)) {
+        const bool byUser = sortType == kSortByUserName;
+        if (text_sort::SortList(list, [byUser](const OpenFileInfo *node) {
+                return byUser ? FieldText(node->userName) : FieldText(node->fileName);
+            })) {
+            return;
+        }
+    }
     list_sort::EntryArray<OpenFileInfo> entries;
     const bool numbered = sortType == kSortByConnectionNumber;
     if (traced || !entries.Collect(head, [numbered](const OpenFileInfo *node) -> uint64_t {

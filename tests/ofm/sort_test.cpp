@@ -249,7 +249,7 @@ TEST_F(MergeSort, EveryPathGivesTheOrderOfSplittingAndMerging) {
         ~Restore() { ::kel2cifs::log->setLevel(kLevelEverything); }
     } restore;
     for (unsigned seed : {1u, 2u, 3u}) {
-        for (int count : {2, 3, 7, 64, 1000, 1025}) {
+        for (int count : {2, 3, 7, 64, 1000, 1025, 6000}) {
             std::vector<OpenFileInfo> first(count);
             unsigned state = seed;
             auto next = [&state] {
