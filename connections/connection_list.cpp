@@ -15,9 +15,10 @@ using namespace kel2cifs;
 namespace {
 
 // The login time as text, or 80 blanks when it cannot be converted.
-void FillLoginTimeText(uint64_t loginTime, char (&text)[kLoginTimeTextSize]) {
+void FillLoginTimeText(uint64_t loginTime, char (&text)[kLoginTimeTextSize],
+                       LocalTimeText &converter) {
     const unsigned long long time = loginTime;
-    if (convertToTimeString(&time, text) != 0) {
+    if (converter.Convert(&time, text) != 0) {
         KEL2CIFS_TRACE(debug, "convertToTimeString, Error in getting Time string");
         std::memset(text, ' ', kLoginTimeTextSize - 1);
     }
@@ -62,7 +63,7 @@ uint64_t NumberKey(const ConnectionSortStruct *node, cifsSortType sortType) {
     }
 }
 
-ConnectionSortStruct *NewNode(const ConnListNode &source) {
+ConnectionSortStruct *NewNode(const ConnListNode &source, LocalTimeText &converter) {
     // Not zero-filled: every field is set below and each text is terminated.
     auto *node = static_cast<ConnectionSortStruct *>(std::malloc(sizeof(ConnectionSortStruct)));
     if (node == nullptr) {
@@ -74,7 +75,7 @@ ConnectionSortStruct *NewNode(const ConnListNode &source) {
     // Wraps only past 2^64 bytes moved.
     node->bytesReadWritten = source.bytesRead + source.bytesWritten;
     node->loginTime = source.loginTime;
-    FillLoginTimeText(source.loginTime, node->loginTimeText);
+    FillLoginTimeText(source.loginTime, node->loginTimeText, converter);
     CopyField(node->connType, FieldText(source.connType));
     CopyField(node->userName, FieldText(source.userName));
     CopyField(node->netAddress, FieldText(source.netAddress));
@@ -109,8 +110,9 @@ int kel2cifs::ListConnections(ConnectionSortStruct **list, cifsSortType sortType
     ConnectionSortStruct *head = nullptr;
     ConnectionSortStruct **tail = &head;
     const ConnListNode *source = monitored.get();
+    LocalTimeText converter;
     for (int i = 0; i < count && source != nullptr; ++i, source = source->next) {
-        ConnectionSortStruct *node = NewNode(*source);
+        ConnectionSortStruct *node = NewNode(*source, converter);
         if (node == nullptr) {
             KEL2CIFS_TRACE(debug, "memory alloc failed in fun GetSortedConnectionList");
             FreeConnectionList(head);
@@ -198,7 +200,8 @@ int GetConnInfo(unsigned long /*connNumber*/, const UserInfo_s *info,
     record->openFileCount = info->openFileCount;
     CopyField(record->netAddress, FieldText(info->netAddress));
     record->loginTime = info->loginTime;
-    FillLoginTimeText(info->loginTime, record->loginTimeText);
+    LocalTimeText converter;
+    FillLoginTimeText(info->loginTime, record->loginTimeText, converter);
     CopyField(record->loginStatus, FieldText(info->loginStatus));
     CopyField(record->privileges, FieldText(info->privileges));
     CopyField(record->connType, FieldText(info->connType));

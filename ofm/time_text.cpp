@@ -28,20 +28,12 @@ char *Name(char *at, const char *name, std::size_t length) {
     return at + length;
 }
 
-// strftime's "%c" of `local` written directly, when the locale's form is kPlainDateAndTime and
-// the year has four digits: a list of many connections formats one time per row, and strftime
-// parses its format and looks up the locale for every field. False (nothing written) otherwise.
-bool FormatDateAndTime(const std::tm &local, char *text) {
-    const int year = local.tm_year + 1900;
-    if (year < 1000 || year > 9999 || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
-        local.tm_mon > 11 || std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) != 0) {
-        return false;
-    }
-    const char *day = nl_langinfo(static_cast<nl_item>(ABDAY_1 + local.tm_wday));
-    const char *month = nl_langinfo(static_cast<nl_item>(ABMON_1 + local.tm_mon));
+// "D M dd HH:MM:SS YYYY" of `local` with the given names of its day and month; false (nothing
+// written) when it would not fit.
+bool WriteDateAndTime(const std::tm &local, const char *day, const char *month, char *text) {
     const std::size_t dayLength = std::strlen(day);
     const std::size_t monthLength = std::strlen(month);
-    // "D M dd HH:MM:SS YYYY": the names, 17 more characters and the terminator.
+    // The names, 17 more characters and the terminator.
     if (dayLength + monthLength + 18 > kTimeTextSize) {
         return false;
     }
@@ -57,9 +49,25 @@ bool FormatDateAndTime(const std::tm &local, char *text) {
     *at++ = ':';
     at = Digits(at, local.tm_sec, 2, '0');
     *at++ = ' ';
-    at = Digits(at, year, 4, '0');
+    at = Digits(at, local.tm_year + 1900, 4, '0');
     *at = '\0';
     return true;
+}
+
+bool FourDigitYear(const std::tm &local) {
+    return local.tm_year + 1900 >= 1000 && local.tm_year + 1900 <= 9999;
+}
+
+// strftime's "%c" of `local` written directly, when the locale's form is kPlainDateAndTime and
+// the year has four digits: a list of many connections formats one time per row, and strftime
+// parses its format and looks up the locale for every field. False (nothing written) otherwise.
+bool FormatDateAndTime(const std::tm &local, char *text) {
+    if (!FourDigitYear(local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
+        local.tm_mon > 11 || std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) != 0) {
+        return false;
+    }
+    return WriteDateAndTime(local, nl_langinfo(static_cast<nl_item>(ABDAY_1 + local.tm_wday)),
+                            nl_langinfo(static_cast<nl_item>(ABMON_1 + local.tm_mon)), text);
 }
 
 }  // namespace
@@ -87,6 +95,99 @@ int convertToTimeString(const unsigned long long *time, char *text) {
         text[0] = '\0';
         KEL2CIFS_TRACE(debug, "strftime() has failed to format time as string and returned %d", 0);
         return -1;
+    }
+    return 0;
+}
+
+namespace {
+
+// The civil date of a day counted from 1970-01-01 (proleptic Gregorian calendar).
+void CivilDate(long long days, int *year, int *month, int *day) {
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long ofEra = days - era * 146097;
+    const long long yearOfEra = (ofEra - ofEra / 1460 + ofEra / 36524 - ofEra / 146096) / 365;
+    const long long dayOfYear = ofEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long shifted = (5 * dayOfYear + 2) / 153;
+    *day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    *month = static_cast<int>(shifted < 10 ? shifted + 2 : shifted - 10);  // 0 = January
+    *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 1 ? 1 : 0));
+}
+
+// The broken-down time of `seconds` taken as UTC: the fields FormatDateAndTime reads.
+std::tm Fields(long long seconds) {
+    const long long days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const long long second = seconds - days * 86400;
+    std::tm fields{};
+    int year = 0;
+    CivilDate(days, &year, &fields.tm_mon, &fields.tm_mday);
+    fields.tm_year = year - 1900;
+    fields.tm_hour = static_cast<int>(second / 3600);
+    fields.tm_min = static_cast<int>(second / 60 % 60);
+    fields.tm_sec = static_cast<int>(second % 60);
+    fields.tm_wday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    return fields;
+}
+
+bool SameTime(const std::tm &a, const std::tm &b) {
+    return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
+           a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec &&
+           a.tm_wday == b.tm_wday;
+}
+
+}  // namespace
+
+bool LocalTimeText::ReadLocale() {
+    if (plainLocale_ < 0) {
+        plainLocale_ = std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) == 0 ? 1 : 0;
+        for (int i = 0; i < 7; ++i) {
+            days_[i] = nl_langinfo(static_cast<nl_item>(ABDAY_1 + i));
+        }
+        for (int i = 0; i < 12; ++i) {
+            months_[i] = nl_langinfo(static_cast<nl_item>(ABMON_1 + i));
+        }
+    }
+    return plainLocale_ == 1;
+}
+
+const LocalTimeText::Hour &LocalTimeText::HourOf(long long hour) {
+    Hour &kept = hours_[static_cast<std::size_t>(hour) % kHours];
+    if (kept.hour == hour) {
+        return kept;
+    }
+    kept.hour = hour;
+    kept.plain = false;
+    // The offset at the hour's first and last second; where they agree and give the library's
+    // local time at both ends, no change of offset falls within the hour.
+    const std::time_t first = static_cast<std::time_t>(hour * 3600);
+    const std::time_t last = first + 3599;
+    std::tm atFirst{};
+    std::tm atLast{};
+    if (localtime_r(&first, &atFirst) == nullptr || localtime_r(&last, &atLast) == nullptr ||
+        atFirst.tm_gmtoff != atLast.tm_gmtoff) {
+        return kept;
+    }
+    kept.offset = atFirst.tm_gmtoff;
+    kept.plain = SameTime(atFirst, Fields(first + kept.offset)) &&
+                 SameTime(atLast, Fields(last + kept.offset));
+    return kept;
+}
+
+int LocalTimeText::Convert(const unsigned long long *time, char *text) {
+    // Only the plain form, and times whose hours and offsets stay far from any overflow (the
+    // year 9999 ends before 2^38 seconds).
+    if (time == nullptr || text == nullptr || *time >= (1ULL << 38) || !ReadLocale()) {
+        return convertToTimeString(time, text);
+    }
+    const long long seconds = static_cast<long long>(*time);
+    const Hour &hour = HourOf(seconds / 3600);
+    if (!hour.plain) {
+        return convertToTimeString(time, text);
+    }
+    const std::tm local = Fields(seconds + hour.offset);
+    if (!FourDigitYear(local) ||
+        !WriteDateAndTime(local, days_[local.tm_wday], months_[local.tm_mon], text)) {
+        return convertToTimeString(time, text);
     }
     return 0;
 }

@@ -253,6 +253,57 @@ TEST_F(TimeText, IsTheLibrarysDateAndTimeForm) {
     }
 }
 
+// A converter for many times gives convertToTimeString's text and status for every time: in
+// zones with daylight saving (changes at whole hours, at half hours, by half an hour), a zone
+// with leap seconds, times in and past the calendar, hours that share a kept place, and around
+// every change of offset to the second.
+TEST_F(TimeText, ManyTimesInARowGiveTheSameTextsAsOneAtATime) {
+    const std::vector<const char *> zones = {"UTC",
+                                             "CET-1CEST,M3.5.0,M10.5.0/3",
+                                             "NPT-5:45",
+                                             "LHST-10:30LHDT-11,M10.1.0,M4.1.0",
+                                             "Europe/Berlin",
+                                             "Australia/Lord_Howe",
+                                             "America/St_Johns",
+                                             "right/Europe/Berlin"};
+    for (const char *zone : zones) {
+        setenv("TZ", zone, 1);
+        tzset();
+        std::vector<unsigned long long> times = {
+            0,          59,         3599,      86399, 1ULL << 31, 253402300799ULL, 253402300800ULL,
+            1ULL << 38, 1ULL << 62, ULLONG_MAX};
+        // Every 3,571 s for two years (every hour's place is met with other hours), then each
+        // second around the offset changes of 2024.
+        for (unsigned long long time = 1704067200ULL; time < 1767225600ULL; time += 3571) {
+            times.push_back(time);
+        }
+        long offset = LONG_MIN;
+        for (unsigned long long time = 1704067200ULL; time < 1735689600ULL; time += 900) {
+            const std::time_t seconds = static_cast<std::time_t>(time);
+            std::tm local{};
+            ASSERT_NE(localtime_r(&seconds, &local), nullptr);
+            if (offset != LONG_MIN && local.tm_gmtoff != offset) {
+                for (unsigned long long near = time - 3700; near < time + 3700; ++near) {
+                    times.push_back(near);
+                }
+            }
+            offset = local.tm_gmtoff;
+        }
+        LocalTimeText converter;
+        for (unsigned long long time : times) {
+            char one[kTimeTextSize];
+            char many[kTimeTextSize];
+            std::memset(one, 'z', sizeof one);
+            std::memset(many, 'z', sizeof many);
+            const int status = convertToTimeString(&time, one);
+            ASSERT_EQ(converter.Convert(&time, many), status) << zone << " " << time;
+            if (status == 0) {
+                ASSERT_STREQ(many, one) << zone << " " << time;
+            }
+        }
+    }
+}
+
 class PathCheck : public ofm_test::OfmTest {};
 
 TEST_F(PathCheck, AcceptsEqualPathsAndADirectoryWithItsContents) {
