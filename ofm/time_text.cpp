@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <limits>
 
 #include "plugin/trace.h"
@@ -141,52 +142,55 @@ bool LocalTimeText::ReadLocale() {
     if (plainLocale_ < 0) {
         plainLocale_ = std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) == 0 ? 1 : 0;
         for (int i = 0; i < 7; ++i) {
-            days_[i] = nl_langinfo(static_cast<nl_item>(ABDAY_1 + i));
+            dayNames_[i] = nl_langinfo(static_cast<nl_item>(ABDAY_1 + i));
         }
         for (int i = 0; i < 12; ++i) {
-            months_[i] = nl_langinfo(static_cast<nl_item>(ABMON_1 + i));
+            monthNames_[i] = nl_langinfo(static_cast<nl_item>(ABMON_1 + i));
         }
     }
     return plainLocale_ == 1;
 }
 
-const LocalTimeText::Hour &LocalTimeText::HourOf(long long hour) {
-    Hour &kept = hours_[static_cast<std::size_t>(hour) % kHours];
-    if (kept.hour == hour) {
+const LocalTimeText::Day &LocalTimeText::DayOf(long long day) {
+    Day &kept = days_[static_cast<std::size_t>(day) % kDays];
+    if (kept.day == day) {
         return kept;
     }
-    kept.hour = hour;
+    kept.day = day;
     kept.plain = false;
-    // The offset at the hour's first and last second; where they agree and give the library's
-    // local time at both ends, no change of offset falls within the hour.
-    const std::time_t first = static_cast<std::time_t>(hour * 3600);
-    const std::time_t last = first + 3599;
-    std::tm atFirst{};
-    std::tm atLast{};
-    if (localtime_r(&first, &atFirst) == nullptr || localtime_r(&last, &atLast) == nullptr ||
-        atFirst.tm_gmtoff != atLast.tm_gmtoff) {
-        return kept;
+    // Where the library's local time at the day's first second, its middle and its last is the
+    // time plus one offset, no offset change falls within the day (changes are months apart).
+    const std::time_t probes[] = {static_cast<std::time_t>(day * 86400),
+                                  static_cast<std::time_t>(day * 86400 + 43200),
+                                  static_cast<std::time_t>(day * 86400 + 86399)};
+    long offset = 0;
+    for (std::size_t i = 0; i < std::size(probes); ++i) {
+        std::tm local{};
+        if (localtime_r(&probes[i], &local) == nullptr || (i > 0 && local.tm_gmtoff != offset) ||
+            !SameTime(local, Fields(probes[i] + local.tm_gmtoff))) {
+            return kept;
+        }
+        offset = local.tm_gmtoff;
     }
-    kept.offset = atFirst.tm_gmtoff;
-    kept.plain = SameTime(atFirst, Fields(first + kept.offset)) &&
-                 SameTime(atLast, Fields(last + kept.offset));
+    kept.offset = offset;
+    kept.plain = true;
     return kept;
 }
 
 int LocalTimeText::Convert(const unsigned long long *time, char *text) {
-    // Only the plain form, and times whose hours and offsets stay far from any overflow (the
+    // Only the plain form, and times whose days and offsets stay far from any overflow (the
     // year 9999 ends before 2^38 seconds).
     if (time == nullptr || text == nullptr || *time >= (1ULL << 38) || !ReadLocale()) {
         return convertToTimeString(time, text);
     }
     const long long seconds = static_cast<long long>(*time);
-    const Hour &hour = HourOf(seconds / 3600);
-    if (!hour.plain) {
+    const Day &day = DayOf(seconds / 86400);
+    if (!day.plain) {
         return convertToTimeString(time, text);
     }
-    const std::tm local = Fields(seconds + hour.offset);
+    const std::tm local = Fields(seconds + day.offset);
     if (!FourDigitYear(local) ||
-        !WriteDateAndTime(local, days_[local.tm_wday], months_[local.tm_mon], text)) {
+        !WriteDateAndTime(local, dayNames_[local.tm_wday], monthNames_[local.tm_mon], text)) {
         return convertToTimeString(time, text);
     }
     return 0;

@@ -20,30 +20,30 @@ int convertToTimeString(const unsigned long long *time, char *text);
 namespace kel2cifs {
 
 // convertToTimeString for many times in a row (a list of connections), with the same results:
-// the local-time offset of each hour met is looked up once and kept, so that most times are
-// converted by arithmetic, without the C library's time-zone lock and locale look-ups. An hour
-// whose offset is not one for all its seconds (a daylight-saving change within it), or whose
-// local time the offset does not give (a zone with leap seconds), and every time when the
-// locale's date form is not the plain one, go to convertToTimeString. The zone and the locale
-// are read when the converter is made and when it first needs them: make one per list.
+// the local-time offset of each day met is looked up once and kept, so that most times are
+// converted by arithmetic, without the C library's time-zone lock and locale look-ups. A day
+// whose offset is not the same at its first second, its middle and its last (a daylight-saving
+// change within it), or whose local time the offset does not give (a zone with leap seconds),
+// and every time when the locale's date form is not the plain one, go to convertToTimeString.
+// The zone and the locale are read when the converter first needs them: make one per list.
 class LocalTimeText {
   public:
     int Convert(const unsigned long long *time, char *text);
 
   private:
-    struct Hour {
-        long long hour = -1;  // hours since 1970 UTC; -1: none kept
-        long offset = 0;      // seconds east of UTC for the whole hour
-        bool plain = false;   // the offset gives the local time of every second of it
+    struct Day {
+        long long day = -1;  // days since 1970 UTC; -1: none kept
+        long offset = 0;     // seconds east of UTC for the whole day
+        bool plain = false;  // the offset gives the local time of every second of it
     };
     bool ReadLocale();
-    const Hour &HourOf(long long hour);
+    const Day &DayOf(long long day);
 
-    static constexpr std::size_t kHours = 64;
-    Hour hours_[kHours];
+    static constexpr std::size_t kDays = 256;
+    Day days_[kDays];
     int plainLocale_ = -1;  // -1: not read yet
-    const char *days_[7] = {};
-    const char *months_[12] = {};
+    const char *dayNames_[7] = {};
+    const char *monthNames_[12] = {};
 };
 
 }  // namespace kel2cifs

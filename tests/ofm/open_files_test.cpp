@@ -272,7 +272,7 @@ TEST_F(TimeText, ManyTimesInARowGiveTheSameTextsAsOneAtATime) {
         std::vector<unsigned long long> times = {
             0,          59,         3599,      86399, 1ULL << 31, 253402300799ULL, 253402300800ULL,
             1ULL << 38, 1ULL << 62, ULLONG_MAX};
-        // Every 3,571 s for two years (every hour's place is met with other hours), then each
+        // Every 3,571 s for two years (each day's place is met by several days), then each
         // second around the offset changes of 2024.
         for (unsigned long long time = 1704067200ULL; time < 1767225600ULL; time += 3571) {
             times.push_back(time);
