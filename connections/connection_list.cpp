@@ -14,11 +14,14 @@ using namespace kel2cifs;
 
 namespace {
 
-// The login time as text, or 80 blanks when it cannot be converted.
+// The login time as text, or 80 blanks when it cannot be converted; a list's rows share one
+// converter, a single record takes none.
 void FillLoginTimeText(uint64_t loginTime, char (&text)[kLoginTimeTextSize],
-                       LocalTimeText &converter) {
+                       LocalTimeText *converter) {
     const unsigned long long time = loginTime;
-    if (converter.Convert(&time, text) != 0) {
+    const int status =
+        converter != nullptr ? converter->Convert(&time, text) : convertToTimeString(&time, text);
+    if (status != 0) {
         KEL2CIFS_TRACE(debug, "convertToTimeString, Error in getting Time string");
         std::memset(text, ' ', kLoginTimeTextSize - 1);
     }
@@ -75,7 +78,7 @@ ConnectionSortStruct *NewNode(const ConnListNode &source, LocalTimeText &convert
     // Wraps only past 2^64 bytes moved.
     node->bytesReadWritten = source.bytesRead + source.bytesWritten;
     node->loginTime = source.loginTime;
-    FillLoginTimeText(source.loginTime, node->loginTimeText, converter);
+    FillLoginTimeText(source.loginTime, node->loginTimeText, &converter);
     CopyField(node->connType, FieldText(source.connType));
     CopyField(node->userName, FieldText(source.userName));
     CopyField(node->netAddress, FieldText(source.netAddress));
@@ -200,8 +203,7 @@ int GetConnInfo(unsigned long /*connNumber*/, const UserInfo_s *info,
     record->openFileCount = info->openFileCount;
     CopyField(record->netAddress, FieldText(info->netAddress));
     record->loginTime = info->loginTime;
-    LocalTimeText converter;
-    FillLoginTimeText(info->loginTime, record->loginTimeText, converter);
+    FillLoginTimeText(info->loginTime, record->loginTimeText, nullptr);
     CopyField(record->loginStatus, FieldText(info->loginStatus));
     CopyField(record->privileges, FieldText(info->privileges));
     CopyField(record->connType, FieldText(info->connType));

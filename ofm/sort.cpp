@@ -50,54 +50,41 @@ void mergesortFile(OpenFileInfo **list, cifsSortType sortType) {
     if (head == nullptr || head->next == nullptr) {
         return;
     }
-    auto less = [sortType](const OpenFileInfo *a, const OpenFileInfo *b) {
-        return KeyLess(a, b, sortType);
-    };
     // A traced comparison writes one line per pair compared: those pairs are the nodes'.
     const bool traced = sortType == kSortByFileName && trace::Enabled(kLevelDebug);
-    // Text keys by their bytes, a shared beginning read once (the same order as the merges).
-    if (!traced && (sortType == kSortByUserName || sortType == kSortByFileName)) {
-        const bool byUser = sortType == kSortByUserName;
-        if (text_sort::SortList(list, [byUser](const OpenFileInfo *node) {
-                return byUser ? FieldText(node->userName) : FieldText(node->fileName);
-            })) {
-            return;
-        }
-    }
-    list_sort::EntryArray<OpenFileInfo> entries;
-    const bool numbered = sortType == kSortByConnectionNumber;
-    if (traced || !entries.Collect(head, [numbered](const OpenFileInfo *node) -> uint64_t {
-            return numbered ? node->connNumber : 0;
-        })) {
-        std::size_t count = 0;
-        for (const OpenFileInfo *node = head; node != nullptr; node = node->next) {
-            ++count;
-        }
-        auto merge = [sortType](OpenFileInfo *a, OpenFileInfo *b) {
-            return mergeFile(a, b, sortType);
-        };
-        *list = list_sort::SortLinkedRun(&head, count, merge);
-        return;
-    }
-    switch (sortType) {
-        case kSortByUserName:
-            list_sort::FillTextWords(
-                entries.entries(), entries.count(),
-                [](const OpenFileInfo *node) { return FieldText(node->userName); });
-            *list = list_sort::SortEntries<false>(entries, less);
-            return;
-        case kSortByFileName:
-            list_sort::FillTextWords(
-                entries.entries(), entries.count(),
-                [](const OpenFileInfo *node) { return FieldText(node->fileName); });
-            *list = list_sort::SortEntries<false>(entries, less);
-            return;
-        default:
+    const bool byText = sortType == kSortByUserName || sortType == kSortByFileName;
+    if (!traced) {
+        if (byText) {
+            // Text keys by their bytes, a shared beginning read once.
+            const bool byUser = sortType == kSortByUserName;
+            if (text_sort::SortList(list, [byUser](const OpenFileInfo *node) {
+                    return byUser ? FieldText(node->userName) : FieldText(node->fileName);
+                })) {
+                return;
+            }
+        } else {
             // Connection numbers are whole in their words; for a sort type without keys every
             // word is 0 and every pair a tie.
-            *list = list_sort::SortEntries<true>(entries, less);
-            return;
+            list_sort::EntryArray<OpenFileInfo> entries;
+            const bool numbered = sortType == kSortByConnectionNumber;
+            if (entries.Collect(head, [numbered](const OpenFileInfo *node) -> uint64_t {
+                    return numbered ? node->connNumber : 0;
+                })) {
+                *list = list_sort::SortEntries<true>(
+                    entries, [sortType](const OpenFileInfo *a, const OpenFileInfo *b) {
+                        return KeyLess(a, b, sortType);
+                    });
+                return;
+            }
+        }
     }
+    // Traced, or without memory for the entries: the nodes themselves are split and merged.
+    std::size_t count = 0;
+    for (const OpenFileInfo *node = head; node != nullptr; node = node->next) {
+        ++count;
+    }
+    auto merge = [sortType](OpenFileInfo *a, OpenFileInfo *b) { return mergeFile(a, b, sortType); };
+    *list = list_sort::SortLinkedRun(&head, count, merge);
 }
 
 void split_the_File_list(OpenFileInfo *list, OpenFileInfo **front, OpenFileInfo **back) {

@@ -4,7 +4,7 @@
 // a front node goes first only when its key is strictly less, so nodes with equal keys come out
 // back half first (the sort is not stable), and a sort type without keys reverses the list.
 // Sorting relinks nodes; it never allocates, copies or frees one (it may use a scratch array of
-// pointers to them, list_sort.h).
+// pointers to them, list_sort.h, text_sort.h).
 #ifndef KEL2CIFS_OFM_SORT_H
 #define KEL2CIFS_OFM_SORT_H
 
@@ -25,8 +25,9 @@ inline constexpr char kSortKeywordFileName[] = "FileName";
 OpenFileInfo *SortOpenFilesTable(OpenFileInfo **list, cifsSortType sortType);
 
 // Sorts *list in place and stores the new head through list; a null or one-node list is left as
-// it is. Stack use grows with log2 of the length only. Memory for a scratch array of 24 bytes
-// per node is taken when it can be (list_sort.h); without it the nodes are merged in place.
+// it is. Stack use grows with log2 of the length only. Memory for a scratch array is taken when
+// it can be (24 bytes a node by number, list_sort.h; 32 by user or path, text_sort.h); without
+// it, and for the traced sort by path, the nodes are merged in place.
 void mergesortFile(OpenFileInfo **list, cifsSortType sortType);
 
 // Cuts list after its first ceil(n/2) nodes: *front is list, *back the rest (null for a list of

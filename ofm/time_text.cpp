@@ -55,6 +55,11 @@ bool WriteDateAndTime(const std::tm &local, const char *day, const char *month, 
     return true;
 }
 
+// Whether this thread's locale writes "%c" as kPlainDateAndTime.
+bool PlainDateForm() {
+    return std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) == 0;
+}
+
 bool FourDigitYear(const std::tm &local) {
     return local.tm_year + 1900 >= 1000 && local.tm_year + 1900 <= 9999;
 }
@@ -64,7 +69,7 @@ bool FourDigitYear(const std::tm &local) {
 // parses its format and looks up the locale for every field. False (nothing written) otherwise.
 bool FormatDateAndTime(const std::tm &local, char *text) {
     if (!FourDigitYear(local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 ||
-        local.tm_mon > 11 || std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) != 0) {
+        local.tm_mon > 11 || !PlainDateForm()) {
         return false;
     }
     return WriteDateAndTime(local, nl_langinfo(static_cast<nl_item>(ABDAY_1 + local.tm_wday)),
@@ -140,7 +145,7 @@ bool SameTime(const std::tm &a, const std::tm &b) {
 
 bool LocalTimeText::ReadLocale() {
     if (plainLocale_ < 0) {
-        plainLocale_ = std::strcmp(nl_langinfo(D_T_FMT), kPlainDateAndTime) == 0 ? 1 : 0;
+        plainLocale_ = PlainDateForm() ? 1 : 0;
         for (int i = 0; i < 7; ++i) {
             dayNames_[i] = nl_langinfo(static_cast<nl_item>(ABDAY_1 + i));
         }
